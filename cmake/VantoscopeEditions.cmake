@@ -1,0 +1,66 @@
+# Both programs are built from one tree. Every library is compiled once per
+# edition: the full edition's target carries the plain name (lipkg), the
+# earlier edition's the suffix _classic (lipkg_classic). The only difference
+# between the two is the compile definition VANTOSCOPE_EDITION_CLASSIC, read
+# in one place, editions/edition.h.
+
+set(VANTOSCOPE_EDITIONS full CACHE STRING "Editions to build (full;classic)")
+
+# vantoscope_edition_suffix(<edition> <out-var>)
+function(vantoscope_edition_suffix edition out)
+    if(edition STREQUAL "full")
+        set(${out} "" PARENT_SCOPE)
+    else()
+        set(${out} "_${edition}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# vantoscope_library(<name> SOURCES ... [QT ...] [DEPS ...])
+# Adds one static library per edition. DEPS names other Vantoscope libraries
+# (without suffix); they are linked in the same edition.
+function(vantoscope_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;QT;DEPS" ${ARGN})
+    foreach(edition IN LISTS VANTOSCOPE_EDITIONS)
+        vantoscope_edition_suffix(${edition} suffix)
+        set(target ${name}${suffix})
+        add_library(${target} STATIC ${ARG_SOURCES})
+        target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+        target_link_libraries(${target} PUBLIC edition${suffix})
+        foreach(qt IN LISTS ARG_QT)
+            target_link_libraries(${target} PUBLIC Qt5::${qt})
+        endforeach()
+        foreach(dep IN LISTS ARG_DEPS)
+            target_link_libraries(${target} PUBLIC ${dep}${suffix})
+        endforeach()
+    endforeach()
+endfunction()
+
+# vantoscope_test(<name> SOURCES ... DEPS ... [GUI])
+# One QtTest executable per edition, registered with CTest as
+# <name> (full) and <name>_classic. Tests run in their own scratch
+# directory so they never touch a real settings file.
+function(vantoscope_test name)
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
+    if(NOT ARG_EDITIONS)
+        set(ARG_EDITIONS ${VANTOSCOPE_EDITIONS})
+    endif()
+    foreach(edition IN LISTS ARG_EDITIONS)
+        if(NOT edition IN_LIST VANTOSCOPE_EDITIONS)
+            continue()
+        endif()
+        vantoscope_edition_suffix(${edition} suffix)
+        set(target ${name}${suffix})
+        add_executable(${target} ${ARG_SOURCES})
+        target_link_libraries(${target} PRIVATE Qt5::Test ${ARG_LIBS})
+        foreach(dep IN LISTS ARG_DEPS)
+            target_link_libraries(${target} PRIVATE ${dep}${suffix})
+        endforeach()
+        set(workdir ${CMAKE_CURRENT_BINARY_DIR}/${target}.work)
+        file(MAKE_DIRECTORY ${workdir})
+        add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${workdir})
+        set_tests_properties(${target} PROPERTIES
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1"
+            LABELS "${edition}"
+            TIMEOUT 300)
+    endforeach()
+endfunction()

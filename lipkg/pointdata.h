@@ -1,0 +1,34 @@
+#ifndef VANTOSCOPE_POINTDATA_H
+#define VANTOSCOPE_POINTDATA_H
+
+#include <QList>
+#include <QMetaType>
+#include <cstdint>
+
+// One measured point. Angles are degrees (0 straight ahead, clockwise on
+// screen), distances millimetres (0 = no return).
+struct PointData
+{
+    double angle = 0.0;
+    uint16_t distance = 0;
+    uint8_t confidence = 0;
+    uint32_t sampleIndex = 0; // position within its sample frame (command-protocol models)
+    uint16_t zone = 0;        // calibration zone (command-protocol models with zones)
+};
+
+// Every scan published by the streaming decoder ends with this marker.
+constexpr double endOfScanAngle = 720.0;
+inline PointData endOfScanMarker() { return PointData{endOfScanAngle, 0, 0, 0, 0}; }
+
+Q_DECLARE_METATYPE(PointData)
+Q_DECLARE_METATYPE(QList<PointData>)
+
+// Registers PointData and QList<PointData> with the meta-type system; safe to
+// call more than once.
+inline void registerPointDataMetaType()
+{
+    qRegisterMetaType<PointData>("PointData");
+    qRegisterMetaType<QList<PointData>>("QList<PointData>");
+}
+
+#endif

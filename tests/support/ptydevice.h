@@ -1,0 +1,36 @@
+#ifndef VANTOSCOPE_TEST_PTY_H
+#define VANTOSCOPE_TEST_PTY_H
+
+#include <QByteArray>
+#include <QString>
+
+// A pseudo-terminal for tests: the program under test opens slavePath() with
+// a real QSerialPort, the test plays the sensor on the master side.
+class Pty
+{
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    bool isValid() const { return master >= 0; }
+    QString slavePath() const { return path; }
+
+    // Writes all of `data` to the master side; returns false on error.
+    bool write(const QByteArray &data);
+    // Everything the program wrote so far that is readable now (non-blocking).
+    QByteArray readAvailable();
+    // Reads until at least `count` bytes arrived or `timeoutMs` passed,
+    // keeping the Qt event loop running meanwhile.
+    QByteArray readAtLeast(int count, int timeoutMs);
+    // Closes the master side: for the program the device is gone.
+    void closeMaster();
+
+private:
+    int master = -1;
+    int slaveKeepAlive = -1;
+    QString path;
+};
+
+#endif
