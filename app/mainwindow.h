@@ -37,12 +37,12 @@ private slots:
     void handleError(QSerialPort::SerialPortError error);
     void deviceChanged(const QString &name);
     void versionDisplay(LidarInfoTypedef lidarInfo);
+    void refreshPorts();
 
 private:
     void buildToolBar();
     void restoreWindowSettings();
     void fillPortBox();
-    void refreshPorts();
     void enterFullScreen();
     void leaveFullScreen();
     void showHelp();

@@ -1,0 +1,47 @@
+# Shared by the project's scripts: installs the Debian packages the build,
+# the programs and the tests need, when they are missing. Sourced, not run.
+
+VANTOSCOPE_PACKAGES=(
+    build-essential cmake pkg-config
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    libbenchmark-dev
+    clang libclang-rt-dev
+    xvfb xauth fonts-dejavu-core
+    desktop-file-utils appstream dpkg-dev file
+    python3
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "error: need root (or sudo) to run: $*" >&2
+        return 1
+    fi
+}
+
+install_missing_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${VANTOSCOPE_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build <build-dir> [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$VANTOSCOPE_ROOT" -B "$dir" "$@"
+    cmake --build "$dir" -j"$(nproc)"
+}
