@@ -1,14 +1,16 @@
 #ifndef VANTOSCOPE_LIPKG_H
 #define VANTOSCOPE_LIPKG_H
 
+#include "bytequeue.h"
+#include "framedecode.h"
 #include "pointdata.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
-#include <QTime>
-#include <QVector>
 #include <cstdint>
+#include <vector>
 
 // Decoder for the streaming sensor models: splits the byte stream into
 // checked frames, turns frames into points, assembles complete 360-degree
@@ -17,6 +19,10 @@ class LiPkg : public QObject
 {
     Q_OBJECT
 public:
+    // Assembly state is trimmed to this many points (and speed values) when
+    // no angle wrap arrives to release it.
+    static constexpr int maxPendingPoints = 16384;
+
     explicit LiPkg(QObject *parent = nullptr);
 
     // Takes the next chunk of the stream and decodes what it can.
@@ -33,10 +39,25 @@ public:
     int errorCount() const { return pkgErrorCount; }
     double rotationSpeed() const;
     double scanRate() const;
-    int validCount() const;
+    int validCount() const { return scanValidCount; }
     int pointTotal() const { return pointsPerScan; }
     // Index in currentScan() of the point nearest to `angle` (degrees).
     int nearestPointIndex(double angle) const;
+
+    // The last information record of a Pkg36 information frame (all 0 until
+    // one has arrived).
+    QByteArray deviceInfoRecord() const;
+
+    // Sizes of the internal state, for invariant checks.
+    int rxBufferSize() const { return rxBuffer.size(); }
+    int pendingPointCount() const { return static_cast<int>(pendingPoints.size()); }
+    int speedListSize() const { return static_cast<int>(speedList.size()); }
+    int queuedFrameCount() const
+    {
+        return static_cast<int>(frameQueue47.size() + frameQueue36.size() + packetQueue.size());
+    }
+    int scanStartIndex() const { return scanStart; }
+    int scanEndIndex() const { return scanEnd; }
 
 signals:
     void pkgReady();
@@ -51,16 +72,47 @@ private slots:
     void assemble();
 
 private:
-    QByteArray rxBuffer;
-    QList<PointData> scan;
+    FrameDecode::Format currentFormat() const;
+    void parse(FrameDecode::Format format);
+    void parsePkg47();
+    void parsePkg36();
+    void parsePkgVariable();
+    void countError();
+    void queueSpeed(uint16_t speed);
+
+    void convertQueuedFrames();
+    void appendPoints(const std::vector<PointData> &points);
+    void trimPendingPoints();
+    void shiftWrapIndexes(int removed);
+    int findWrap(int from) const;
+    void buildScan();
+    void releaseScan();
+
+    FrameDecode::InfoRecord infoRecord{};
+    std::vector<FrameDecode::Pkg47Frame> frameQueue47;
+    std::vector<FrameDecode::Pkg36Frame> frameQueue36;
+    std::vector<FrameDecode::PkgVariablePacket> packetQueue;
+    ByteQueue rxBuffer;
+    std::vector<PointData> pendingPoints;
+    // Indexes j in pendingPoints where the angle wraps between point j - 1
+    // and point j, ascending; kept as points arrive so that finding a wrap
+    // never rescans the pending points.
+    std::vector<int> wrapIndexes;
     int pkgErrorCount = 0;
-    QVector<uint16_t> speedList;
-    QTime scanTimer;
+    std::vector<uint16_t> speedList;
+    QList<PointData> scan;
+    int scanValidCount = 0;
+    int scanStart = 0;
+    int scanEnd = 0;
+    int filterVariant_ = 0;
+    QElapsedTimer scanTimer;
     uint16_t scanPeriodMs = 0;
     int modelType_ = 0;
-    int filterVariant_ = 0;
     int pointsPerScan = 0;
     bool filterEnabled_ = true;
+    bool headerIsResponse = false;
+    bool crcPassedOnce = false;
+    std::vector<PointData> convertedPoints;
 };
 
 #endif
