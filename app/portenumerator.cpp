@@ -1,5 +1,6 @@
 #include "portenumerator.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 QList<PortEntry> systemPorts()
@@ -8,6 +9,17 @@ QList<PortEntry> systemPorts()
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
         ports.append({info.portName(), info.hasVendorIdentifier(), info.vendorIdentifier()});
+    ports += extraPorts(qEnvironmentVariable("VANTOSCOPE_EXTRA_PORTS"));
+    return ports;
+}
+
+QList<PortEntry> extraPorts(const QString &list)
+{
+    QList<PortEntry> ports;
+    const QStringList paths = list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &path : paths)
+        if (QFileInfo::exists(path))
+            ports.append({path, false, 0, true});
     return ports;
 }
 
@@ -15,7 +27,7 @@ QStringList bridgePortNames(const QList<PortEntry> &ports)
 {
     QStringList names;
     for (const PortEntry &port : ports)
-        if (port.hasVendorIdentifier && port.vendorIdentifier == bridgeVendorId)
+        if (port.extra || (port.hasVendorIdentifier && port.vendorIdentifier == bridgeVendorId))
             names.append(port.name);
     return names;
 }

@@ -13,6 +13,7 @@ struct PortEntry
     QString name;
     bool hasVendorIdentifier = false;
     quint16 vendorIdentifier = 0;
+    bool extra = false; // named in VANTOSCOPE_EXTRA_PORTS (a simulator, for example)
 };
 
 using PortEnumerator = std::function<QList<PortEntry>()>;
@@ -20,10 +21,15 @@ using PortEnumerator = std::function<QList<PortEntry>()>;
 // USB vendor of the CP2102 USB-to-UART bridge; only its ports are offered.
 constexpr quint16 bridgeVendorId = 0x10C4;
 
-// The ports the system has now, in the order the serial port layer lists them.
+// The ports the system has now, in the order the serial port layer lists them,
+// followed by the existing device paths named in the colon-separated
+// environment variable VANTOSCOPE_EXTRA_PORTS.
 QList<PortEntry> systemPorts();
 
-// Names of the offered ports among `ports`, in order.
+// The existing device paths of a colon-separated list, as extra ports.
+QList<PortEntry> extraPorts(const QString &list);
+
+// Names of the offered ports among `ports` (bridge ports and extra ports), in order.
 QStringList bridgePortNames(const QList<PortEntry> &ports);
 
 #endif

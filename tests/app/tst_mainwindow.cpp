@@ -175,6 +175,28 @@ private slots:
         QCOMPARE(ports->count(), 0);
     }
 
+    void extraPortsFollowTheEnvironment()
+    {
+        QFile simulated(workDir.filePath("fake-tty"));
+        QVERIFY(simulated.open(QIODevice::WriteOnly));
+        simulated.close();
+        const QString missing = workDir.filePath("gone-tty");
+        qputenv("VANTOSCOPE_EXTRA_PORTS", (simulated.fileName() + "::" + missing).toLocal8Bit());
+        MainWindow w; // the system's own enumeration
+        auto *ports = w.findChild<QComboBox *>("portBox");
+        QVERIFY(comboTexts(ports).contains(simulated.fileName()));
+        QVERIFY(!comboTexts(ports).contains(missing));
+
+        // The same refresh rules: a simulator that goes away leaves the list.
+        QFile::remove(simulated.fileName());
+        QMetaObject::invokeMethod(&w, "refreshPorts");
+        QVERIFY(!comboTexts(ports).contains(simulated.fileName()));
+        qunsetenv("VANTOSCOPE_EXTRA_PORTS");
+
+        const QList<PortEntry> extras = extraPorts(QString());
+        QVERIFY(extras.isEmpty());
+    }
+
     void refreshIsFrozenWhilePortBoxDisabled()
     {
         fakePorts = {bridgePort("ttyUSB0")};
