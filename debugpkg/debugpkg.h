@@ -1,41 +1,75 @@
 #ifndef VANTOSCOPE_DEBUGPKG_H
 #define VANTOSCOPE_DEBUGPKG_H
 
+#include "lidarinfo.h"
+#include "serviceframe.h"
+
 #include <QByteArray>
-#include <QMetaType>
 #include <QObject>
+#include <array>
 #include <cstdint>
+#include <vector>
 
 class QSerialPort;
 
-// The sensor's information record (104 bytes on the wire).
-struct LidarInfoTypedef
-{
-    uint32_t firmwareVersion = 0; // bits 31-24 major, 23-16 minor, 15-0 patch
-    uint32_t hardwareVersion = 0;
-    uint8_t rest[96] = {};
-};
-Q_DECLARE_METATYPE(LidarInfoTypedef)
-
 // Service frames understood by every model: builds the information request
-// and recognises information, voltage and status replies in the stream.
+// and recognises information, voltage and status replies in the received
+// stream, whatever scan protocol surrounds them.
 class DebugPkg : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int frameBufferSize = 8192;
+
+    enum Command : uint8_t {
+        Information = 127,
+        PhotodiodeVoltage = 249,
+        Status = 253,
+    };
+
     // Throws std::invalid_argument("SerialPort is NULL") when `port` is null.
     explicit DebugPkg(QSerialPort *port);
 
+    // Queues a chunk of received bytes and moves queued bytes into the
+    // frame buffer until one service frame is recognised; the bytes behind
+    // it wait for the next call.
     void pushData(const QByteArray &data);
+    // Writes the request for `command` with `value`, then lets events run
+    // for 50 ms. False, and nothing sent, while such a pause runs or when the
+    // port is closed.
     bool sendRequest(uint8_t command, uint16_t value);
+
+    // Read-only state, for diagnostics and invariant checks.
+    uint8_t lastStatusByte() const { return statusByte; }
+    uint16_t photodiodeVoltage() const { return pdVoltage; }
+    int bufferedFrameBytes() const { return frameLength; }
+    int queuedBytes() const { return static_cast<int>(rxQueue.size() - queueHead); }
+    bool isBusy() const { return busy; }
 
 signals:
     void dataReady();
     void lidarInfoReady(LidarInfoTypedef lidarInfo);
 
 private:
+    struct Frame
+    {
+        uint8_t command = 0;
+        QByteArray payload;
+    };
+    bool checkFrame(Frame &frame);
+    void pauseAfterWrite();
+
     QSerialPort *port;
     bool busy = false;
+    std::array<uint8_t, frameBufferSize> frameBuffer{};
+    int frameLength = 0;
+    // Positions p in frameBuffer with AA at p - 1 and p, oldest first.
+    std::vector<int> startPairs;
+    std::vector<uint8_t> rxQueue;
+    size_t queueHead = 0;
+    std::array<uint8_t, ServiceFrame::maxBody> content{};
+    uint8_t statusByte = 255;
+    uint16_t pdVoltage = 0;
 };
 
 #endif

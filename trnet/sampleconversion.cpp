@@ -1,0 +1,222 @@
+#include "sampleconversion.h"
+
+#include "qtrnet.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace SampleConversion {
+
+namespace {
+
+// The two conversions use these two approximations of pi; the results
+// depend on the exact values.
+constexpr double piHalves = 3.14159265;
+constexpr double piZones = 3.141592653;
+
+// Geometry of the Fir halves: each half looks through a window turned by
+// 22.5 degrees, offset sideways by 5.315 mm and forward by 1.22 mm.
+constexpr double tilt = 22.5;
+constexpr double sideOffset = 5.315;
+constexpr double forwardOffset = 1.22;
+
+constexpr int neighbourDistance = 20;
+constexpr double neighbourAngle = 2.0;
+
+uint16_t sampleAt(const QByteArray &payload, int offset)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(payload[offset]) |
+                                 (static_cast<uint8_t>(payload[offset + 1]) << 8));
+}
+
+int32_t timestampOf(const QByteArray &payload)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<uint8_t>(payload[i]);
+    return static_cast<int32_t>(value);
+}
+
+// Angle of sample `index` of a fan spread evenly over +-`halfWidth` degrees,
+// `quarter` samples per half width.
+double fanAngle(int index, int quarter, double halfWidth)
+{
+    const double angle = index * halfWidth / quarter - halfWidth;
+    return angle < 0 ? angle + 360 : angle;
+}
+
+} // namespace
+
+uint16_t toDistance(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) >= 9.0e18)
+        return 0;
+    return static_cast<uint16_t>(static_cast<int64_t>(value));
+}
+
+Polar triangulate(int value, int column, const DeviceParams &params)
+{
+    const bool right = column > 79;
+    const int half = right ? DeviceParams::Right : DeviceParams::Left;
+    const double k = params.halfSlope[half] / 10000.0;
+    const double b = params.halfIntercept[half] / 10000.0;
+    double h = k * ((right ? 159 : 79) - column) - b;
+    if (b <= 1)
+        h = std::atan(h) * 180 / piHalves; // the line gave a slope, not degrees
+
+    const double hRad = h * piHalves / 180;
+    const double tiltRad = piHalves / 8;
+    const double cosTilt = std::cos(tiltRad);
+    const double sinTilt = std::sin(tiltRad);
+    double x = 0;
+    double y = 0;
+    if (right) {
+        const double r = (value - forwardOffset) / std::cos((tilt - h) * piHalves / 180);
+        x = cosTilt * r * std::sin(hRad) - sinTilt * r * std::cos(hRad) - sideOffset;
+        y = cosTilt * r * std::cos(hRad) + sinTilt * r * std::sin(hRad) + forwardOffset;
+    } else {
+        const double r = (value - forwardOffset) / std::cos((h + tilt) * piHalves / 180);
+        x = cosTilt * r * std::sin(hRad) + sinTilt * r * std::cos(hRad) + sideOffset;
+        y = cosTilt * r * std::cos(hRad) - sinTilt * r * std::sin(hRad) + forwardOffset;
+    }
+
+    double distance = std::sqrt(x * x + y * y);
+    double angle = std::atan(x / y) * 180 / piHalves;
+    // The left half cannot see past the centre line.
+    if (!right && angle < 1)
+        distance = 0;
+    if (angle < 0)
+        angle += 360;
+    return {angle, toDistance(distance)};
+}
+
+QList<PointData> keepSupportedPoints(const std::vector<PointData> &candidates)
+{
+    QList<PointData> kept;
+    kept.reserve(static_cast<int>(candidates.size()));
+    const PointData missing{};
+    const size_t count = candidates.size();
+    for (size_t i = 0; i < count; ++i) {
+        const PointData &p = candidates[i];
+        const PointData &before = i > 0 ? candidates[i - 1] : missing;
+        const PointData &after = i + 1 < count ? candidates[i + 1] : missing;
+        const bool nearInDistance =
+            std::abs(int(before.distance) - int(p.distance)) <= neighbourDistance ||
+            std::abs(int(after.distance) - int(p.distance)) <= neighbourDistance;
+        const bool nearInAngle = std::fabs(before.angle - p.angle) <= neighbourAngle ||
+                                 std::fabs(after.angle - p.angle) <= neighbourAngle;
+        if (nearInDistance && nearInAngle)
+            kept.append(p);
+    }
+    return kept;
+}
+
+} // namespace SampleConversion
+
+using namespace SampleConversion;
+
+void QTRNet::convertDualHalf(const TRData &frame)
+{
+    const QByteArray &payload = frame.payload;
+    const int n = payload.size();
+    if ((frame.command != PlainSamples && frame.command != MeasuredSamples) || n < 4)
+        return;
+
+    if (frame.command == PlainSamples) {
+        const int quarter = n / 4;
+        QList<PointData> scan;
+        scan.reserve(n / 2);
+        for (int c = 0; c < n / 2; ++c) {
+            const uint16_t sample = sampleAt(payload, 2 * c);
+            if (sample != 0)
+                scan.append(PointData{fanAngle(c, quarter, 45), sample, 255, uint32_t(c), 0});
+        }
+        scanList = scan;
+        emit mapReady(scanList);
+        return;
+    }
+
+    sampleCount = (n - 4) / 2;
+    std::vector<PointData> candidates;
+    candidates.reserve(static_cast<size_t>(sampleCount));
+    for (int c = 0; c < sampleCount; ++c) {
+        const uint16_t sample = sampleAt(payload, 4 + 2 * c);
+        const auto confidence = static_cast<uint8_t>((sample >> 8) & 0xFE);
+        const int value = sample & 0x1FF;
+        if (value == 0 || confidence == 0)
+            continue;
+        const Polar polar = triangulate(value, c, params);
+        candidates.push_back(PointData{polar.angle, polar.distance, confidence, uint32_t(c), 0});
+    }
+    scanList = keepSupportedPoints(candidates);
+
+    const int32_t t = timestampOf(payload);
+    lastTimestamp = t;
+    const uint32_t elapsed = static_cast<uint32_t>(t) - static_cast<uint32_t>(previousTimestamp);
+    rate = static_cast<double>(1000.0f / static_cast<float>(elapsed));
+    previousTimestamp = t;
+    pixSum = frame.parameter;
+    emit mapReady(scanList);
+}
+
+void QTRNet::convertZoned(const TRData &frame)
+{
+    const QByteArray &payload = frame.payload;
+    const int n = payload.size();
+    if ((frame.command != PlainSamples && frame.command != MeasuredSamples) || n < 4)
+        return;
+
+    QVector<PointData> samples;
+    QList<PointData> scan;
+    if (frame.command == PlainSamples) {
+        const int quarter = n / 4;
+        samples.reserve(n / 2);
+        scan.reserve(n / 2);
+        for (int i = 0; i < n / 2; ++i) {
+            const uint16_t sample = sampleAt(payload, 2 * i);
+            const PointData p{fanAngle(i, quarter, 40), sample, 255, uint32_t(i), 0};
+            samples.append(p);
+            if (sample != 0)
+                scan.append(p);
+        }
+    } else {
+        const int count = (n - 4) / 2;
+        // A frame too short to fill a quarter of the fan still spreads its
+        // one sample as if it did.
+        const int quarter = qMax((n - 4) / 4, 1);
+        samples.reserve(count);
+        scan.reserve(count);
+        for (int i = 0; i < count; ++i) {
+            const uint16_t sample = sampleAt(payload, 4 + 2 * i);
+            const auto confidence = static_cast<uint8_t>(((sample >> 10) & 0x7) * 32);
+            const auto zone = static_cast<uint16_t>(sample >> 13);
+            const int value = sample & 0x3FF;
+            PointData p{0.0, 0, confidence, uint32_t(i), zone};
+            if (params.rawMode != 0) {
+                p.angle = fanAngle(i, quarter, 40);
+                p.distance = static_cast<uint16_t>(value);
+            } else {
+                if (value == 0)
+                    continue;
+                // Zones 0 and 7 have no line of their own and use zone 1's.
+                const int line = (zone >= 1 && zone <= 6) ? zone - 1 : 0;
+                const double k = params.zoneSlope[line] / 10000.0;
+                const double b = params.zoneIntercept[line] / 10000.0;
+                const int column = params.columnStep * i;
+                double angle = std::atan(column * k - b) * 180 / piZones;
+                p.distance = toDistance(value / std::cos(angle * piZones / 180));
+                if (angle < 0)
+                    angle += 360;
+                p.angle = angle;
+            }
+            samples.append(p);
+            if (p.distance != 0)
+                scan.append(p);
+        }
+        if (params.rawMode == 0)
+            lastTimestamp = timestampOf(payload);
+    }
+    sampleList = samples;
+    scanList = scan;
+    emit mapReady(scanList);
+}
