@@ -1,0 +1,191 @@
+// The whole road from serial bytes to the map view: the real window against
+// the simulator on a pseudo-terminal, for every model of this edition.
+#include "edition.h"
+#include "limapview.h"
+#include "lipkg.h"
+#include "mainwindow.h"
+#include "modalcatcher.h"
+#include "qtrnet.h"
+#include "simmodels.h"
+#include "simprocess.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool within(double value, double expected, double tolerance)
+{
+    return expected > 0 && std::abs(value - expected) <= tolerance * expected;
+}
+
+// The window with its parts, listing only the simulator's port.
+struct Bench
+{
+    explicit Bench(const QString &port)
+        : w([port] { return QList<PortEntry>{{port, false, 0, true}}; })
+    {
+        deviceBox = w.findChild<QComboBox *>("deviceBox");
+        portBox = w.findChild<QComboBox *>("portBox");
+        status = w.findChild<QLabel *>("statusLabel");
+        start = w.findChild<QAction *>("actionStart");
+        stop = w.findChild<QAction *>("actionStop");
+        view = w.findChild<LiMapView *>("mapView");
+        pkg = w.findChild<LiPkg *>("pkg");
+        trNet = w.findChild<QTRNet *>("trNet");
+        w.resize(1280, 800);
+        w.show();
+    }
+
+    void choose(const QString &model)
+    {
+        deviceBox->setCurrentIndex(deviceBox->findText(model));
+        portBox->setCurrentIndex(0);
+    }
+
+    MainWindow w;
+    QComboBox *deviceBox;
+    QComboBox *portBox;
+    QLabel *status;
+    QAction *start;
+    QAction *stop;
+    LiMapView *view;
+    LiPkg *pkg;
+    QTRNet *trNet;
+};
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(workDir.isValid());
+        QDir::setCurrent(workDir.path());
+    }
+
+    void liveScan_data()
+    {
+        QTest::addColumn<QString>("model");
+        for (const SimModel &m : simModels())
+            if (Edition::full || m.inClassic)
+                QTest::newRow(qPrintable(m.name)) << m.name;
+    }
+
+    void liveScan()
+    {
+        QFETCH(QString, model);
+        const SimModel *sm = findSimModel(model);
+        SimProcess sim({"--model", model, "--seed", "7", "--firmware", "2.3.12", "--hardware",
+                        "100"});
+        QVERIFY(sim.started());
+        Bench bench(sim.port());
+        bench.choose(model);
+        QCOMPARE(bench.deviceBox->currentText(), model);
+        QCOMPARE(bench.portBox->currentText(), sim.port());
+
+        ModalCatcher catcher;
+        bench.start->trigger();
+        QVERIFY2(catcher.boxes.isEmpty(),
+                 qPrintable(catcher.boxes.isEmpty() ? QString() : catcher.boxes[0].text));
+        QCOMPARE(bench.status->text(), QString("Connected to %1 : %2, 8, 0, 1, 0")
+                                           .arg(sim.port())
+                                           .arg(sm->baudrate));
+        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("v2.3.12 hw:100"), 5000);
+
+        const bool net = sm->commandProtocol();
+        auto validPoints = [&] { return net ? bench.trNet->validCount() : bench.pkg->validCount(); };
+        QTRY_VERIFY_WITH_TIMEOUT(bench.view->scan().size() > 20 && validPoints() > 20, 5000);
+
+        // Figures settle once two scans arrived.
+        if (!net) {
+            QTRY_VERIFY2_WITH_TIMEOUT(within(bench.pkg->scanRate(), sm->rotationHz, 0.2),
+                                      qPrintable(QString::number(bench.pkg->scanRate())), 5000);
+            QVERIFY2(within(bench.pkg->rotationSpeed(), sm->rotationHz, 0.2),
+                     qPrintable(QString::number(bench.pkg->rotationSpeed())));
+            QVERIFY(bench.pkg->pointTotal() > 200);
+        } else if (sm->format == SimModel::Fir) {
+            QTRY_VERIFY2_WITH_TIMEOUT(within(bench.trNet->scanRate(), sm->frameHz, 0.2),
+                                      qPrintable(QString::number(bench.trNet->scanRate())), 5000);
+            QVERIFY(bench.trNet->pointTotal() == 160);
+        }
+
+        bench.stop->trigger();
+        QCOMPARE(bench.status->text(), QString("Disconnected"));
+        QVERIFY(bench.start->isEnabled());
+        if (net)
+            QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+    }
+
+    void silentHandshakeShowsConnectFailed()
+    {
+        SimProcess sim({"--model", "Fir", "--no-handshake"});
+        QVERIFY(sim.started());
+        Bench bench(sim.port());
+        bench.choose("Fir");
+        ModalCatcher catcher;
+        bench.start->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), 1, 3000);
+        QCOMPARE(catcher.boxes[0].title, QString("error"));
+        QCOMPARE(catcher.boxes[0].text, QString("connect failed"));
+        // The port stays open; the window stays connected.
+        QVERIFY(bench.status->text().startsWith("Connected to"));
+        QVERIFY(!bench.start->isEnabled());
+        bench.stop->trigger();
+        QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+    }
+
+    void pulledCableReturnsToDisconnected()
+    {
+        SimProcess sim({"--model", "Alder", "--disconnect-after", "1.5"});
+        QVERIFY(sim.started());
+        Bench bench(sim.port());
+        bench.choose("Alder");
+        bench.start->trigger();
+        QVERIFY(bench.status->text().startsWith("Connected to"));
+        QVERIFY(sim.waitForOutput("disconnected", 5000));
+        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("Disconnected"), 1000);
+        QCOMPARE(bench.status->palette().color(QPalette::WindowText), QColor(Qt::darkRed));
+        QVERIFY(bench.start->isEnabled());
+        QVERIFY(bench.deviceBox->isEnabled());
+
+        const double before = cpuSeconds();
+        QTest::qWait(1000);
+        QVERIFY2(cpuSeconds() - before < 0.5, "the window spins after the device was lost");
+    }
+
+    void garbageRaisesErrorsWhileScansContinue()
+    {
+        SimProcess sim({"--model", "Dogwood", "--garbage-rate", "0.1", "--corrupt-rate", "0.02"});
+        QVERIFY(sim.started());
+        Bench bench(sim.port());
+        bench.choose("Dogwood");
+        QSignalSpy scans(bench.pkg, &LiPkg::mapReady);
+        bench.start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(bench.pkg->errorCount() > 5 && scans.count() >= 5, 6000);
+        QVERIFY(bench.pkg->validCount() > 100);
+        bench.stop->trigger();
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

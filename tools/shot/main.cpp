@@ -1,0 +1,78 @@
+// vantoscope-shot: runs the viewer's window without a display, connects it
+// to a port, lets it draw live data for a while and saves a screenshot.
+#include "appsetup.h"
+#include "edition.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QLabel>
+#include <QTextStream>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    applyApplicationStyle(app);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Connects the viewer window to PORT, lets it show live data for a few "
+                       "seconds and saves a screenshot of the window."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {"port", "Serial port (or pseudo-terminal) to open.", "PORT"},
+        {"model", "Sensor model to choose (default Alder).", "NAME", "Alder"},
+        {"seconds", "How long to show live data before the shot (default 4).", "S", "4"},
+        {"size", "Window size (default 1280x800).", "WxH", "1280x800"},
+        {"output", "PNG file to write.", "FILE"},
+    });
+    parser.process(app);
+    QTextStream err(stderr);
+    if (!parser.isSet("port") || !parser.isSet("output")) {
+        err << "vantoscope-shot: --port and --output are required\n";
+        return 2;
+    }
+    const QString port = parser.value("port");
+    const QStringList size = parser.value("size").split('x');
+    bool okW = false, okH = false, okS = false;
+    const int width = size.value(0).toInt(&okW), height = size.value(1).toInt(&okH);
+    const double seconds = parser.value("seconds").toDouble(&okS);
+    if (!okW || !okH || width < 200 || height < 150 || !okS || seconds < 0) {
+        err << "vantoscope-shot: bad --size or --seconds\n";
+        return 2;
+    }
+
+    MainWindow window([port] { return QList<PortEntry>{{port, false, 0, true}}; });
+    window.resize(width, height);
+    window.show();
+    auto *devices = window.findChild<QComboBox *>("deviceBox");
+    const int index = devices->findText(parser.value("model"));
+    if (index < 0) {
+        err << "vantoscope-shot: unknown model " << parser.value("model") << "\n";
+        return 2;
+    }
+    devices->setCurrentIndex(index);
+    window.findChild<QAction *>("actionStart")->trigger();
+    if (window.findChild<QAction *>("actionStart")->isEnabled()) {
+        err << "vantoscope-shot: could not open " << port << ": "
+            << window.findChild<QLabel *>("statusLabel")->text() << "\n";
+        return 1;
+    }
+
+    int status = 0;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &window, [&] {
+        if (!window.grab().save(parser.value("output"), "PNG")) {
+            err << "vantoscope-shot: cannot write " << parser.value("output") << "\n";
+            status = 1;
+        }
+        window.findChild<QAction *>("actionStop")->trigger();
+        QApplication::quit();
+    });
+    app.exec();
+    return status;
+}

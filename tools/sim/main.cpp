@@ -1,0 +1,190 @@
+// vantoscope-sim: plays a sensor at the far end of a pseudo-terminal, or
+// writes its byte stream to a file.
+#include "ptysensor.h"
+#include "sensorsim.h"
+#include "simmodels.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+[[noreturn]] void usageError(const QString &message)
+{
+    err() << "vantoscope-sim: " << message << "\n"
+          << "Try 'vantoscope-sim --help' for more information.\n";
+    err().flush();
+    std::exit(2);
+}
+
+double rateOption(const QCommandLineParser &parser, const QString &name)
+{
+    if (!parser.isSet(name))
+        return 0.0;
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || value < 0.0 || value > 1.0)
+        usageError(QStringLiteral("--%1 takes a probability from 0 to 1, not '%2'")
+                       .arg(name, parser.value(name)));
+    return value;
+}
+
+double positiveOption(const QCommandLineParser &parser, const QString &name, double fallback)
+{
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || value <= 0.0)
+        usageError(QStringLiteral("--%1 takes a positive number, not '%2'")
+                       .arg(name, parser.value(name)));
+    return value;
+}
+
+uint32_t parseFirmware(const QString &text)
+{
+    const QStringList parts = text.split('.');
+    bool ok1 = false, ok2 = false, ok3 = false;
+    if (parts.size() == 3) {
+        const uint major = parts[0].toUInt(&ok1), minor = parts[1].toUInt(&ok2),
+                   patch = parts[2].toUInt(&ok3);
+        if (ok1 && ok2 && ok3 && major < 256 && minor < 256 && patch < 65536)
+            return major << 24 | minor << 16 | patch;
+    }
+    usageError(QStringLiteral("--firmware takes MAJOR.MINOR.PATCH (for example 1.2.10), not '%1'")
+                   .arg(text));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantoscope-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulates a rotating laser range sensor at the far end of a serial line.\n\n"
+        "By default it opens a pseudo-terminal, prints its device path (\"port: PATH\") and then\n"
+        "behaves like the chosen sensor model: it streams a synthetic room with a moving\n"
+        "object in the model's wire format at the model's rotation and line speed, answers the\n"
+        "information request, and for the command-protocol models (Fir, Maple) answers the\n"
+        "start handshake and streams sample frames between the start and the stop command.\n"
+        "Point the viewer at the printed port (VANTOSCOPE_EXTRA_PORTS=PATH adds it to the\n"
+        "port list) and press Start."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {{"m", "model"}, "Sensor model to play (default Alder; see --list).", "NAME", "Alder"},
+        {"list", "List the models with their line speed and wire format, then exit."},
+        {{"o", "output"}, "Write the raw byte stream of --scans scans to FILE ('-' for standard "
+                          "output) instead of opening a pseudo-terminal.", "FILE"},
+        {{"n", "scans"}, "Number of scans written by --output (default 10).", "N", "10"},
+        {"seed", "Seed of the random generator, for repeatable streams (default 1).", "N", "1"},
+        {"firmware", "Firmware version in the information reply (default 1.2.10).", "X.Y.Z",
+         "1.2.10"},
+        {"hardware", "Hardware version in the information reply, hexadecimal (default 1f).",
+         "HEX", "1f"},
+        {"garbage-rate", "Chance per frame of random bytes before it (0..1).", "P"},
+        {"corrupt-rate", "Chance per frame of a damaged byte, failing its checksum (0..1).", "P"},
+        {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
+        {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
+                         "information request): the handshake fails."},
+        {"disconnect-after", "Close the pseudo-terminal after SECONDS, as a pulled cable does.",
+         "SECONDS"},
+        {"replay", "Play the capture FILE onto the pseudo-terminal at the model's line speed "
+                   "instead of simulating.", "FILE"},
+        {"speed", "With --replay: play FACTOR times faster than the line (default 1).", "FACTOR"},
+        {"loop", "With --replay: start again at the end of the file."},
+    });
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]));
+
+    QTextStream out(stdout);
+    if (parser.isSet("list")) {
+        const char *formats[] = {"47-byte frames", "36-byte frames", "variable packets",
+                                 "command protocol", "command protocol, zoned"};
+        for (const SimModel &m : simModels())
+            out << qSetFieldWidth(10) << Qt::left << m.name << qSetFieldWidth(0) << m.baudrate
+                << " baud, " << formats[m.format]
+                << (m.commandProtocol() ? QStringLiteral(", %1 frames/s").arg(m.frameHz)
+                                        : QStringLiteral(", %1 rev/s").arg(m.rotationHz))
+                << (m.inClassic ? "" : " (full edition only)") << "\n";
+        return 0;
+    }
+
+    const SimModel *model = findSimModel(parser.value("model"));
+    if (!model) {
+        QStringList names;
+        for (const SimModel &m : simModels())
+            names << m.name;
+        usageError(QStringLiteral("unknown model '%1'; known models: %2")
+                       .arg(parser.value("model"), names.join(", ")));
+    }
+    bool ok = false;
+    const uint32_t seed = parser.value("seed").toUInt(&ok);
+    if (!ok)
+        usageError(QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value("seed")));
+    SimIdentity identity;
+    identity.firmwareWord = parseFirmware(parser.value("firmware"));
+    identity.hardwareVersion = parser.value("hardware").toUInt(&ok, 16);
+    if (!ok)
+        usageError(QStringLiteral("--hardware takes a hexadecimal number, not '%1'")
+                       .arg(parser.value("hardware")));
+    SimFaults faults;
+    faults.garbageRate = rateOption(parser, "garbage-rate");
+    faults.corruptRate = rateOption(parser, "corrupt-rate");
+    faults.dropRate = rateOption(parser, "drop-rate");
+    faults.silentHandshake = parser.isSet("no-handshake");
+
+    if (parser.isSet("output")) {
+        const int scans = parser.value("scans").toInt(&ok);
+        if (!ok || scans < 1)
+            usageError(QStringLiteral("--scans takes a positive whole number, not '%1'")
+                           .arg(parser.value("scans")));
+        SensorSim sim(*model, seed, faults, identity);
+        const QByteArray bytes = sim.capture(scans);
+        QFile file;
+        const QString name = parser.value("output");
+        const bool opened = name == "-" ? file.open(stdout, QIODevice::WriteOnly)
+                                        : (file.setFileName(name), file.open(QIODevice::WriteOnly));
+        if (!opened || file.write(bytes) != bytes.size()) {
+            err() << "vantoscope-sim: cannot write " << name << ": " << file.errorString() << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    PtySensor::Options options;
+    options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);
+    if (parser.isSet("replay")) {
+        QFile file(parser.value("replay"));
+        if (!file.open(QIODevice::ReadOnly)) {
+            err() << "vantoscope-sim: cannot read " << file.fileName() << ": "
+                  << file.errorString() << "\n";
+            return 1;
+        }
+        options.replay = file.readAll();
+        options.replaySpeed = positiveOption(parser, "speed", 1.0);
+        options.loop = parser.isSet("loop");
+    } else if (parser.isSet("speed") || parser.isSet("loop")) {
+        usageError(QStringLiteral("--speed and --loop go with --replay"));
+    }
+
+    PtySensor sensor(*model, SensorSim(*model, seed, faults, identity), options);
+    QString error;
+    if (!sensor.start(&error)) {
+        err() << "vantoscope-sim: " << error << "\n";
+        return 1;
+    }
+    return app.exec();
+}

@@ -1,0 +1,54 @@
+#ifndef VANTOSCOPE_SIM_PTYSENSOR_H
+#define VANTOSCOPE_SIM_PTYSENSOR_H
+
+#include "sensorsim.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class QSocketNotifier;
+
+// Puts a SensorSim (or a recorded capture) at the far end of a
+// pseudo-terminal, paced in real time.
+class PtySensor : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        double disconnectAfter = 0.0; // seconds; 0: never
+        QByteArray replay;            // play these bytes instead of simulating
+        double replaySpeed = 1.0;
+        bool loop = false;
+    };
+
+    PtySensor(const SimModel &model, SensorSim sim, const Options &options);
+    ~PtySensor() override;
+
+    // Opens the pseudo-terminal and prints its path; false with a message on failure.
+    bool start(QString *error);
+
+private:
+    void tick();
+    void readCommands();
+    void send(const QByteArray &bytes);
+    void disconnectLine();
+    double now() const { return clock.nsecsElapsed() / 1e9; }
+
+    SimModel model;
+    SensorSim sim;
+    Options options;
+    int master = -1;
+    int slave = -1;
+    QElapsedTimer clock;
+    QTimer ticker;
+    std::unique_ptr<QSocketNotifier> notifier;
+    int replayPos = 0;
+    double replayCredit = 0.0;
+    double lastTick = 0.0;
+    int reportedCommands = 0;
+};
+
+#endif

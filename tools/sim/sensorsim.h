@@ -1,0 +1,88 @@
+#ifndef VANTOSCOPE_SIM_SENSORSIM_H
+#define VANTOSCOPE_SIM_SENSORSIM_H
+
+#include "scene.h"
+#include "simmodels.h"
+
+#include <QByteArray>
+#include <QVector>
+#include <cstdint>
+#include <random>
+
+// Faults the simulated sensor can be told to make.
+struct SimFaults
+{
+    double garbageRate = 0.0; // chance per frame of random bytes before it
+    double corruptRate = 0.0; // chance per frame of one damaged byte (bad checksum)
+    double dropRate = 0.0;    // chance per frame of losing a few of its bytes
+    bool silentHandshake = false; // never answer the calibration request
+};
+
+// What the sensor reports in its information record.
+struct SimIdentity
+{
+    uint32_t firmwareWord = 0x0102000A; // v1.2.10
+    uint32_t hardwareVersion = 0x1F;
+};
+
+// One simulated sensor: produces the bytes it would send over time and
+// answers the commands it receives. It knows nothing of ports or clocks;
+// the caller says what time it is.
+class SensorSim
+{
+public:
+    SensorSim(const SimModel &model, uint32_t seed, const SimFaults &faults,
+              const SimIdentity &identity);
+
+    // Bytes sent between the previous call and time `t` (seconds from start).
+    QByteArray advance(double t);
+    // Takes bytes written to the sensor at time `t`; returns its replies.
+    QByteArray receive(const QByteArray &bytes, double t);
+
+    // Command-protocol models stream only between a start and a stop command;
+    // streaming models always do.
+    bool streaming() const { return streaming_; }
+    // Complete revolutions (streaming) or sample frames (command protocol) sent.
+    int scansSent() const { return scansSent_; }
+    const QVector<int> &commandsSeen() const { return commandsSeen_; }
+    QString versionText() const;
+
+    // The sensor's replies, as it sends them.
+    QByteArray informationReply() const;
+    QByteArray calibrationReply() const;
+    QByteArray columnsReply() const;
+
+    // A capture of `scans` complete scans, as a decoder would need them from
+    // power-on: for the command-protocol models the calibration (and columns)
+    // reply first, then the information reply and the scan data.
+    QByteArray capture(int scans);
+
+private:
+    void appendFrame(QByteArray &out, QByteArray frame);
+    QByteArray streamingFrames(double t);
+    QByteArray sampleFrames(double t);
+    QByteArray sampleFrame(double t);
+    void pointAt(double angle, double t, uint16_t &distance, uint8_t &confidence);
+    void handleCommand(uint8_t command, QByteArray &replies, double t);
+
+    SimModel model;
+    SimFaults faults;
+    SimIdentity identity;
+    Scene scene;
+    std::mt19937 rng;
+    bool streaming_;
+    int scansSent_ = 0;
+    QVector<int> commandsSeen_;
+    QByteArray input;
+
+    // Streaming models: the index of the next sample and the angle of sample 0.
+    int64_t nextSample = 0;
+    int wraps = 0;
+    double startAngle = 300.0;
+    // Command-protocol models: when streaming started and frames sent since.
+    double streamStart = 0.0;
+    int64_t framesSent = 0;
+    int columns = 320;
+};
+
+#endif
