@@ -63,7 +63,9 @@ std::array<QRgb, 256> buildIntensityPalette()
         const int span = hi.index - lo.index;
         for (int i = lo.index; i <= hi.index; ++i) {
             const int t = i - lo.index;
-            auto mix = [&](int from, int to) { return from + ((to - from) * t + span / 2) / span; };
+            auto mix = [&](int from, int to) {
+                return int(std::lround(from + double(to - from) * t / span));
+            };
             table[size_t(i)] =
                 qRgb(mix(lo.red, hi.red), mix(lo.green, hi.green), mix(lo.blue, hi.blue));
         }
@@ -168,6 +170,11 @@ void LiMapView::setScale(double value)
 void LiMapView::setOffset(const QPoint &value)
 {
     offset = value;
+}
+
+void LiMapView::setSelectedAngle(double angle)
+{
+    selectedAngle = angle;
 }
 
 void LiMapView::resetView(bool unused)
@@ -301,6 +308,25 @@ int LiMapView::selectedIndex() const
     if (index < 0 || index >= points.size())
         index = 0;
     return index;
+}
+
+QString LiMapView::labelText(const PointData &picked) const
+{
+    // The end-of-scan marker stands for the picked angle itself.
+    const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
+    const uint16_t distance = picked.distance > maxDistance ? 0 : picked.distance;
+    const QString angleText = QString::number(angle, 'f', 1);
+    if (confidenceEnable)
+        return tr("%1,%2,%3")
+            .arg(angleText, QString::number(distance), QString::number(picked.confidence));
+    return tr("%1\u00b0,%2mm").arg(angleText, QString::number(distance));
+}
+
+QString LiMapView::selectedPointLabel() const
+{
+    if (!indicatrixEnable || points.isEmpty())
+        return QString();
+    return labelText(points.at(selectedIndex()));
 }
 
 // --- Drawing ----------------------------------------------------------------
@@ -542,16 +568,10 @@ void LiMapView::drawScan(const Frame &f, const PictureState &state)
     pen.setColor(textColor);
     painter.setPen(pen);
     painter.rotate(90);
-    if (indicatrixEnable) {
-        const QString angleText = QString::number(angle, 'f', 1);
-        const QString text =
-            confidenceEnable ? tr("%1,%2,%3")
-                                   .arg(angleText, QString::number(picked.distance),
-                                        QString::number(picked.confidence))
-                             : tr("%1\u00b0,%2mm").arg(angleText, QString::number(picked.distance));
+    if (indicatrixEnable)
         painter.drawText(
-            QPointF(scale * length * std::sin(theta), -scale * length * std::cos(theta)), text);
-    }
+            QPointF(scale * length * std::sin(theta), -scale * length * std::cos(theta)),
+            labelText(picked));
 }
 
 void LiMapView::paintEvent(QPaintEvent *event)

@@ -43,6 +43,8 @@ public:
     void setDecoderKind(int kind);
     void setScale(double value);
     void setOffset(const QPoint &value);
+    // Picks an angle (degrees) as a left click does.
+    void setSelectedAngle(double angle);
 
     void loadSettings(QSettings &settings);
     void saveSettings(QSettings &settings) const;
@@ -72,6 +74,9 @@ public:
     };
     // The status block as the next redraw draws it (when a scan is shown).
     QVector<StatusLine> statusLines() const;
+    // Text of the selected-point label as the next redraw draws it; empty
+    // while the indicatrix is off or there is no scan.
+    QString selectedPointLabel() const;
     // Left edge of the status block, in canvas pixels.
     int statusLeft() const;
     // Canvas position of the drawing origin, i.e. where a point at
@@ -153,6 +158,7 @@ private:
     int statusLeft(const Frame &f) const;
     void drawPoints(QPainter &painter, const Frame &f);
     QColor askColor(const QColor &current);
+    QString labelText(const PointData &picked) const;
     void showMenu();
     QPoint centred(const QPoint &pos) const;
 
