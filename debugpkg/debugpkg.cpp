@@ -89,8 +89,8 @@ void DebugPkg::pushData(const QByteArray &data)
         break;
     case PhotodiodeVoltage:
         if (frame.payload.size() >= 2) {
-            pdVoltage = static_cast<uint16_t>(uint8_t(frame.payload[0]) |
-                                              (uint8_t(frame.payload[1]) << 8));
+            pdVoltage =
+                static_cast<uint16_t>(uint8_t(frame.payload[0]) | (uint8_t(frame.payload[1]) << 8));
             qDebug() << "PDVoltage" << pdVoltage;
         }
         break;
@@ -136,10 +136,10 @@ bool DebugPkg::checkFrame(Frame &frame)
         return false;
     frame.command = content[1];
     const int payloadSize = k - 1 - ServiceFrame::headerSize;
-    frame.payload = payloadSize > 0
-                        ? QByteArray(reinterpret_cast<const char *>(content.data()) +
-                                         ServiceFrame::headerSize,
-                                     payloadSize)
-                        : QByteArray();
+    frame.payload =
+        payloadSize > 0
+            ? QByteArray(reinterpret_cast<const char *>(content.data()) + ServiceFrame::headerSize,
+                         payloadSize)
+            : QByteArray();
     return true;
 }

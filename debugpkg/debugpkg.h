@@ -21,7 +21,8 @@ class DebugPkg : public QObject
 public:
     static constexpr int frameBufferSize = 8192;
 
-    enum Command : uint8_t {
+    enum Command : uint8_t
+    {
         Information = 127,
         PhotodiodeVoltage = 249,
         Status = 253,

@@ -9,7 +9,10 @@ QByteArray encodeRequest(uint8_t command, uint16_t parameter, uint16_t value)
         command,
         static_cast<uint8_t>(parameter & 0xFF),
         static_cast<uint8_t>(parameter >> 8),
-        2, 0, 0, 0, // payload length
+        2,
+        0,
+        0,
+        0, // payload length
         static_cast<uint8_t>(value & 0xFF),
         static_cast<uint8_t>(value >> 8),
     };

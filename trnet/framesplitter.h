@@ -40,7 +40,12 @@ public:
     uint64_t streamOffset() const { return base + buffer.size(); }
 
 private:
-    enum class Verdict { NoFrame, Frame, Incomplete };
+    enum class Verdict
+    {
+        NoFrame,
+        Frame,
+        Incomplete
+    };
     struct Pending
     {
         uint64_t completeAt; // stream offset at which it can be checked again
@@ -52,7 +57,10 @@ private:
     };
     struct ByPosition
     {
-        bool operator()(const Pending &a, const Pending &b) const { return a.position > b.position; }
+        bool operator()(const Pending &a, const Pending &b) const
+        {
+            return a.position > b.position;
+        }
     };
 
     Verdict examine(uint64_t position, uint64_t &frameEnd) const;

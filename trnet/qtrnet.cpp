@@ -65,11 +65,18 @@ QTRNet::QTRNet(QSerialPort *serialPort) : QObject(serialPort), port(serialPort)
     if (!serialPort)
         throw std::invalid_argument("SerialPort is NULL");
     registerPointDataMetaType();
+    qRegisterMetaType<TRData *>("TRData*");
 }
 
-void QTRNet::setModelType(int type) { modelType_ = type; }
+void QTRNet::setModelType(int type)
+{
+    modelType_ = type;
+}
 
-bool QTRNet::isMaple() const { return !Edition::classic && modelType_ == mapleModelType; }
+bool QTRNet::isMaple() const
+{
+    return !Edition::classic && modelType_ == mapleModelType;
+}
 
 bool QTRNet::sendFrame(uint8_t address, uint8_t command, const QByteArray &payload)
 {
@@ -188,4 +195,7 @@ int QTRNet::validCount() const
                                           [](const PointData &p) { return p.distance != 0; }));
 }
 
-int QTRNet::nearestPointIndex(double angle) const { return findNearestPoint(scanList, angle); }
+int QTRNet::nearestPointIndex(double angle) const
+{
+    return findNearestPoint(scanList, angle);
+}

@@ -23,7 +23,8 @@ class QTRNet : public QObject
 public:
     static constexpr int mapleModelType = 32;
 
-    enum Command : uint8_t {
+    enum Command : uint8_t
+    {
         MeasuredSamples = 2,
         PlainSamples = 3,
         Stop = 15,

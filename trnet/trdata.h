@@ -2,6 +2,7 @@
 #define VANTOSCOPE_TRDATA_H
 
 #include <QByteArray>
+#include <QMetaType>
 #include <array>
 #include <cstdint>
 
@@ -14,13 +15,19 @@ struct TRData
     QByteArray payload; // exactly the payload bytes of the frame
 };
 
+Q_DECLARE_METATYPE(TRData *)
+
 // Calibration and mode of the connected command-protocol sensor. Slopes and
 // intercepts are in units of 1/10000.
 struct DeviceParams
 {
-    enum Half { Right = 0, Left = 1 };
+    enum Half
+    {
+        Right = 0,
+        Left = 1
+    };
 
-    uint8_t rawMode = 0; // Maple: 0 calibrated samples, 1 raw samples
+    uint8_t rawMode = 0;                     // Maple: 0 calibrated samples, 1 raw samples
     std::array<uint32_t, 2> halfSlope{};     // Fir, indexed by Half
     std::array<uint32_t, 2> halfIntercept{}; // Fir, indexed by Half
     std::array<uint32_t, 6> zoneSlope{};     // Maple, zones 1 to 6

@@ -4,8 +4,8 @@
 
 namespace Wire {
 
-QByteArray commandFrame(uint8_t address, uint8_t command, uint16_t parameter,
-                        const QByteArray &payload)
+QByteArray encodeTrFrame(uint8_t address, uint8_t command, uint16_t parameter,
+                         const QByteArray &payload)
 {
     QByteArray body;
     body.append(static_cast<char>(address));
@@ -23,14 +23,14 @@ QByteArray command(uint8_t code, uint32_t value)
 {
     QByteArray payload;
     putU32(payload, value);
-    return commandFrame(1, code, 0, payload);
+    return encodeTrFrame(1, code, 0, payload);
 }
 
 QByteArray shortCommand(uint8_t code, uint16_t value)
 {
     QByteArray payload;
     putU16(payload, value);
-    return commandFrame(1, code, 0, payload);
+    return encodeTrFrame(1, code, 0, payload);
 }
 
 static QByteArray truncated(QByteArray payload, int truncateTo)
@@ -48,12 +48,12 @@ QByteArray firCalibrationReply(uint32_t rightSlope, uint32_t leftSlope, uint32_t
     putU32(payload, leftSlope);
     putU32(payload, rightIntercept);
     putU32(payload, leftIntercept);
-    return commandFrame(1, 18, 0, truncated(payload, truncateTo));
+    return encodeTrFrame(1, 18, 0, truncated(payload, truncateTo));
 }
 
 QByteArray mapleCalibrationReply(const std::array<uint32_t, 6> &slopes,
-                                 const std::array<uint32_t, 6> &intercepts,
-                                 const QByteArray &extra, int truncateTo)
+                                 const std::array<uint32_t, 6> &intercepts, const QByteArray &extra,
+                                 int truncateTo)
 {
     QByteArray payload;
     for (uint32_t slope : slopes)
@@ -61,7 +61,7 @@ QByteArray mapleCalibrationReply(const std::array<uint32_t, 6> &slopes,
     for (uint32_t intercept : intercepts)
         putU32(payload, intercept);
     payload.append(extra.left(24).leftJustified(24, '\0'));
-    return commandFrame(1, 18, 0, truncated(payload, truncateTo));
+    return encodeTrFrame(1, 18, 0, truncated(payload, truncateTo));
 }
 
 QByteArray columnsReply(uint16_t columns, uint16_t second)
@@ -69,7 +69,7 @@ QByteArray columnsReply(uint16_t columns, uint16_t second)
     QByteArray payload;
     putU16(payload, columns);
     putU16(payload, second);
-    return commandFrame(1, 21, 0, payload);
+    return encodeTrFrame(1, 21, 0, payload);
 }
 
 QByteArray plainSampleFrame(const QVector<uint16_t> &samples)
@@ -77,7 +77,7 @@ QByteArray plainSampleFrame(const QVector<uint16_t> &samples)
     QByteArray payload;
     for (uint16_t s : samples)
         putU16(payload, s);
-    return commandFrame(1, 3, 0, payload);
+    return encodeTrFrame(1, 3, 0, payload);
 }
 
 QByteArray measuredSampleFrame(int32_t timestampMs, const QVector<uint16_t> &samples,
@@ -87,7 +87,7 @@ QByteArray measuredSampleFrame(int32_t timestampMs, const QVector<uint16_t> &sam
     putU32(payload, static_cast<uint32_t>(timestampMs));
     for (uint16_t s : samples)
         putU16(payload, s);
-    return commandFrame(1, 2, parameter, payload);
+    return encodeTrFrame(1, 2, parameter, payload);
 }
 
 uint16_t firSample(uint16_t value, uint8_t confidence)

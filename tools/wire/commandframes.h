@@ -12,8 +12,8 @@
 namespace Wire {
 
 // A complete frame; the checksum is the byte sum of address through payload.
-QByteArray commandFrame(uint8_t address, uint8_t command, uint16_t parameter,
-                        const QByteArray &payload);
+QByteArray encodeTrFrame(uint8_t address, uint8_t command, uint16_t parameter,
+                         const QByteArray &payload);
 // A command as the program sends it: address 1, parameter 0, `value` as a
 // 4-byte (command) or 2-byte (shortCommand) payload.
 QByteArray command(uint8_t code, uint32_t value);

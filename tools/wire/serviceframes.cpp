@@ -32,7 +32,7 @@ QByteArray serviceContent(uint8_t command, uint16_t parameter, const QByteArray 
     return content;
 }
 
-QByteArray serviceFrame(uint8_t command, uint16_t parameter, const QByteArray &payload)
+QByteArray encodeServiceFrame(uint8_t command, uint16_t parameter, const QByteArray &payload)
 {
     const QByteArray content = serviceContent(command, parameter, payload);
     return QByteArray("\xAA\xAA\x10", 3) + stuff(content.mid(1)) + QByteArray("\x55\x55", 2);
@@ -42,7 +42,7 @@ QByteArray serviceRequest(uint8_t command, uint16_t value)
 {
     QByteArray payload;
     putU16(payload, value);
-    return serviceFrame(command, 0, payload);
+    return encodeServiceFrame(command, 0, payload);
 }
 
 QByteArray informationReply(uint32_t firmwareVersion, uint32_t hardwareVersion,
@@ -54,19 +54,19 @@ QByteArray informationReply(uint32_t firmwareVersion, uint32_t hardwareVersion,
     payload.append(rest.left(96).leftJustified(96, '\0'));
     if (payloadSize >= 0)
         payload = payload.leftJustified(payloadSize, '\0', true);
-    return serviceFrame(127, 0, payload);
+    return encodeServiceFrame(127, 0, payload);
 }
 
 QByteArray voltageReport(uint16_t voltage)
 {
     QByteArray payload;
     putU16(payload, voltage);
-    return serviceFrame(249, 0, payload);
+    return encodeServiceFrame(249, 0, payload);
 }
 
 QByteArray statusReport(uint8_t status)
 {
-    return serviceFrame(253, 0, QByteArray(1, static_cast<char>(status)));
+    return encodeServiceFrame(253, 0, QByteArray(1, static_cast<char>(status)));
 }
 
 } // namespace Wire

@@ -14,7 +14,7 @@ QByteArray stuff(const QByteArray &content);
 // The unescaped content: 10, command, parameter, payload length, payload, checksum.
 QByteArray serviceContent(uint8_t command, uint16_t parameter, const QByteArray &payload);
 // A complete service frame built from serviceContent.
-QByteArray serviceFrame(uint8_t command, uint16_t parameter, const QByteArray &payload);
+QByteArray encodeServiceFrame(uint8_t command, uint16_t parameter, const QByteArray &payload);
 
 // A request as the program sends it (parameter 0, `value` as two bytes).
 QByteArray serviceRequest(uint8_t command, uint16_t value);
