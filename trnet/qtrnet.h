@@ -3,6 +3,7 @@
 
 #include "framesplitter.h"
 #include "pointdata.h"
+#include "sampleconversion.h"
 #include "trdata.h"
 
 #include <QByteArray>
@@ -101,6 +102,8 @@ private:
     double rate = 0.0;
     int sampleCount = 0;
     uint16_t pixSum = 0; // parameter of the last measured-sample frame
+    SampleConversion::FirGeometry firGeometry;
+    SampleConversion::ZoneGeometry zoneGeometry;
     int modelType_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "qtrnet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -54,7 +55,13 @@ uint16_t toDistance(double value)
     return static_cast<uint16_t>(static_cast<int64_t>(value));
 }
 
-Polar triangulate(int value, int column, const DeviceParams &params)
+namespace {
+
+// Columns beyond this are computed afresh each time instead of cached: no
+// sensor sends that many, so only a corrupt frame could ask for them.
+constexpr int cachedColumns = 1024;
+
+FirGeometry::Column columnTerms(int column, const DeviceParams &params)
 {
     const bool right = column > 79;
     const int half = right ? DeviceParams::Right : DeviceParams::Left;
@@ -63,21 +70,26 @@ Polar triangulate(int value, int column, const DeviceParams &params)
     double h = k * ((right ? 159 : 79) - column) - b;
     if (b <= 1)
         h = std::atan(h) * 180 / piHalves; // the line gave a slope, not degrees
-
     const double hRad = h * piHalves / 180;
+    const double view = right ? tilt - h : h + tilt;
+    return {std::sin(hRad), std::cos(hRad), std::cos(view * piHalves / 180)};
+}
+
+Polar pointFromTerms(int value, int column, const FirGeometry::Column &terms)
+{
+    const bool right = column > 79;
     const double tiltRad = piHalves / 8;
     const double cosTilt = std::cos(tiltRad);
     const double sinTilt = std::sin(tiltRad);
+    const double r = (value - forwardOffset) / terms.cosView;
     double x = 0;
     double y = 0;
     if (right) {
-        const double r = (value - forwardOffset) / std::cos((tilt - h) * piHalves / 180);
-        x = cosTilt * r * std::sin(hRad) - sinTilt * r * std::cos(hRad) - sideOffset;
-        y = cosTilt * r * std::cos(hRad) + sinTilt * r * std::sin(hRad) + forwardOffset;
+        x = cosTilt * r * terms.sinH - sinTilt * r * terms.cosH - sideOffset;
+        y = cosTilt * r * terms.cosH + sinTilt * r * terms.sinH + forwardOffset;
     } else {
-        const double r = (value - forwardOffset) / std::cos((h + tilt) * piHalves / 180);
-        x = cosTilt * r * std::sin(hRad) + sinTilt * r * std::cos(hRad) + sideOffset;
-        y = cosTilt * r * std::cos(hRad) - sinTilt * r * std::sin(hRad) + forwardOffset;
+        x = cosTilt * r * terms.sinH + sinTilt * r * terms.cosH + sideOffset;
+        y = cosTilt * r * terms.cosH - sinTilt * r * terms.sinH + forwardOffset;
     }
 
     double distance = std::sqrt(x * x + y * y);
@@ -88,6 +100,54 @@ Polar triangulate(int value, int column, const DeviceParams &params)
     if (angle < 0)
         angle += 360;
     return {angle, toDistance(distance)};
+}
+
+ZoneGeometry::Ray zoneRay(int line, int column, const DeviceParams &params)
+{
+    const double k = params.zoneSlope[size_t(line)] / 10000.0;
+    const double b = params.zoneIntercept[size_t(line)] / 10000.0;
+    const double angle = std::atan(column * k - b) * 180 / piZones;
+    return {angle, std::cos(angle * piZones / 180)};
+}
+
+} // namespace
+
+Polar triangulate(int value, int column, const DeviceParams &params)
+{
+    return pointFromTerms(value, column, columnTerms(column, params));
+}
+
+Polar FirGeometry::point(int value, int column, const DeviceParams &params)
+{
+    const std::array<uint32_t, 4> now{params.halfSlope[0], params.halfSlope[1],
+                                      params.halfIntercept[0], params.halfIntercept[1]};
+    if (now != calibration) {
+        calibration = now;
+        columns.clear();
+    }
+    if (column < 0 || column >= cachedColumns)
+        return triangulate(value, column, params);
+    while (int(columns.size()) <= column)
+        columns.push_back(columnTerms(int(columns.size()), params));
+    return pointFromTerms(value, column, columns[size_t(column)]);
+}
+
+ZoneGeometry::Ray ZoneGeometry::ray(int line, int column, const DeviceParams &params)
+{
+    std::array<uint32_t, 12> now{};
+    std::copy(params.zoneSlope.begin(), params.zoneSlope.end(), now.begin());
+    std::copy(params.zoneIntercept.begin(), params.zoneIntercept.end(), now.begin() + 6);
+    if (now != calibration) {
+        calibration = now;
+        for (auto &r : rays)
+            r.clear();
+    }
+    if (column < 0 || column >= cachedColumns)
+        return zoneRay(line, column, params);
+    std::vector<Ray> &cache = rays[size_t(line)];
+    while (int(cache.size()) <= column)
+        cache.push_back(zoneRay(line, int(cache.size()), params));
+    return cache[size_t(column)];
 }
 
 QList<PointData> keepSupportedPoints(const std::vector<PointData> &candidates)
@@ -145,7 +205,7 @@ void QTRNet::convertDualHalf(const TRData &frame)
         const int value = sample & 0x1FF;
         if (value == 0 || confidence == 0)
             continue;
-        const Polar polar = triangulate(value, c, params);
+        const Polar polar = firGeometry.point(value, c, params);
         candidates.push_back(PointData{polar.angle, polar.distance, confidence, uint32_t(c), 0});
     }
     scanList = keepSupportedPoints(candidates);
@@ -200,11 +260,9 @@ void QTRNet::convertZoned(const TRData &frame)
                     continue;
                 // Zones 0 and 7 have no line of their own and use zone 1's.
                 const int line = (zone >= 1 && zone <= 6) ? zone - 1 : 0;
-                const double k = params.zoneSlope[line] / 10000.0;
-                const double b = params.zoneIntercept[line] / 10000.0;
-                const int column = params.columnStep * i;
-                double angle = std::atan(column * k - b) * 180 / piZones;
-                p.distance = toDistance(value / std::cos(angle * piZones / 180));
+                const auto ray = zoneGeometry.ray(line, params.columnStep * i, params);
+                double angle = ray.angle;
+                p.distance = toDistance(value / ray.cosAngle);
                 if (angle < 0)
                     angle += 360;
                 p.angle = angle;

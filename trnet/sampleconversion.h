@@ -5,6 +5,7 @@
 #include "trdata.h"
 
 #include <QList>
+#include <array>
 #include <vector>
 
 namespace SampleConversion {
@@ -18,6 +19,43 @@ struct Polar
 // Fir: the point seen by sample position `column` (0 to 159) with sample
 // value `value`, from the calibration line of the column's half.
 Polar triangulate(int value, int column, const DeviceParams &params);
+
+// The same, with the terms that depend only on the calibration and the
+// column computed once per column and calibration.
+class FirGeometry
+{
+public:
+    Polar point(int value, int column, const DeviceParams &params);
+
+    struct Column
+    {
+        double sinH;
+        double cosH;
+        double cosView;
+    };
+
+private:
+    std::array<uint32_t, 4> calibration{};
+    std::vector<Column> columns;
+};
+
+// Maple: the angle (degrees, -90 to 90) at which calibration line `line`
+// (zone 1 to 6 as 0 to 5) sees sensor column `column`, and its cosine;
+// cached per line, column and calibration.
+class ZoneGeometry
+{
+public:
+    struct Ray
+    {
+        double angle;
+        double cosAngle;
+    };
+    Ray ray(int line, int column, const DeviceParams &params);
+
+private:
+    std::array<uint32_t, 12> calibration{};
+    std::array<std::vector<Ray>, 6> rays;
+};
 
 // Fir: keeps the candidates that have a neighbour within 20 mm and a
 // neighbour within 2 degrees; a missing neighbour counts as angle 0, distance 0.

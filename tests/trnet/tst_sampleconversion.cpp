@@ -31,6 +31,8 @@ private slots:
     void mapleRawMode();
     void calibrationReplyCopiesWholeFields_data();
     void calibrationReplyCopiesWholeFields();
+    void newCalibrationTakesEffect_data();
+    void newCalibrationTakesEffect();
 };
 
 namespace {
@@ -452,6 +454,51 @@ void TestSampleConversion::calibrationReplyCopiesWholeFields()
     // Other frames are not calibration replies.
     QVERIFY(!n.net.applyCalibrationReply(TRData{1, 3, 0, QByteArray(72, '\x01')}));
     QCOMPARE(n.net.deviceParams().zoneSlope, after.zoneSlope);
+}
+
+void TestSampleConversion::newCalibrationTakesEffect_data()
+{
+    QTest::addColumn<int>("modelType");
+    QTest::newRow("fir") << fir;
+    QTest::newRow("maple") << maple;
+}
+
+void TestSampleConversion::newCalibrationTakesEffect()
+{
+    // Points of a frame always follow the calibration in force, however
+    // often the same columns were converted before.
+    QFETCH(int, modelType);
+    Net n(modelType);
+    QVector<uint16_t> samples(160);
+    for (int c = 0; c < samples.size(); ++c)
+        samples[c] = modelType == fir ? Wire::firSample(uint16_t(300 + c % 3), 80)
+                                      : Wire::mapleSample(uint16_t(300 + c % 3), 2, 3);
+    QVector<QList<PointData>> scans;
+    for (uint32_t slope : {500u, 900u, 500u}) {
+        n.net.pushData(modelType == fir ? Wire::firCalibrationReply(slope, slope, 2000, 3000)
+                                        : Wire::mapleCalibrationReply({0, 0, slope, 0, 0, 0},
+                                                                      {0, 0, 2000, 0, 0, 0}));
+        n.net.applyCalibrationReply(n.net.lastDecodedFrame());
+        n.net.pushData(Wire::measuredSampleFrame(1, samples));
+        scans.append(n.net.currentScan());
+        if (modelType == fir) {
+            // Every kept point is where the calibration puts its sample.
+            for (const PointData &p : scans.last()) {
+                const int c = int(p.sampleIndex);
+                const auto expected =
+                    SampleConversion::triangulate(300 + c % 3, c, n.net.deviceParams());
+                QCOMPARE(p.angle, expected.angle);
+                QCOMPARE(p.distance, expected.distance);
+            }
+        } else {
+            const PointData p = scans.last().at(100);
+            const double k = slope / 10000.0;
+            QVERIFY(std::fabs(p.angle - std::atan(100 * k - 0.2) * 180 / M_PI) < 1e-6);
+        }
+    }
+    QVERIFY(scans[0].size() > 100);
+    QVERIFY(scans[0].at(100).angle != scans[1].at(100).angle);
+    QCOMPARE(scans[2].at(100).angle, scans[0].at(100).angle);
 }
 
 QTEST_GUILESS_MAIN(TestSampleConversion)
