@@ -474,7 +474,7 @@ void TestSampleConversion::newCalibrationTakesEffect()
         samples[c] = modelType == fir ? Wire::firSample(uint16_t(300 + c % 3), 80)
                                       : Wire::mapleSample(uint16_t(300 + c % 3), 2, 3);
     QVector<QList<PointData>> scans;
-    for (uint32_t slope : {500u, 900u, 500u}) {
+    for (uint32_t slope : {50u, 90u, 50u}) {
         n.net.pushData(modelType == fir ? Wire::firCalibrationReply(slope, slope, 2000, 3000)
                                         : Wire::mapleCalibrationReply({0, 0, slope, 0, 0, 0},
                                                                       {0, 0, 2000, 0, 0, 0}));
