@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <random>
 
 // Frame splitting, checks, resynchronisation and error counting of the three
 // stream formats, fed through pushData in varied chunkings.
@@ -43,6 +44,9 @@ private slots:
     void pkgVariableResponseHeader_data();
     void pkgVariableResponseHeader();
     void pkgVariableChecksumErrorCostsTwoBytes();
+
+    void randomStreamsKeepStateBounded_data();
+    void randomStreamsKeepStateBounded();
 };
 
 void TestLiPkgFrames::checksumsMatchReferenceValues()
@@ -478,6 +482,63 @@ void TestLiPkgFrames::pkgVariableChecksumErrorCostsTwoBytes()
     QCOMPARE(ready.count(), 0);
     QCOMPARE(pkg.errorCount(), 2); // mismatch, then the rest skipped
     QCOMPARE(pkg.rxBufferSize(), 1);
+}
+
+void TestLiPkgFrames::randomStreamsKeepStateBounded_data()
+{
+    QTest::addColumn<int>("modelType");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("Pkg47") << pkg47Model << 4700;
+    QTest::newRow("Pkg36") << pkg36Model << 3600;
+    QTest::newRow("PkgVariable") << pkgVariableModel << 16000;
+}
+
+void TestLiPkgFrames::randomStreamsKeepStateBounded()
+{
+    QFETCH(int, modelType);
+    QFETCH(int, limit);
+    // Random bytes, headers of every format and valid frames with random
+    // content, in chunks from 1 byte to well past the buffer limit.
+    std::mt19937 random(20240611u + uint32_t(modelType));
+    const auto below = [&random](int n) { return int(random() % uint32_t(n)); };
+    LiPkg pkg;
+    pkg.setModelType(modelType);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray chunk;
+        const int target = below(4) == 0 ? below(3 * limit) : below(600);
+        while (chunk.size() < target) {
+            switch (below(6)) {
+            case 0:
+                chunk += Wire::encodePkg47(uint16_t(random()), uint16_t(random()),
+                                           points(12, uint16_t(random())), uint16_t(random()));
+                break;
+            case 1:
+                chunk += Wire::encodePkg36(uint16_t(random()), uint16_t(random()),
+                                           points(8, uint16_t(random())), uint16_t(random()));
+                break;
+            case 2:
+                chunk += Wire::encodePkgVariable(uint8_t(random()), uint16_t(random()),
+                                                 uint16_t(random()), points(below(51)));
+                break;
+            case 3:
+                chunk += Wire::encodePkgVariableResponse(uint8_t(below(8)));
+                break;
+            default:
+                for (int i = below(200); i > 0; --i)
+                    chunk.append(char(below(3) == 0
+                                          ? "\x54\x2C\xEC\x55\xAA\x03\xFE\xA5\x5A"[below(9)]
+                                          : char(random())));
+            }
+        }
+        pkg.pushData(chunk);
+        QVERIFY(pkg.rxBufferSize() <= limit);
+        QVERIFY(pkg.pendingPointCount() <= LiPkg::maxPendingPoints);
+        QVERIFY(pkg.speedListSize() <= LiPkg::maxPendingPoints);
+        QVERIFY(pkg.queuedFrameCount() == 0);
+        QVERIFY(pkg.scanStartIndex() >= 0 && pkg.scanStartIndex() <= pkg.pendingPointCount());
+        QVERIFY(pkg.scanEndIndex() >= 0 && pkg.scanEndIndex() <= pkg.pendingPointCount());
+        QVERIFY(!pkg.currentScan().isEmpty() || pkg.pointTotal() == 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLiPkgFrames)
