@@ -95,8 +95,9 @@ private slots:
     {
         QFETCH(QString, model);
         const SimModel *sm = findSimModel(model);
+        // The sensor answers a little late, so the connection text shows first.
         SimProcess sim({"--model", model, "--seed", "7", "--firmware", "2.3.12", "--hardware",
-                        "100"});
+                        "100", "--reply-delay", "0.3"});
         QVERIFY(sim.started());
         Bench bench(sim.port());
         bench.choose(model);
@@ -156,7 +157,7 @@ private slots:
 
     void pulledCableReturnsToDisconnected()
     {
-        SimProcess sim({"--model", "Alder", "--disconnect-after", "1.5"});
+        SimProcess sim({"--model", "Alder", "--disconnect-after", "1.5", "--reply-delay", "0.3"});
         QVERIFY(sim.started());
         Bench bench(sim.port());
         bench.choose("Alder");

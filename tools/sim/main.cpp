@@ -98,6 +98,7 @@ int main(int argc, char *argv[])
         {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},
+        {"reply-delay", "Answer commands only after SECONDS, as a slow sensor does.", "SECONDS"},
         {"disconnect-after", "Close the pseudo-terminal after SECONDS, as a pulled cable does.",
          "SECONDS"},
         {"replay", "Play the capture FILE onto the pseudo-terminal at the model's line speed "
@@ -166,6 +167,7 @@ int main(int argc, char *argv[])
 
     PtySensor::Options options;
     options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);
+    options.replyDelay = positiveOption(parser, "reply-delay", 0.0);
     if (parser.isSet("replay")) {
         QFile file(parser.value("replay"));
         if (!file.open(QIODevice::ReadOnly)) {

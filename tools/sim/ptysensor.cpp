@@ -139,7 +139,12 @@ void PtySensor::readCommands()
         return;
     if (!options.replay.isEmpty())
         return;
-    send(sim.receive(QByteArray(buf, static_cast<int>(n)), now()));
+    const QByteArray replies = sim.receive(QByteArray(buf, static_cast<int>(n)), now());
+    if (options.replyDelay > 0)
+        QTimer::singleShot(static_cast<int>(options.replyDelay * 1000), this,
+                           [this, replies] { send(replies); });
+    else
+        send(replies);
     const QVector<int> &seen = sim.commandsSeen();
     for (; reportedCommands < seen.size(); ++reportedCommands)
         out() << "command: " << seen[reportedCommands] << " ("

@@ -19,6 +19,7 @@ public:
     struct Options
     {
         double disconnectAfter = 0.0; // seconds; 0: never
+        double replyDelay = 0.0;      // seconds before each answer to a command
         QByteArray replay;            // play these bytes instead of simulating
         double replaySpeed = 1.0;
         bool loop = false;
