@@ -98,6 +98,9 @@ int main(int argc, char *argv[])
         {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},
+        {"frame-rate", "Fir and Maple: sample frames per second (default 15).", "HZ"},
+        {"report-scans", "Print 'scan K NANOSECONDS' (CLOCK_MONOTONIC) when scan K has been "
+                         "sent completely; for latency measurements."},
         {"reply-delay", "Answer commands only after SECONDS, as a slow sensor does.", "SECONDS"},
         {"disconnect-after", "Close the pseudo-terminal after SECONDS, as a pulled cable does.",
          "SECONDS"},
@@ -123,14 +126,21 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    const SimModel *model = findSimModel(parser.value("model"));
-    if (!model) {
+    const SimModel *found = findSimModel(parser.value("model"));
+    if (!found) {
         QStringList names;
         for (const SimModel &m : simModels())
             names << m.name;
         usageError(QStringLiteral("unknown model '%1'; known models: %2")
                        .arg(parser.value("model"), names.join(", ")));
     }
+    SimModel chosen = *found;
+    if (parser.isSet("frame-rate")) {
+        if (!chosen.commandProtocol())
+            usageError(QStringLiteral("--frame-rate is for the command-protocol models (Fir, Maple)"));
+        chosen.frameHz = positiveOption(parser, "frame-rate", chosen.frameHz);
+    }
+    const SimModel *model = &chosen;
     bool ok = false;
     const uint32_t seed = parser.value("seed").toUInt(&ok);
     if (!ok)
@@ -168,6 +178,7 @@ int main(int argc, char *argv[])
     PtySensor::Options options;
     options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);
     options.replyDelay = positiveOption(parser, "reply-delay", 0.0);
+    options.reportScans = parser.isSet("report-scans");
     if (parser.isSet("replay")) {
         QFile file(parser.value("replay"));
         if (!file.open(QIODevice::ReadOnly)) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <ctime>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +104,16 @@ void PtySensor::tick()
     const double t = now();
     if (options.replay.isEmpty()) {
         send(sim.advance(t));
+        if (options.reportScans && sim.scansSent() > reportedScans) {
+            // CLOCK_MONOTONIC is shared by all processes, so a viewer can
+            // compare its own times with these.
+            timespec ts{};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            reportedScans = sim.scansSent();
+            out() << "scan " << reportedScans << " " << ts.tv_sec * 1000000000LL + ts.tv_nsec
+                  << "\n";
+            out().flush();
+        }
         return;
     }
     // A byte on the line takes ten bit times (start, eight data bits, stop).

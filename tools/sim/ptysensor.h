@@ -23,6 +23,7 @@ public:
         QByteArray replay;            // play these bytes instead of simulating
         double replaySpeed = 1.0;
         bool loop = false;
+        bool reportScans = false;     // print each completed scan with its send time
     };
 
     PtySensor(const SimModel &model, SensorSim sim, const Options &options);
@@ -50,6 +51,7 @@ private:
     double replayCredit = 0.0;
     double lastTick = 0.0;
     int reportedCommands = 0;
+    int reportedScans = 0;
 };
 
 #endif

@@ -1,0 +1,158 @@
+// viewerload: runs the viewer's window (offscreen) against the simulator and
+// measures what the live view costs: CPU time of this process over a window
+// of N seconds, and the delay from the last byte of a scan leaving the
+// simulator to that scan being drawn into the view's canvas.
+#include "appsetup.h"
+#include "limapview.h"
+#include "lipkg.h"
+#include "mainwindow.h"
+#include "qtrnet.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QProcess>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <ctime>
+#include <numeric>
+#include <sys/resource.h>
+
+namespace {
+
+qint64 monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    applyApplicationStyle(app);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({
+        {"sim", "Path of vantoscope-sim.", "PATH"},
+        {"model", "Model to simulate and choose.", "NAME", "Dogwood"},
+        {"sim-args", "Extra simulator arguments, space separated.", "ARGS"},
+        {"seconds", "Measuring window after a 2 s warm-up.", "S", "20"},
+    });
+    parser.process(app);
+    QTextStream out(stdout);
+
+    // The simulator, with the send time of every completed scan.
+    QProcess sim;
+    QStringList simArgs{"--model", parser.value("model"), "--report-scans"};
+    if (parser.isSet("sim-args"))
+        simArgs += parser.value("sim-args").split(' ', Qt::SkipEmptyParts);
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(parser.value("sim"), simArgs);
+    QString port;
+    QVector<qint64> sentAt;
+    QByteArray pending;
+    auto readSim = [&] {
+        pending += sim.readAllStandardOutput();
+        int nl;
+        while ((nl = pending.indexOf('\n')) >= 0) {
+            const QList<QByteArray> words = pending.left(nl).split(' ');
+            pending.remove(0, nl + 1);
+            if (words.value(0) == "port:")
+                port = QString::fromLocal8Bit(words.value(1));
+            else if (words.value(0) == "scan" && words.size() == 3)
+                sentAt.append(words[2].toLongLong());
+        }
+    };
+    QObject::connect(&sim, &QProcess::readyReadStandardOutput, readSim);
+    while (port.isEmpty() && sim.waitForReadyRead(5000))
+        readSim();
+    if (port.isEmpty()) {
+        out << "viewerload: the simulator did not start\n";
+        return 1;
+    }
+
+    MainWindow window([port] { return QList<PortEntry>{{port, false, 0, true}}; });
+    window.resize(1280, 800);
+    window.show();
+    auto *devices = window.findChild<QComboBox *>("deviceBox");
+    devices->setCurrentIndex(devices->findText(parser.value("model")));
+    auto *view = window.findChild<LiMapView *>("mapView");
+    auto *replotTimer = view->findChild<QTimer *>("replotTimer");
+
+    // A scan is drawn on the first replot after it was published; this
+    // connection runs after the view's own, so after the drawing.
+    QVector<qint64> publishedAt, latencies;
+    bool awaitingDraw = false;
+    bool measuring = false;
+    auto published = [&] {
+        if (measuring)
+            publishedAt.append(monotonicNs());
+        awaitingDraw = true;
+    };
+    QObject::connect(window.findChild<LiPkg *>("pkg"), &LiPkg::mapReady, published);
+    QObject::connect(window.findChild<QTRNet *>("trNet"), &QTRNet::mapReady, published);
+    QObject::connect(replotTimer, &QTimer::timeout, [&] {
+        if (!awaitingDraw)
+            return;
+        awaitingDraw = false;
+        if (!measuring || publishedAt.isEmpty())
+            return;
+        const qint64 drawn = monotonicNs();
+        // The scan drawn is the newest one the simulator had finished sending.
+        const auto it = std::upper_bound(sentAt.begin(), sentAt.end(), publishedAt.last());
+        if (it != sentAt.begin())
+            latencies.append(drawn - *(it - 1));
+    });
+
+    window.findChild<QAction *>("actionStart")->trigger();
+    double cpuStart = 0;
+    qint64 wallStart = 0;
+    const double seconds = parser.value("seconds").toDouble();
+    QTimer::singleShot(2000, [&] {
+        measuring = true;
+        cpuStart = cpuSeconds();
+        wallStart = monotonicNs();
+    });
+    QTimer::singleShot(static_cast<int>(2000 + seconds * 1000), [&] {
+        const double cpu = cpuSeconds() - cpuStart;
+        const double wall = (monotonicNs() - wallStart) / 1e9;
+        std::sort(latencies.begin(), latencies.end());
+        const double mean =
+            latencies.isEmpty()
+                ? 0
+                : std::accumulate(latencies.begin(), latencies.end(), 0.0) / latencies.size() / 1e6;
+        auto pct = [&](double p) {
+            return latencies.isEmpty()
+                       ? 0.0
+                       : latencies[std::min<int>(latencies.size() - 1, p * latencies.size())] / 1e6;
+        };
+        out << parser.value("model") << ": CPU " << QString::number(100.0 * cpu / wall, 'f', 2)
+            << "% of one core over " << QString::number(wall, 'f', 1) << " s; " << publishedAt.size()
+            << " scans; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
+            << QString::number(pct(0.5), 'f', 1) << " ms, p95 " << QString::number(pct(0.95), 'f', 1)
+            << " ms, max " << QString::number(pct(1.0), 'f', 1) << " ms\n";
+        out.flush();
+        window.findChild<QAction *>("actionStop")->trigger();
+        QApplication::quit();
+    });
+    const int rc = app.exec();
+    sim.terminate();
+    sim.waitForFinished(2000);
+    return rc;
+}
