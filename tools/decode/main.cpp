@@ -1,0 +1,376 @@
+// vantoscope-decode: decodes a recorded or live sensor byte stream with the
+// viewer's own decoders and filters, without a window, and writes the scans,
+// figures and information records as JSON lines or CSV.
+#include "decodesession.h"
+#include "edition.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int usageStatus = 2;
+constexpr int inputStatus = 1;
+constexpr int maxChunk = 64 << 20;
+
+const char *const baseName = "vantoscope-decode";
+const char *const ownEdition = Edition::classic ? "classic" : "full";
+const char *const toolName = Edition::classic ? "vantoscope-decode-classic" : baseName;
+
+QString programForEdition(const QString &edition)
+{
+    return edition == QLatin1String("full")
+               ? QString::fromLatin1(baseName)
+               : QStringLiteral("%1-%2").arg(QLatin1String(baseName), edition);
+}
+
+[[noreturn]] void fail(int status, const QString &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
+    std::exit(status);
+}
+
+[[noreturn]] void usageError(const QString &message)
+{
+    fail(usageStatus, message + QStringLiteral(" (see --help)"));
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Runs the other edition's decoder, installed next to this one, with the
+// same arguments; it reads and writes the same streams and its exit status
+// becomes ours.
+[[noreturn]] void runOtherEdition(const QString &edition, std::vector<char *> &argv)
+{
+    const QString path =
+        QCoreApplication::applicationDirPath() + QLatin1Char('/') + programForEdition(edition);
+    const QByteArray file = QFile::encodeName(path);
+    std::fflush(stdout);
+    ::execv(file.constData(), argv.data());
+    fail(inputStatus, QStringLiteral("cannot start the %1 edition's decoder %2: %3")
+                          .arg(edition, path, systemError()));
+}
+
+int positiveInt(const QCommandLineParser &parser, const QString &name, int max)
+{
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < 1 || value > max)
+        usageError(QStringLiteral("--%1 takes a whole number from 1 to %2, not '%3'")
+                       .arg(name)
+                       .arg(max)
+                       .arg(parser.value(name)));
+    return value;
+}
+
+void writeProgress(const DecodeSession &session)
+{
+    std::fprintf(stderr, "\r%lld bytes, %d scans, %d errors ",
+                 static_cast<long long>(session.bytes()), session.scans(), session.errors());
+    std::fflush(stderr);
+}
+
+// Feeds the input in consecutive chunks of exactly `chunk` bytes (the last
+// may be shorter), whatever sizes the reads return.
+void decodeInput(const QString &input, int chunk, DecodeSession &session)
+{
+    const bool standardInput = input == QLatin1String("-");
+    const int fd =
+        standardInput ? STDIN_FILENO : ::open(QFile::encodeName(input).constData(), O_RDONLY);
+    const QString name = standardInput ? QStringLiteral("standard input") : input;
+    if (fd < 0)
+        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, systemError()));
+
+    const int block = chunk * std::max(1, (1 << 20) / chunk);
+    std::vector<char> buffer(static_cast<size_t>(block));
+    int filled = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data() + filled, static_cast<size_t>(block - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, systemError()));
+        if (n == 0)
+            break;
+        filled += static_cast<int>(n);
+        int offset = 0;
+        for (; filled - offset >= chunk; offset += chunk)
+            session.push(QByteArray(buffer.data() + offset, chunk));
+        if (offset > 0) {
+            std::memmove(buffer.data(), buffer.data() + offset,
+                         static_cast<size_t>(filled - offset));
+            filled -= offset;
+        }
+    }
+    if (filled > 0)
+        session.push(QByteArray(buffer.data(), filled));
+    if (!standardInput)
+        ::close(fd);
+}
+
+// SIGINT and SIGTERM end a live decode through the event loop.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+struct LiveOptions
+{
+    QString port;
+    double seconds = 0.0; // 0: until interrupted
+    QString saveRaw;
+};
+
+// Opens the port as the window does for the model, starts the sensor and
+// decodes until the time is up, the user interrupts or the device is lost.
+// Returns the exit status.
+int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession &session)
+{
+    QFile raw(options.saveRaw);
+    if (!options.saveRaw.isEmpty() && !raw.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        fail(inputStatus,
+             QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
+
+    QSerialPort &serial = session.port();
+    serial.setPortName(options.port);
+    serial.setBaudRate(session.model().baudrate, QSerialPort::AllDirections);
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (!serial.open(QIODevice::ReadWrite))
+        fail(inputStatus,
+             QStringLiteral("cannot open %1: %2").arg(options.port, serial.errorString()));
+    serial.setDataTerminalReady(true);
+
+    bool stopped = false;
+    int status = 0;
+    QString problem;
+    auto stop = [&](int exitStatus, const QString &message) {
+        if (exitStatus != 0 && status == 0) {
+            status = exitStatus;
+            problem = message;
+        }
+        stopped = true;
+        app.quit();
+    };
+
+    bool rawFailed = false;
+    QObject::connect(&serial, &QSerialPort::readyRead, &app, [&] {
+        const QByteArray data = serial.readAll();
+        if (raw.isOpen() && !rawFailed && raw.write(data) != data.size()) {
+            rawFailed = true;
+            stop(inputStatus,
+                 QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
+        }
+        session.push(data);
+    });
+    QObject::connect(
+        &serial, &QSerialPort::errorOccurred, &app, [&](QSerialPort::SerialPortError error) {
+            // A vanished device reads as a resource error, on Linux
+            // often as repeated read errors.
+            if (error == QSerialPort::ResourceError ||
+                (error == QSerialPort::ReadError && serial.isOpen())) {
+                serial.close();
+                stop(inputStatus,
+                     QStringLiteral("cannot read %1: %2").arg(options.port, serial.errorString()));
+            }
+        });
+    QObject::connect(&session, &DecodeSession::sensorMessage, &app, [&](const QString &text) {
+        // As in the window the port stays open and decoding goes on, but
+        // the run counts as failed.
+        std::fprintf(stderr, "%s: %s: %s\n", toolName, qPrintable(options.port), qPrintable(text));
+        if (status == 0) {
+            status = inputStatus;
+            problem.clear();
+        }
+    });
+
+    if (::pipe(signalPipe) == 0) {
+        ::fcntl(signalPipe[0], F_SETFD, FD_CLOEXEC);
+        ::fcntl(signalPipe[1], F_SETFD, FD_CLOEXEC);
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier interrupt(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&interrupt, &QSocketNotifier::activated, &app, [&] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        stop(0, {});
+    });
+
+    QTimer progress;
+    if (::isatty(STDERR_FILENO)) {
+        QObject::connect(&progress, &QTimer::timeout, &app, [&] { writeProgress(session); });
+        progress.start(250);
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    session.startSensor();
+    // The handshake runs the event loop itself, so the deadline or an
+    // interrupt may already have come.
+    const qint64 left = static_cast<qint64>(options.seconds * 1000.0) - clock.elapsed();
+    if (!stopped && (options.seconds <= 0.0 || left > 0)) {
+        if (options.seconds > 0.0)
+            QTimer::singleShot(static_cast<int>(left), &app, [&] { stop(0, {}); });
+        app.exec();
+    }
+
+    if (serial.isOpen()) {
+        session.stopSensor();
+        serial.close();
+    }
+    progress.stop();
+    if (::isatty(STDERR_FILENO)) {
+        writeProgress(session);
+        std::fputc('\n', stderr);
+    }
+    if (raw.isOpen() && !raw.flush() && !rawFailed) {
+        status = inputStatus;
+        problem = QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString());
+    }
+    if (!session.finish())
+        fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+    if (!problem.isEmpty())
+        fail(status, problem);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::vector<char *> originalArguments(argv, argv + argc);
+    originalArguments.push_back(nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(toolName));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Decodes the byte stream of a laser range sensor with the viewer's own decoders and\n"
+        "filters, without a window, and writes what the viewer would show.\n\n"
+        "INPUT is a capture file (for example one written by vantoscope-sim --output or by\n"
+        "--save-raw), or '-' for standard input (the default). It is fed to the decoders in\n"
+        "chunks of --chunk bytes, each chunk handled as the viewer handles bytes from the port.\n"
+        "With --port the tool reads a live sensor instead: it opens the port at the model's\n"
+        "speed, asks for the information record, runs the start handshake for Fir and Maple,\n"
+        "and decodes until interrupted (Ctrl+C) or until --seconds have passed. A progress line\n"
+        "(bytes, scans, errors) goes to standard error when that is a terminal.\n\n"
+        "Output 'jsonl' (default): one JSON object per line:\n"
+        "  "
+        "{\"event\":\"scan\",\"n\":K,\"speed\":S,\"rate\":R,\"valid\":V,\"total\":T,\"errors\":E,\n"
+        "   \"points\":[[angle,distance,confidence],...]}   (Fir and Maple: no speed, errors)\n"
+        "  {\"event\":\"info\",\"text\":\"v1.2.10 hw:1f\"}\n"
+        "  {\"event\":\"end\",\"bytes\":B,\"scans\":S,\"errors\":E}\n"
+        "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per point.\n\n"
+        "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
+        "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
+        "decodes as the earlier edition (ViewerClassic) does, with that edition's models.\n\n"
+        "Exit status: 0 on success, 2 on a usage error, 1 when the input or the port cannot be\n"
+        "read (or the handshake fails).\n\n"
+        "Example:\n"
+        "  vantoscope-sim --model Dogwood --output room.bin -n 20\n"
+        "  vantoscope-decode --model Dogwood room.bin | head -n 2"));
+    parser.addHelpOption();
+    parser.addPositionalArgument(
+        QStringLiteral("INPUT"),
+        QStringLiteral("Capture file to decode, or '-' for standard input."),
+        QStringLiteral("[INPUT]"));
+    parser.addOptions({
+        {"model", "Sensor model, as named in the viewer's model list.", "NAME"},
+        {"edition", "Edition whose decoders and models to use: full (default) or classic.",
+         "EDITION", "full"},
+        {"no-filter", "Switch the scan filter off, as unchecking \"Enable filter\" does."},
+        {"chunk", "Feed the input in chunks of N bytes (default 512).", "N", "512"},
+        {"format", "Output format: jsonl (default) or csv.", "FORMAT", "jsonl"},
+        {"port", "Decode the live sensor on serial port NAME instead of INPUT.", "NAME"},
+        {"seconds", "With --port: stop after SECONDS (default: run until interrupted).", "SECONDS"},
+        {"save-raw", "With --port: also write every received byte to FILE, for replaying.", "FILE"},
+    });
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+
+    const QString edition = parser.value(QStringLiteral("edition"));
+    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
+        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
+    if (edition != QLatin1String(ownEdition))
+        runOtherEdition(edition, originalArguments);
+
+    const QString knownModels = ModelSetup::modelNames().join(QStringLiteral(", "));
+    if (!parser.isSet(QStringLiteral("model")))
+        usageError(QStringLiteral("--model is required; known models: %1").arg(knownModels));
+    const QString model = ModelSetup::canonicalName(parser.value(QStringLiteral("model")));
+    if (model.isEmpty())
+        usageError(QStringLiteral("unknown model '%1'; known models: %2")
+                       .arg(parser.value(QStringLiteral("model")), knownModels));
+
+    const QString format = parser.value(QStringLiteral("format"));
+    if (format != QLatin1String("jsonl") && format != QLatin1String("csv"))
+        usageError(QStringLiteral("--format takes jsonl or csv, not '%1'").arg(format));
+    const int chunk = positiveInt(parser, QStringLiteral("chunk"), maxChunk);
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        usageError(QStringLiteral("unexpected argument '%1'").arg(positional[1]));
+    const bool live = parser.isSet(QStringLiteral("port"));
+    LiveOptions liveOptions;
+    if (live) {
+        if (!positional.isEmpty())
+            usageError(QStringLiteral("give either --port or INPUT, not both"));
+        liveOptions.port = parser.value(QStringLiteral("port"));
+        liveOptions.saveRaw = parser.value(QStringLiteral("save-raw"));
+        if (parser.isSet(QStringLiteral("seconds"))) {
+            bool ok = false;
+            liveOptions.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+            if (!ok || !(liveOptions.seconds > 0.0) || liveOptions.seconds > 1e6)
+                usageError(QStringLiteral("--seconds takes a positive number, not '%1'")
+                               .arg(parser.value(QStringLiteral("seconds"))));
+        }
+    } else {
+        for (const char *option : {"seconds", "save-raw"})
+            if (parser.isSet(QString::fromLatin1(option)))
+                usageError(QStringLiteral("--%1 goes with --port").arg(option));
+    }
+
+    EventWriter writer(format == QLatin1String("csv") ? EventWriter::Format::Csv
+                                                      : EventWriter::Format::Jsonl,
+                       STDOUT_FILENO);
+    DecodeSession session(model, writer);
+    session.setFilterEnabled(!parser.isSet(QStringLiteral("no-filter")));
+
+    if (live) {
+        writer.setFlushEachEvent(true);
+        return decodeLive(app, liveOptions, session);
+    }
+    session.setCalibrateFromStream(true);
+    decodeInput(positional.value(0, QStringLiteral("-")), chunk, session);
+    if (!session.finish())
+        fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+    return 0;
+}
