@@ -6,9 +6,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QColor>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QLabel>
+#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 
@@ -30,9 +33,18 @@ int main(int argc, char *argv[])
         {"seconds", "How long to show live data before the shot (default 4).", "S", "4"},
         {"size", "Window size (default 1280x800).", "WxH", "1280x800"},
         {"output", "PNG file to write.", "FILE"},
+        {"dark", "Without a settings file in the working directory, first write one that gives "
+                 "the map a black background (as chosen from its menu)."},
+        {"settings-only", "With --dark: write the settings file and exit."},
     });
     parser.process(app);
     QTextStream err(stderr);
+    if (parser.isSet("dark") && !QFile::exists(QStringLiteral("Vantoscope.ini"))) {
+        QSettings settings(QStringLiteral("Vantoscope.ini"), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Map/BackgroundColor"), QColor(Qt::black));
+    }
+    if (parser.isSet("settings-only"))
+        return 0;
     if (!parser.isSet("port") || !parser.isSet("output")) {
         err << "vantoscope-shot: --port and --output are required\n";
         return 2;
