@@ -5,6 +5,7 @@
 #include "appsetup.h"
 #include "limapview.h"
 #include "lipkg.h"
+#include "cpuusage.h"
 #include "mainwindow.h"
 #include "qtrnet.h"
 
@@ -19,7 +20,6 @@
 #include <algorithm>
 #include <ctime>
 #include <numeric>
-#include <sys/resource.h>
 
 namespace {
 
@@ -28,14 +28,6 @@ qint64 monotonicNs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -126,11 +118,11 @@ int main(int argc, char *argv[])
     const double seconds = parser.value("seconds").toDouble();
     QTimer::singleShot(2000, [&] {
         measuring = true;
-        cpuStart = cpuSeconds();
+        cpuStart = processCpuSeconds();
         wallStart = monotonicNs();
     });
     QTimer::singleShot(static_cast<int>(2000 + seconds * 1000), [&] {
-        const double cpu = cpuSeconds() - cpuStart;
+        const double cpu = processCpuSeconds() - cpuStart;
         const double wall = (monotonicNs() - wallStart) / 1e9;
         std::sort(latencies.begin(), latencies.end());
         const double mean =

@@ -1,6 +1,7 @@
 // The window against a real serial port on a pseudo-terminal: open, close,
 // status texts and colours, open errors and a device that goes away.
 #include "lipkg.h"
+#include "cpuusage.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
@@ -12,19 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 class TestSerialConnection : public QObject
 {
@@ -151,9 +139,9 @@ private slots:
         QVERIFY(!win.serial->isOpen());
 
         // With the port closed, nothing keeps the event loop busy.
-        const double before = cpuSeconds();
+        const double before = processCpuSeconds();
         QTest::qWait(1000);
-        QVERIFY2(cpuSeconds() - before < 0.5, "event loop spins after the device was lost");
+        QVERIFY2(processCpuSeconds() - before < 0.5, "event loop spins after the device was lost");
     }
 
     void everyChunkReachesTheStreamDecoder()
