@@ -5,6 +5,7 @@
 #include "limapview.h"
 #include "lipkg.h"
 #include "mainwindowform.h"
+#include "modelrules.h"
 #include "qtrnet.h"
 
 #include <QAction>
@@ -25,10 +26,11 @@
 
 namespace {
 
-const int baudRates[] = {115200, 153600, 230400, 921600};
-
 // Qt rounds halves away from zero; sizes are positive, so that is "halves up".
-int roundHalfUp(double value) { return static_cast<int>(std::floor(value + 0.5)); }
+int roundHalfUp(double value)
+{
+    return static_cast<int>(std::floor(value + 0.5));
+}
 
 } // namespace
 
@@ -37,7 +39,6 @@ MainWindow::MainWindow(PortEnumerator ports)
       settingsFile(QStringLiteral("Vantoscope.ini")), portEnumerator(std::move(ports))
 {
     initApplicationResources();
-    deviceTable = buildDeviceTable();
 
     deviceBox = new QComboBox(this);
     deviceBox->setObjectName(QStringLiteral("deviceBox"));
@@ -64,6 +65,9 @@ MainWindow::MainWindow(PortEnumerator ports)
     mapView->setPkg(pkg);
     mapView->setNet(trNet);
     setCentralWidget(mapView);
+    // The earlier edition fills the device selector before the toolbar.
+    if constexpr (Edition::classic)
+        fillDeviceBox();
 
     portBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     buildToolBar();
@@ -75,10 +79,10 @@ MainWindow::MainWindow(PortEnumerator ports)
     statusBar()->addPermanentWidget(versionLabel, 0);
 
     fillPortBox();
-    for (int rate : baudRates)
+    for (int rate : Edition::baudRates())
         baudBox->addItem(QString::number(rate), rate);
-    deviceBox->addItems(deviceTable.keys());
-    setWindowTitle(QStringLiteral("Tarsel ") + deviceBox->currentText() + QStringLiteral(" Tool"));
+    if constexpr (Edition::full)
+        fillDeviceBox();
     baudBox->setEnabled(false);
 
     connect(deviceBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -134,6 +138,12 @@ void MainWindow::buildToolBar()
     connect(ui->actionHelp, &QAction::triggered, this, &MainWindow::showHelp);
 }
 
+void MainWindow::fillDeviceBox()
+{
+    deviceBox->addItems(Edition::modelNames());
+    setWindowTitle(QStringLiteral("Tarsel ") + deviceBox->currentText() + QStringLiteral(" Tool"));
+}
+
 // --- Port list -------------------------------------------------------------
 
 void MainWindow::fillPortBox()
@@ -162,16 +172,34 @@ void MainWindow::refreshPorts()
 
 void MainWindow::deviceChanged(const QString &name)
 {
-    const LidarParamTypedef param = deviceTable.value(name);
-    decoderKind = param.decoderKind;
-    baudBox->setCurrentIndex(baudBox->findText(QString::number(param.baudrate)));
-    trNet->setModelType(param.modelType);
-    pkg->setModelType(param.modelType);
-    pkg->setFilterVariant(param.filterVariant);
-    mapView->setDecoderKind(param.decoderKind);
+    const Edition::ModelChoice choice = Edition::modelChoice(name);
+    decoderKind = choice.decoderKind;
+    baudBox->setCurrentIndex(baudBox->findText(QString::number(choice.baudrate)));
+    if (choice.modelType) {
+        if constexpr (Edition::commandProtocolTakesTypeCode)
+            trNet->setModelType(*choice.modelType);
+        pkg->setModelType(*choice.modelType);
+    }
+    if (choice.filterVariant)
+        pkg->setFilterVariant(*choice.filterVariant);
+    if constexpr (Edition::classic)
+        mapView->setModelName(name);
+    else
+        mapView->setDecoderKind(choice.decoderKind);
     mapView->resetView(true);
-    mapView->setScale(mapScaleFor(decoderKind));
+    mapView->setScale(Edition::mapScaleFor(choice.decoderKind));
     setWindowTitle(QStringLiteral("Tarsel ") + name + QStringLiteral(" Tool"));
+}
+
+// Whether the stream goes to QTRNet: the full edition remembers the kind of
+// the model chosen last, the earlier edition reads the selector at the
+// moment of use.
+bool MainWindow::commandProtocolSelected() const
+{
+    if constexpr (Edition::classic)
+        return Edition::usesCommandProtocol(
+            Edition::modelChoice(deviceBox->currentText()).decoderKind);
+    return Edition::usesCommandProtocol(decoderKind);
 }
 
 // --- Serial connection -----------------------------------------------------
@@ -229,9 +257,9 @@ void MainWindow::openSerialPort()
                              .arg(1)
                              .arg(0));
     serial->setDataTerminalReady(true);
-    readConnection = connect(serial, &QSerialPort::readyRead, this, &MainWindow::readData,
-                             Qt::UniqueConnection);
-    if (decoderKind == 0) {
+    readConnection =
+        connect(serial, &QSerialPort::readyRead, this, &MainWindow::readData, Qt::UniqueConnection);
+    if (commandProtocolSelected()) {
         if (!trNetErrorConnection)
             trNetErrorConnection =
                 connect(trNet, &QTRNet::errorMessage, this, &MainWindow::showTrNetError);
@@ -247,7 +275,7 @@ void MainWindow::openSerialPort()
 void MainWindow::closeSerialPort()
 {
     if (serial->isOpen()) {
-        if (decoderKind == 0)
+        if (commandProtocolSelected())
             trNet->sendCommand(1, 15, 1);
         serial->close();
     }
@@ -260,8 +288,8 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
     // A device that vanished while open shows up as a resource error, or on
     // Linux often as read errors at end-of-file that would repeat forever.
-    const bool deviceLost = error == QSerialPort::ResourceError
-                            || (error == QSerialPort::ReadError && serial->isOpen());
+    const bool deviceLost = error == QSerialPort::ResourceError ||
+                            (error == QSerialPort::ReadError && serial->isOpen());
     if (!deviceLost || closing)
         return;
     closeSerialPort();
@@ -273,10 +301,10 @@ void MainWindow::readData()
 {
     const QByteArray data = serial->readAll();
     debugPkg->pushData(data);
-    if (decoderKind != 0)
-        pkg->pushData(data);
-    else
+    if (commandProtocolSelected())
         trNet->pushData(data);
+    else
+        pkg->pushData(data);
 }
 
 void MainWindow::versionDisplay(LidarInfoTypedef lidarInfo)
@@ -320,8 +348,10 @@ void MainWindow::restoreWindowSettings()
 {
     QSettings settings(settingsFile, QSettings::IniFormat);
     const QSize available = QApplication::desktop()->availableGeometry(this).size();
-    const QSize quarter(roundHalfUp(available.width() * 0.25), roundHalfUp(available.height() * 0.25));
-    const QSize defaultSize(roundHalfUp(quarter.width() * 3.0), roundHalfUp(quarter.height() * 3.0));
+    const QSize quarter(roundHalfUp(available.width() * 0.25),
+                        roundHalfUp(available.height() * 0.25));
+    const QSize defaultSize(roundHalfUp(quarter.width() * 3.0),
+                            roundHalfUp(quarter.height() * 3.0));
     resize(settings.value(QStringLiteral("Window/Size"), defaultSize).toSize());
     mapView->loadSettings(settings);
 }
@@ -338,9 +368,10 @@ void MainWindow::showHelp()
 {
     QMessageBox::about(
         this, tr("How to use"),
-        QStringLiteral("<ul>1. Install cp2102 driver "
-                       "<a href=\"https://www.silabs.com/developers/usb-to-uart-bridge-vcp-drivers\">"
-                       "https://www.silabs.com/developers/usb-to-uart-bridge-vcp-drivers</a>.</ul>"
-                       "<ul>2. Select specified device and port.</ul>"
-                       "<ul>3. Click <b>Start</b> button.</ul>"));
+        QStringLiteral(
+            "<ul>1. Install cp2102 driver "
+            "<a href=\"https://www.silabs.com/developers/usb-to-uart-bridge-vcp-drivers\">"
+            "https://www.silabs.com/developers/usb-to-uart-bridge-vcp-drivers</a>.</ul>"
+            "<ul>2. Select specified device and port.</ul>"
+            "<ul>3. Click <b>Start</b> button.</ul>"));
 }

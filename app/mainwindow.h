@@ -2,11 +2,9 @@
 #define VANTOSCOPE_MAINWINDOW_H
 
 #include "debugpkg.h"
-#include "devicetable.h"
 #include "portenumerator.h"
 
 #include <QMainWindow>
-#include <QMap>
 #include <QSerialPort>
 #include <memory>
 
@@ -43,6 +41,8 @@ private:
     void buildToolBar();
     void restoreWindowSettings();
     void fillPortBox();
+    void fillDeviceBox();
+    bool commandProtocolSelected() const;
     void enterFullScreen();
     void leaveFullScreen();
     void showHelp();
@@ -52,7 +52,6 @@ private:
 
     std::unique_ptr<MainWindowForm> ui;
     QString settingsFile;
-    QMap<QString, LidarParamTypedef> deviceTable;
     QComboBox *deviceBox = nullptr;
     QComboBox *portBox = nullptr;
     QComboBox *baudBox = nullptr;
@@ -64,6 +63,8 @@ private:
     LiMapView *mapView = nullptr;
     QTimer *portTimer = nullptr;
     QToolBar *toolBar = nullptr;
+    // Decoder kind of the model chosen last (see Edition::ModelChoice); the
+    // earlier edition decides by the selector's text instead.
     int decoderKind = 0;
 
     PortEnumerator portEnumerator;

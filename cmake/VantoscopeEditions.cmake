@@ -1,10 +1,13 @@
 # Both programs are built from one tree. Every library is compiled once per
 # edition: the full edition's target carries the plain name (lipkg), the
-# earlier edition's the suffix _classic (lipkg_classic). The only difference
-# between the two is the compile definition VANTOSCOPE_EDITION_CLASSIC, read
-# in one place, editions/edition.h.
+# earlier edition's the suffix _classic (lipkg_classic). Each links its
+# edition's library from editions/ (edition, edition_classic), which sets the
+# compile definition VANTOSCOPE_EDITION_CLASSIC (read in one place,
+# editions/edition.h) and holds the few edition-specific sources. One
+# configure builds both programs, Viewer and ViewerClassic; set
+# VANTOSCOPE_EDITIONS to one of them to build only that edition.
 
-set(VANTOSCOPE_EDITIONS full CACHE STRING "Editions to build (full;classic)")
+set(VANTOSCOPE_EDITIONS "full;classic" CACHE STRING "Editions to build (full;classic)")
 
 # vantoscope_edition_suffix(<edition> <out-var>)
 function(vantoscope_edition_suffix edition out)

@@ -4,6 +4,8 @@
 // Which program this translation unit is built for. Code that differs
 // between the two editions asks these constants (with `if constexpr` where
 // the other branch must not even be compiled) instead of testing the macro.
+// Which models exist and what choosing one sets is in modelrules.h, with
+// one implementation per edition.
 
 #ifndef VANTOSCOPE_EDITION_CLASSIC
 #define VANTOSCOPE_EDITION_CLASSIC 0
@@ -16,6 +18,20 @@ constexpr bool full = !classic;
 
 // Text of the permanent label at the right end of the status bar.
 constexpr const char *versionText = classic ? "V2.3.11" : "V2.3.12";
+
+// The map view's status block starts this many pixels left of the right edge.
+constexpr int statusBlockInset = classic ? 220 : 240;
+
+// The earlier edition shows the pixel sum of the command-protocol sensor as
+// a third status line.
+constexpr bool showsPixelSum = classic;
+
+// The earlier edition decodes the Pkg47 frame only, whatever the type code.
+constexpr bool pkg47Only = classic;
+
+// The earlier edition gives type codes to the stream decoder only; its
+// command-protocol decoder serves a single model.
+constexpr bool commandProtocolTakesTypeCode = full;
 
 } // namespace Edition
 

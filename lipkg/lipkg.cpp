@@ -26,7 +26,7 @@ LiPkg::LiPkg(QObject *parent) : QObject(parent)
 
 Format LiPkg::currentFormat() const
 {
-    if constexpr (Edition::classic)
+    if constexpr (Edition::pkg47Only)
         return Format::Pkg47;
     return formatForModel(modelType_);
 }

@@ -2,6 +2,7 @@
 
 #include "edition.h"
 #include "lipkg.h"
+#include "modelrules.h"
 #include "pointsearch.h"
 #include "qtrnet.h"
 
@@ -162,6 +163,11 @@ void LiMapView::setDecoderKind(int kind)
     decoderKind = kind;
 }
 
+void LiMapView::setModelName(const QString &name)
+{
+    modelName = name;
+}
+
 void LiMapView::setScale(double value)
 {
     scale = value;
@@ -241,9 +247,19 @@ void LiMapView::saveSettings(QSettings &settings) const
 
 // --- Model-dependent choices ------------------------------------------------
 
+// The decoder kind that decides the source, the colouring and the status
+// block: the full edition is told the kind, the earlier edition derives it
+// from the model name.
+int LiMapView::sourceKind() const
+{
+    if constexpr (Edition::classic)
+        return Edition::modelChoice(modelName).decoderKind;
+    return decoderKind;
+}
+
 bool LiMapView::usesNetSource() const
 {
-    return decoderKind == 0;
+    return Edition::usesCommandProtocol(sourceKind());
 }
 
 QColor LiMapView::intensityColor(int confidence)
@@ -255,7 +271,7 @@ QColor LiMapView::confidenceColor(uint8_t confidence) const
 {
     if (usesNetSource())
         return intensityColor(confidence);
-    if (decoderKind == 2) {
+    if (sourceKind() == 2) {
         if (confidence & 1)
             return QColor(Qt::red);
         const int grey = confidence & ~1;
@@ -271,7 +287,7 @@ int LiMapView::statusLeft() const
 
 int LiMapView::statusLeft(const Frame &f) const
 {
-    return f.width - (Edition::classic ? 220 : 240);
+    return f.width - Edition::statusBlockInset;
 }
 
 QVector<LiMapView::StatusLine> LiMapView::statusLines() const
@@ -289,6 +305,8 @@ QVector<LiMapView::StatusLine> LiMapView::statusLines() const
         add(tr("Valid:  %1/%2")
                 .arg(trNet ? trNet->validCount() : 0)
                 .arg(trNet ? trNet->pointTotal() : 0));
+        if constexpr (Edition::showsPixelSum)
+            add(tr("PixSum:  %1").arg(trNet ? trNet->pixelSum() : 0));
     } else {
         add(tr("Speed:  %1").arg(pkg ? pkg->rotationSpeed() : 0.0, 0, 'f', 1));
         add(tr("Rate :  %1").arg(pkg ? pkg->scanRate() : 0.0, 0, 'f', 1));
@@ -389,7 +407,7 @@ LiMapView::PictureState LiMapView::pictureState(const Frame &f) const
     state.hasScan = !points.isEmpty();
     if (state.hasScan) {
         state.scanGeneration = scanGeneration;
-        state.decoderKind = decoderKind;
+        state.decoderKind = sourceKind();
         state.confidenceEnable = confidenceEnable;
         state.indicatrixEnable = indicatrixEnable;
         state.pointColor = pointColor;

@@ -40,7 +40,10 @@ public:
 
     void setPkg(LiPkg *value);
     void setNet(QTRNet *value);
+    // What the scan's model means for the view: the full edition's window
+    // gives the decoder kind, the earlier edition's the model name.
     void setDecoderKind(int kind);
+    void setModelName(const QString &name);
     void setScale(double value);
     void setOffset(const QPoint &value);
     // Picks an angle (degrees) as a left click does.
@@ -51,6 +54,7 @@ public:
 
     // Read-only state, for the main window's tests and for diagnostics.
     int decoderKindValue() const { return decoderKind; }
+    QString modelNameValue() const { return modelName; }
     double scaleValue() const { return scale; }
     QPoint offsetValue() const { return offset; }
     double selectedAngleValue() const { return selectedAngle; }
@@ -146,6 +150,7 @@ private:
 
     Frame frame() const;
     void enterDrawingFrame(QPainter &painter, const Frame &f) const;
+    int sourceKind() const;
     bool usesNetSource() const;
     int selectedIndex() const;
     QColor confidenceColor(uint8_t confidence) const;
@@ -163,6 +168,7 @@ private:
     QPoint centred(const QPoint &pos) const;
 
     int decoderKind = 1;
+    QString modelName;
     bool confidenceEnable = false;
     bool indicatrixEnable = false;
     QColor pointColor{255, 255, 255, 255};

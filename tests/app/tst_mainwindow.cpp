@@ -1,6 +1,7 @@
 // The window without a sensor: model table, port list, full screen,
 // version text, settings and help.
 #include "debugpkg.h"
+#include "devicetable.h"
 #include "limapview.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"

@@ -11,13 +11,10 @@ struct LidarParamTypedef
     int32_t baudrate = 0;
     int32_t filterVariant = 0; // chooses the scan filter
     int32_t modelType = 0;     // type code given to both decoders
-    int32_t decoderKind = 0;   // 0: command protocol, 1 and 2: streaming (2: flag bit in confidence)
+    int32_t decoderKind = 0; // 0: command protocol, 1 and 2: streaming (2: flag bit in confidence)
 };
 
-// The 13 models, keyed (and therefore listed) by name.
+// The full edition's 13 models, keyed (and therefore listed) by name.
 QMap<QString, LidarParamTypedef> buildDeviceTable();
-
-// Map scale the view gets for a decoder kind.
-inline double mapScaleFor(int decoderKind) { return decoderKind != 0 ? 1.9 : 10.0; }
 
 #endif

@@ -1,0 +1,43 @@
+#ifndef VANTOSCOPE_MODELRULES_H
+#define VANTOSCOPE_MODELRULES_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+// The sensor models an edition knows and what choosing one of them puts in
+// force. Each edition has its own implementation (full/, classic/).
+namespace Edition {
+
+struct ModelChoice
+{
+    int baudrate = 0;                 // speed made current in the baud selector
+    std::optional<int> filterVariant; // for the stream decoder; unset: it keeps its variant
+    std::optional<int> modelType;     // type code for the decoders; unset: they keep theirs
+    // 0: the command-protocol decoder gets the stream; 1: the stream decoder;
+    // 2: the stream decoder, and bit 0 of the confidence is a flag.
+    int decoderKind = 0;
+};
+
+// Model names in the order of the device selector; the first is in force
+// from the start.
+QStringList modelNames();
+// Items of the baud selector.
+QVector<int> baudRates();
+// What choosing `name` sets.
+ModelChoice modelChoice(const QString &name);
+
+inline bool usesCommandProtocol(int decoderKind)
+{
+    return decoderKind == 0;
+}
+// Map scale the view gets for a decoder kind.
+inline double mapScaleFor(int decoderKind)
+{
+    return decoderKind != 0 ? 1.9 : 10.0;
+}
+
+} // namespace Edition
+
+#endif
