@@ -1,0 +1,270 @@
+#include "fuzzdriver.h"
+
+#include "debugpkg.h"
+#include "edition.h"
+#include "invariants.h"
+#include "lipkg.h"
+#include "qtrnet.h"
+
+#include <QSerialPort>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace FuzzDriver {
+
+namespace {
+
+struct StreamModel
+{
+    const char *name;
+    int modelType;
+    int filterVariant;
+};
+
+// The streaming models with the type code and filter variant each edition's
+// model choice gives LiPkg. The earlier edition has no code of its own for
+// Cedar, Dogwood and Larch; they keep the start-up code 0 here.
+constexpr StreamModel fullModels[] = {
+    {"Alder", 0, 0},      {"Birch", 3, 0},  {"Cedar", 5, 0},  {"Dogwood", 6, 1},
+    {"Elder", 0x1006, 1}, {"Ginkgo", 8, 0}, {"Hazel", 9, 0},  {"Ironwood", 18, 1},
+    {"Juniper", 20, 0},   {"Kauri", 24, 0}, {"Larch", 25, 1},
+};
+constexpr StreamModel classicModels[] = {
+    {"Alder", 0, 0},  {"Birch", 1, 0}, {"Cedar", 0, 0}, {"Dogwood", 0, 1},
+    {"Ginkgo", 2, 0}, {"Hazel", 3, 0}, {"Larch", 0, 1},
+};
+
+template <size_t N> constexpr size_t countOf(const StreamModel (&)[N])
+{
+    return N;
+}
+
+const StreamModel &streamModel(int index)
+{
+    if constexpr (Edition::classic)
+        return classicModels[static_cast<size_t>(index) % countOf(classicModels)];
+    return fullModels[static_cast<size_t>(index) % countOf(fullModels)];
+}
+
+int streamModelCount()
+{
+    return static_cast<int>(Edition::classic ? countOf(classicModels) : countOf(fullModels));
+}
+
+[[noreturn]] void broken(const char *invariant)
+{
+    std::fprintf(stderr, "Invariant broken: %s\n", invariant);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void require(const char *invariant)
+{
+    if (invariant)
+        broken(invariant);
+}
+
+// Hands out the stream in chunks, `repeat` times over.
+class Feeder
+{
+public:
+    Feeder(const uint8_t *stream, size_t size, uint8_t pattern, int repeat)
+        : stream(reinterpret_cast<const char *>(stream)), size(static_cast<int>(size)),
+          pattern(pattern), repeat(size == 0 ? 0 : repeat)
+    {
+    }
+
+    bool next(QByteArray &chunk)
+    {
+        if (pass == repeat)
+            return false;
+        const int take = std::min(chunkSize(pattern, count++), size - offset);
+        chunk = QByteArray(stream + offset, take);
+        offset += take;
+        if (offset == size) {
+            offset = 0;
+            ++pass;
+        }
+        return true;
+    }
+    // Whether at least half of all the bytes to be pushed have been handed out.
+    bool halfway() const { return 2 * (pass * size + offset) >= repeat * size; }
+
+private:
+    const char *stream;
+    int size;
+    uint8_t pattern;
+    int repeat;
+    int pass = 0;
+    int offset = 0;
+    int count = 0;
+};
+
+uint8_t byteAt(const uint8_t *data, size_t size, size_t index)
+{
+    return index < size ? data[index] : 0;
+}
+
+} // namespace
+
+int chunkSize(uint8_t pattern, int k)
+{
+    // Single bytes, a few bytes, about a frame, and more than a whole
+    // receive buffer of the stream decoder.
+    static constexpr int sizes[] = {1, 13, 300, 5000};
+    return sizes[(pattern >> (2 * (k % 4))) & 3];
+}
+
+Outcome runLiPkg(const uint8_t *data, size_t size)
+{
+    constexpr size_t control = 4;
+    const uint8_t modelByte = byteAt(data, size, 0);
+    const uint8_t options = byteAt(data, size, 1);
+    const uint8_t pattern = byteAt(data, size, 2);
+    const int repeat = 1 + (byteAt(data, size, 3) & 3);
+    const size_t streamSize = size > control ? size - control : 0;
+
+    Outcome outcome;
+    LiPkg decoder;
+    const StreamModel &model = streamModel(modelByte);
+    decoder.setModelType(model.modelType);
+    decoder.setFilterVariant(model.filterVariant);
+    decoder.setEnableFilter((options & 1) == 0);
+    QObject::connect(&decoder, &LiPkg::mapReady, [&] {
+        ++outcome.scans;
+        require(Invariants::checkLiPkgScan(decoder));
+    });
+
+    Feeder feeder(data + control, streamSize, pattern, repeat);
+    const bool changeModel = (options & 2) != 0;
+    bool changed = false;
+    QByteArray chunk;
+    while (feeder.next(chunk)) {
+        if (changeModel && !changed && feeder.halfway()) {
+            // The user picks another model while the sensor still streams.
+            const StreamModel &other = streamModel(options >> 2);
+            decoder.setModelType(other.modelType);
+            decoder.setFilterVariant(other.filterVariant);
+            changed = true;
+        }
+        decoder.pushData(chunk);
+        ++outcome.chunks;
+        require(Invariants::checkLiPkg(decoder));
+    }
+    return outcome;
+}
+
+Outcome runQTRNet(const uint8_t *data, size_t size)
+{
+    const uint8_t options = byteAt(data, size, 0);
+    const uint8_t pattern = byteAt(data, size, 1);
+    const int repeat = 1 + (byteAt(data, size, 2) & 3);
+    const size_t calibrationSize = byteAt(data, size, 3) % 97;
+    const size_t control = std::min(size, 4 + calibrationSize);
+    const size_t streamSize = size - control;
+
+    Outcome outcome;
+    QSerialPort port; // never opened: every command is refused
+    auto *decoder = new QTRNet(&port);
+    decoder->setModelType((options & 1) ? QTRNet::mapleModelType : 7);
+    if (options & 2) {
+        TRData reply;
+        reply.command = QTRNet::Calibration;
+        reply.payload = QByteArray(reinterpret_cast<const char *>(data) + std::min<size_t>(size, 4),
+                                   static_cast<int>(control - std::min<size_t>(size, 4)));
+        if (!decoder->applyCalibrationReply(reply))
+            broken("QTRNet: a calibration reply is applied");
+    }
+
+    Feeder feeder(data + control, streamSize, pattern, repeat);
+    const bool nested = (options & 4) != 0;
+    int depth = 0;
+    QObject::connect(decoder, &QTRNet::dataReady, [&](TRData *frame) {
+        ++outcome.frames;
+        if (!frame || frame->payload.size() > 0xFFFF)
+            broken("QTRNet: dataReady carries a frame within the length field's range");
+        // Bytes that arrive while a slot runs (nested event processing).
+        QByteArray more;
+        if (nested && depth == 0 && feeder.next(more)) {
+            ++depth;
+            decoder->pushData(more);
+            --depth;
+        }
+    });
+    QObject::connect(decoder, &QTRNet::mapReady, [&](const QList<PointData> &scan) {
+        ++outcome.scans;
+        require(Invariants::checkCommandScan(scan));
+        require(Invariants::checkQTRNetScan(*decoder));
+    });
+
+    QByteArray chunk;
+    while (feeder.next(chunk)) {
+        decoder->pushData(chunk);
+        ++outcome.chunks;
+        require(Invariants::checkQTRNet(*decoder));
+    }
+    return outcome;
+}
+
+Outcome runDebugPkg(const uint8_t *data, size_t size)
+{
+    constexpr size_t control = 2;
+    const uint8_t pattern = byteAt(data, size, 0);
+    const int repeat = 1 + (byteAt(data, size, 1) & 63);
+    const size_t streamSize = size > control ? size - control : 0;
+
+    Outcome outcome;
+    QSerialPort port;
+    auto *decoder = new DebugPkg(&port);
+    QObject::connect(decoder, &DebugPkg::dataReady, [&] { ++outcome.frames; });
+
+    Feeder feeder(data + control, streamSize, pattern, repeat);
+    QByteArray chunk;
+    while (feeder.next(chunk)) {
+        decoder->pushData(chunk);
+        ++outcome.chunks;
+        require(Invariants::checkDebugPkg(*decoder));
+    }
+    return outcome;
+}
+
+int liPkgModelIndex(const QString &name)
+{
+    for (int i = 0; i < streamModelCount(); ++i)
+        if (name == QLatin1String(streamModel(i).name))
+            return i;
+    return -1;
+}
+
+QByteArray liPkgInput(int modelIndex, const QByteArray &stream)
+{
+    // Filter on, no model change, chunks of 13, 300, 1 and 300 bytes, once.
+    QByteArray input;
+    input.append(static_cast<char>(modelIndex));
+    input.append('\0');
+    input.append(static_cast<char>(0x89));
+    input.append('\0');
+    return input + stream;
+}
+
+QByteArray qtrNetInput(bool maple, const QByteArray &calibration, const QByteArray &stream)
+{
+    QByteArray input;
+    input.append(static_cast<char>((maple ? 1 : 0) | (calibration.isEmpty() ? 0 : 2)));
+    input.append(static_cast<char>(0x89));
+    input.append('\0');
+    const QByteArray cal = calibration.left(96);
+    input.append(static_cast<char>(cal.size()));
+    return input + cal + stream;
+}
+
+QByteArray debugPkgInput(const QByteArray &stream)
+{
+    QByteArray input;
+    input.append(static_cast<char>(0x89));
+    input.append('\0');
+    return input + stream;
+}
+
+} // namespace FuzzDriver

@@ -1,0 +1,48 @@
+#ifndef VANTOSCOPE_FUZZ_FUZZDRIVER_H
+#define VANTOSCOPE_FUZZ_FUZZDRIVER_H
+
+#include <QByteArray>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+// Runs one fuzz input through a fresh decoder and checks the invariants
+// after every chunk and every published scan. A broken invariant aborts with
+// a message naming it. The libFuzzer harnesses and the regression test share
+// this code, so a saved input replays exactly as it was found.
+//
+// Input layouts (the stream is whatever follows the control bytes, pushed
+// `repeat` times (1 to 4, DebugPkg 1 to 64) in chunks whose sizes follow the chunk pattern):
+//   LiPkg:    model, options (bit 0 filter off, bit 1 change model halfway
+//             to the model in bits 2-7), chunk pattern, repeat, stream
+//   QTRNet:   options (bit 0 Maple, bit 1 apply calibration, bit 2 push the
+//             next chunk from inside dataReady), chunk pattern, repeat,
+//             calibration length L, L calibration payload bytes, stream
+//   DebugPkg: chunk pattern, repeat, stream
+namespace FuzzDriver {
+
+struct Outcome
+{
+    int chunks = 0;
+    int scans = 0;  // mapReady emissions
+    int frames = 0; // QTRNet dataReady / DebugPkg dataReady emissions
+};
+
+Outcome runLiPkg(const uint8_t *data, size_t size);
+Outcome runQTRNet(const uint8_t *data, size_t size);
+Outcome runDebugPkg(const uint8_t *data, size_t size);
+
+// Control bytes that make the inputs above from a model's captured stream.
+// The LiPkg model is looked up by name among the models this edition's
+// LiPkg serves; -1 when it serves none of that name.
+int liPkgModelIndex(const QString &name);
+QByteArray liPkgInput(int modelIndex, const QByteArray &stream);
+QByteArray qtrNetInput(bool maple, const QByteArray &calibration, const QByteArray &stream);
+QByteArray debugPkgInput(const QByteArray &stream);
+
+// Chunk size number `k` of a pattern byte.
+int chunkSize(uint8_t pattern, int k);
+
+} // namespace FuzzDriver
+
+#endif

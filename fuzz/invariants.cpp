@@ -1,0 +1,144 @@
+#include "invariants.h"
+
+#include "debugpkg.h"
+#include "edition.h"
+#include "framedecode.h"
+#include "lipkg.h"
+#include "qtrnet.h"
+#include "trframe.h"
+
+#include <cmath>
+
+namespace Invariants {
+
+namespace {
+
+bool isMarker(const PointData &p)
+{
+    return p.angle == endOfScanAngle && p.distance == 0 && p.confidence == 0;
+}
+
+// The map view looks points up by angle; the lookup gives -1 or an index
+// inside the scan, whatever the angles.
+bool lookupInRange(int index, int size)
+{
+    return index == -1 || (index >= 0 && index < size);
+}
+
+} // namespace
+
+const char *checkStreamScan(const QList<PointData> &scan)
+{
+    if (scan.isEmpty())
+        return nullptr; // nothing published yet
+    if (!isMarker(scan.last()))
+        return "stream scan: end-of-scan marker last";
+    if (scan.size() > LiPkg::maxPendingPoints + 1)
+        return "stream scan: at most maxPendingPoints points";
+    for (int i = 0; i + 1 < scan.size(); ++i) {
+        const double a = scan[i].angle;
+        if (!std::isfinite(a))
+            return "stream scan: angles finite";
+        if (std::fabs(a) >= endOfScanAngle)
+            return "stream scan: angles below the end-of-scan marker's";
+    }
+    return nullptr;
+}
+
+const char *checkCommandScan(const QList<PointData> &scan)
+{
+    for (const PointData &p : scan) {
+        if (!std::isfinite(p.angle))
+            return "command scan: angles finite";
+        if (std::fabs(p.angle) >= endOfScanAngle)
+            return "command scan: no end-of-scan marker, angles within one turn";
+    }
+    if (scan.size() > TRFrame::maxLength / 2)
+        return "command scan: at most one point per sample";
+    return nullptr;
+}
+
+const char *checkLiPkg(const LiPkg &d)
+{
+    const FrameDecode::Format format =
+        Edition::classic ? FrameDecode::Format::Pkg47 : FrameDecode::formatForModel(d.modelType());
+    if (d.rxBufferSize() < 0 || d.rxBufferSize() > FrameDecode::bufferLimit(format))
+        return "LiPkg: receive buffer within the format's limit";
+    if (d.pendingPointCount() < 0 || d.pendingPointCount() > LiPkg::maxPendingPoints)
+        return "LiPkg: pending points within maxPendingPoints";
+    if (d.speedListSize() < 0 || d.speedListSize() > LiPkg::maxPendingPoints)
+        return "LiPkg: speed list within maxPendingPoints";
+    if (d.queuedFrameCount() != 0)
+        return "LiPkg: every accepted frame assembled at once";
+    if (d.scanStartIndex() < 0 || d.scanStartIndex() > d.pendingPointCount())
+        return "LiPkg: scan start within the pending points";
+    if (d.scanEndIndex() < 0 || d.scanEndIndex() > d.pendingPointCount())
+        return "LiPkg: scan end within the pending points";
+    if (d.errorCount() < 0)
+        return "LiPkg: error count not negative";
+    if (!std::isfinite(d.rotationSpeed()) || !std::isfinite(d.scanRate()))
+        return "LiPkg: rotation speed and scan rate finite";
+    return nullptr;
+}
+
+const char *checkLiPkgScan(const LiPkg &d)
+{
+    const QList<PointData> scan = d.currentScan();
+    if (const char *broken = checkStreamScan(scan))
+        return broken;
+    if (d.validCount() < 0 || d.validCount() > scan.size())
+        return "LiPkg: valid count within the scan";
+    if (d.pointTotal() < 0 || d.pointTotal() > LiPkg::maxPendingPoints)
+        return "LiPkg: points per scan within maxPendingPoints";
+    for (double angle : {-1.0, 0.0, 90.5, 359.99, 720.0})
+        if (!lookupInRange(d.nearestPointIndex(angle), scan.size()))
+            return "LiPkg: nearest point inside the scan";
+    return nullptr;
+}
+
+const char *checkQTRNet(const QTRNet &d)
+{
+    if (d.rxBufferSize() < 0 || d.rxBufferSize() > TRFrame::maxLength + FrameSplitter::slack)
+        return "QTRNet: receive buffer within one frame plus slack";
+    if (d.rxLiveBytes() < 0 || d.rxLiveBytes() > d.rxBufferSize())
+        return "QTRNet: live bytes within the receive buffer";
+    if (d.rxLiveBytes() > TRFrame::maxLength)
+        return "QTRNet: live bytes within one longest frame";
+    if (d.rxPendingHeaders() < 0 || d.rxPendingHeaders() > TRFrame::maxLength)
+        return "QTRNet: waiting headers within one longest frame";
+    if (std::isnan(d.scanRate()))
+        return "QTRNet: scan rate a number";
+    if (d.lastDecodedFrame().payload.size() > TRFrame::maxLength - TRFrame::overhead)
+        return "QTRNet: frame payload within the length field's range";
+    if (d.isBusy())
+        return "QTRNet: not busy outside a send";
+    return nullptr;
+}
+
+const char *checkQTRNetScan(const QTRNet &d)
+{
+    if (d.currentSamples().size() > TRFrame::maxLength / 2)
+        return "QTRNet: at most one sample per two payload bytes";
+    const QList<PointData> scan = d.currentScan();
+    if (const char *broken = checkCommandScan(scan))
+        return broken;
+    if (d.validCount() < 0 || d.validCount() > scan.size())
+        return "QTRNet: valid count within the scan";
+    for (double angle : {-1.0, 0.0, 45.0, 359.99})
+        if (!lookupInRange(d.nearestPointIndex(angle), scan.size()))
+            return "QTRNet: nearest point inside the scan";
+    return nullptr;
+}
+
+const char *checkDebugPkg(const DebugPkg &d)
+{
+    if (d.bufferedFrameBytes() < 0 || d.bufferedFrameBytes() >= DebugPkg::frameBufferSize)
+        return "DebugPkg: frame buffer below its size";
+    if (d.queuedBytes() < 0 || d.queuedBytes() > debugPkgQueueCap)
+        return "DebugPkg: receive queue within its cap";
+    if (d.isBusy())
+        return "DebugPkg: not busy outside a send";
+    return nullptr;
+}
+
+} // namespace Invariants

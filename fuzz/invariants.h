@@ -1,0 +1,37 @@
+#ifndef VANTOSCOPE_FUZZ_INVARIANTS_H
+#define VANTOSCOPE_FUZZ_INVARIANTS_H
+
+#include "pointdata.h"
+
+#include <QList>
+
+class LiPkg;
+class QTRNet;
+class DebugPkg;
+
+// Invariants the decoders keep on any byte sequence. Each check returns the
+// name of the first invariant it finds broken, or nullptr when all hold.
+namespace Invariants {
+
+// The receive queue of DebugPkg may hold at most this many bytes that have
+// not yet reached its frame buffer.
+constexpr int debugPkgQueueCap = 4 * 8192;
+
+// A scan published by LiPkg: finite angles below the marker's, every point
+// but the last a real point, the end-of-scan marker last.
+const char *checkStreamScan(const QList<PointData> &scan);
+// A scan published by QTRNet: finite angles, no end-of-scan marker.
+const char *checkCommandScan(const QList<PointData> &scan);
+
+// The receive and assembly state, after every chunk.
+const char *checkLiPkg(const LiPkg &decoder);
+const char *checkQTRNet(const QTRNet &decoder);
+// The published scan and the figures read with it, after every mapReady
+// (the only time the scan changes).
+const char *checkLiPkgScan(const LiPkg &decoder);
+const char *checkQTRNetScan(const QTRNet &decoder);
+const char *checkDebugPkg(const DebugPkg &decoder);
+
+} // namespace Invariants
+
+#endif
