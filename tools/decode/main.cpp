@@ -190,9 +190,9 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
             // often as repeated read errors.
             if (error == QSerialPort::ResourceError ||
                 (error == QSerialPort::ReadError && serial.isOpen())) {
+                const QString reason = serial.errorString();
                 serial.close();
-                stop(inputStatus,
-                     QStringLiteral("cannot read %1: %2").arg(options.port, serial.errorString()));
+                stop(inputStatus, QStringLiteral("cannot read %1: %2").arg(options.port, reason));
             }
         });
     QObject::connect(&session, &DecodeSession::sensorMessage, &app, [&](const QString &text) {
