@@ -48,6 +48,13 @@ void DebugPkg::pauseAfterWrite()
 void DebugPkg::pushData(const QByteArray &data)
 {
     rxQueue.insert(rxQueue.end(), data.constBegin(), data.constEnd());
+    if (rxQueue.size() - queueHead > static_cast<size_t>(queueLimit)) {
+        // Keep the newest bytes. What the frame buffer holds no longer
+        // continues into the queue, so it starts afresh too.
+        queueHead = rxQueue.size() - queueLimit;
+        frameLength = 0;
+        startPairs.clear();
+    }
 
     Frame frame;
     bool recognised = false;

@@ -20,6 +20,11 @@ class DebugPkg : public QObject
     Q_OBJECT
 public:
     static constexpr int frameBufferSize = 8192;
+    // Received bytes waiting for the frame buffer are capped at this many;
+    // beyond it the oldest are dropped. One frame is handled per call, so a
+    // device that sends several frames per chunk would otherwise grow the
+    // queue without bound.
+    static constexpr int queueLimit = 4 * frameBufferSize;
 
     enum Command : uint8_t
     {
@@ -33,7 +38,7 @@ public:
 
     // Queues a chunk of received bytes and moves queued bytes into the
     // frame buffer until one service frame is recognised; the bytes behind
-    // it wait for the next call.
+    // it wait for the next call (at most queueLimit of them).
     void pushData(const QByteArray &data);
     // Writes the request for `command` with `value`, then lets events run
     // for 50 ms. False, and nothing sent, while such a pause runs or when the

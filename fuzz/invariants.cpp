@@ -134,7 +134,7 @@ const char *checkDebugPkg(const DebugPkg &d)
 {
     if (d.bufferedFrameBytes() < 0 || d.bufferedFrameBytes() >= DebugPkg::frameBufferSize)
         return "DebugPkg: frame buffer below its size";
-    if (d.queuedBytes() < 0 || d.queuedBytes() > debugPkgQueueCap)
+    if (d.queuedBytes() < 0 || d.queuedBytes() > DebugPkg::queueLimit)
         return "DebugPkg: receive queue within its cap";
     if (d.isBusy())
         return "DebugPkg: not busy outside a send";

@@ -13,10 +13,6 @@ class DebugPkg;
 // name of the first invariant it finds broken, or nullptr when all hold.
 namespace Invariants {
 
-// The receive queue of DebugPkg may hold at most this many bytes that have
-// not yet reached its frame buffer.
-constexpr int debugPkgQueueCap = 4 * 8192;
-
 // A scan published by LiPkg: finite angles below the marker's, every point
 // but the last a real point, the end-of-scan marker last.
 const char *checkStreamScan(const QList<PointData> &scan);
