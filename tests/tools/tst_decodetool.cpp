@@ -154,6 +154,8 @@ private slots:
     void missingEditionDecoderIsReported();
     void liveRunSavesWhatItDecodes_data();
     void liveRunSavesWhatItDecodes();
+    void liveFailuresEndTheRun_data();
+    void liveFailuresEndTheRun();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes)
@@ -504,6 +506,40 @@ void TestDecodeTool::liveRunSavesWhatItDecodes()
     QCOMPARE(replayed.end["bytes"], seen.end["bytes"]);
     QCOMPARE(replayed.end["scans"], seen.end["scans"]);
     QCOMPARE(chunkIndependent(replayed.scans), chunkIndependent(seen.scans));
+}
+
+void TestDecodeTool::liveFailuresEndTheRun_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("seconds");
+    // As in the window, the port stays open after a failed handshake.
+    QTest::addRow("silent handshake")
+        << QStringList{"--model", "Fir", "--no-handshake"} << "connect failed"
+        << "3";
+    QTest::addRow("pulled cable") << QStringList{"--model", "Alder", "--disconnect-after", "1"}
+                                  << "the device is gone"
+                                  << "60";
+}
+
+// A sensor that does not answer the handshake or goes away is a failed run,
+// reported once on stderr; what was decoded is still closed by an end line.
+void TestDecodeTool::liveFailuresEndTheRun()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QString, message);
+    QFETCH(QString, seconds);
+    SimProcess sim(simulator);
+    QVERIFY(sim.started());
+    QElapsedTimer clock;
+    clock.start();
+    const Run live =
+        runDecoder({"--model", simulator[1], "--port", sim.port(), "--seconds", seconds});
+    QVERIFY2(clock.elapsed() < 15000, "the run ends with the device");
+    QCOMPARE(live.status, 1);
+    QCOMPARE(live.err.count('\n'), 1);
+    QVERIFY2(live.err.contains(message.toUtf8()), live.err.constData());
+    QVERIFY(parseEvents(live.out).end.contains("bytes"));
 }
 
 QTEST_GUILESS_MAIN(TestDecodeTool)

@@ -190,9 +190,9 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
             // often as repeated read errors.
             if (error == QSerialPort::ResourceError ||
                 (error == QSerialPort::ReadError && serial.isOpen())) {
-                const QString reason = serial.errorString();
                 serial.close();
-                stop(inputStatus, QStringLiteral("cannot read %1: %2").arg(options.port, reason));
+                stop(inputStatus,
+                     QStringLiteral("cannot read %1: the device is gone").arg(options.port));
             }
         });
     QObject::connect(&session, &DecodeSession::sensorMessage, &app, [&](const QString &text) {
@@ -283,6 +283,8 @@ int main(int argc, char *argv[])
         "   \"points\":[[angle,distance,confidence],...]}   (Fir and Maple: no speed, errors)\n"
         "  {\"event\":\"info\",\"text\":\"v1.2.10 hw:1f\"}\n"
         "  {\"event\":\"end\",\"bytes\":B,\"scans\":S,\"errors\":E}\n"
+        "The streaming models' rate is timed by the clock, as in the viewer, so decoding a file\n"
+        "it follows the decoding pace rather than the sensor's.\n"
         "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per point.\n\n"
         "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
         "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
