@@ -1,0 +1,163 @@
+// The earlier edition's map view: everything that depends on the model is
+// decided by the model name; the status block sits further right and shows
+// the pixel sum for Fir.
+#include "commandframes.h"
+#include "limapview.h"
+#include "lipkg.h"
+#include "qtrnet.h"
+
+#include <QAction>
+#include <QSerialPort>
+#include <QtTest>
+
+namespace {
+
+PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
+{
+    PointData p;
+    p.angle = angle;
+    p.distance = distance;
+    p.confidence = confidence;
+    return p;
+}
+
+QRect boundsOf(const QImage &image, QColor color, const QRect &area = QRect())
+{
+    const QRect r = area.isNull() ? image.rect() : area & image.rect();
+    QRect box;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (image.pixelColor(x, y) == color)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// Pixels drawn mostly in the (green) text colour.
+QRect textBounds(const QImage &image, const QRect &area)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 128 && c.green() > 128 && c.red() < 64 && c.blue() < 64)
+                box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
+using StatusList = QVector<LiMapView::StatusLine>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(StatusList)
+
+class TestClassicView : public QObject
+{
+    Q_OBJECT
+private slots:
+    void statusBlockByName_data();
+    void statusBlockByName();
+    void statusTextStartsAtWidthLess220();
+    void colouringByName_data();
+    void colouringByName();
+};
+
+void TestClassicView::statusBlockByName_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("showError");
+    QTest::addColumn<StatusList>("expected");
+
+    const StatusList stream = {{"Speed:  0.0", 30}, {"Rate :  0.0", 55}, {"Valid:  0/0", 80}};
+    const StatusList fir = {{"Rate : 10.0 hz", 30}, {"Valid:  %1/160", 55}, {"PixSum:  4321", 80}};
+    auto withError = [](StatusList lines) {
+        for (auto &line : lines)
+            line.baseline += 25;
+        lines.prepend({"Error:  0", 30});
+        return lines;
+    };
+    QTest::newRow("Alder") << "Alder" << false << stream;
+    QTest::newRow("Ginkgo, error shown") << "Ginkgo" << true << withError(stream);
+    QTest::newRow("no name yet") << "" << false << stream;
+    QTest::newRow("Fir") << "Fir" << false << fir;
+    QTest::newRow("Fir, error shown") << "Fir" << true << withError(fir);
+}
+
+void TestClassicView::statusBlockByName()
+{
+    QFETCH(QString, model);
+    QFETCH(bool, showError);
+    QFETCH(StatusList, expected);
+
+    QSerialPort port;
+    QTRNet net(&port);
+    const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
+    net.pushData(Wire::measuredSampleFrame(100, samples, 1));
+    net.pushData(Wire::measuredSampleFrame(200, samples, 4321));
+    LiPkg pkg;
+    LiMapView view;
+    view.setPkg(&pkg);
+    view.setNet(&net);
+    view.setModelName(model);
+    view.findChild<QAction *>(QStringLiteral("showErrorAction"))->setChecked(showError);
+    view.resize(1600, 600);
+    view.updateMap({point(0.0, 1000), point(90.0, 1000)});
+
+    for (auto &line : expected)
+        if (line.text.contains("%1"))
+            line.text = line.text.arg(net.validCount());
+    QCOMPARE(view.statusLines(), expected);
+    QCOMPARE(view.statusLeft(), 1600 - 220);
+}
+
+void TestClassicView::statusTextStartsAtWidthLess220()
+{
+    QSerialPort port;
+    QTRNet net(&port);
+    net.pushData(Wire::measuredSampleFrame(100, QVector<uint16_t>(160), 65535));
+    LiMapView view;
+    view.setNet(&net);
+    view.setModelName("Fir");
+    view.resize(1000, 600);
+    view.updateMap({point(0.0, 1000)});
+    view.replot();
+    const QImage image = view.canvasImage();
+    const QRect text = textBounds(image, QRect(700, 0, 300, 120));
+    QVERIFY(!text.isNull());
+    QVERIFY2(text.left() >= 780 && text.left() < 790, qPrintable(QString::number(text.left())));
+    // Three lines: the last one, the pixel sum, ends at its baseline of 80.
+    QVERIFY2(text.bottom() > 70 && text.bottom() <= 86, qPrintable(QString::number(text.bottom())));
+}
+
+void TestClassicView::colouringByName_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("confidence");
+    QTest::addColumn<QColor>("expected");
+    QTest::newRow("Ginkgo, odd: red") << "Ginkgo" << 77 << QColor(Qt::red);
+    QTest::newRow("Hazel, odd: red") << "Hazel" << 201 << QColor(Qt::red);
+    QTest::newRow("Hazel, even: grey") << "Hazel" << 76 << QColor(76, 76, 76);
+    QTest::newRow("Fir: palette") << "Fir" << 128 << QColor(199, 68, 151);
+    QTest::newRow("Alder, odd: grey") << "Alder" << 77 << QColor(77, 77, 77);
+    QTest::newRow("Larch, odd: grey") << "Larch" << 201 << QColor(201, 201, 201);
+}
+
+void TestClassicView::colouringByName()
+{
+    QFETCH(QString, model);
+    QFETCH(int, confidence);
+    QFETCH(QColor, expected);
+    LiMapView view;
+    view.resize(800, 600);
+    view.setModelName(model);
+    view.updateMap({point(90.0, 5000, uint8_t(confidence))});
+    view.setConfidenceEnable(true);
+    view.replot();
+    const QRect box = boundsOf(view.canvasImage(), expected);
+    QVERIFY(!box.isNull());
+    QVERIFY(qAbs(box.center().x() - (view.drawingOrigin().x() + 137)) <= 1);
+    QVERIFY(boundsOf(view.canvasImage(), Qt::white).isNull());
+}
+
+QTEST_MAIN(TestClassicView)
+#include "tst_classicview.moc"

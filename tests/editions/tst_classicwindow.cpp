@@ -1,0 +1,302 @@
+// The earlier edition's window: its eight models and three speeds, what
+// choosing a model sets, and the decisions taken by the model's name when
+// bytes arrive and the port opens and closes.
+#include "commandframes.h"
+#include "limapview.h"
+#include "lipkg.h"
+#include "mainwindow.h"
+#include "modalcatcher.h"
+#include "ptydevice.h"
+#include "qtrnet.h"
+#include "streamframes.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList comboTexts(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+const QByteArray trHeader("\xAA\xAA\xAA\xAA", 4);
+
+// Plays the sensor on the far end of a pseudo-terminal: records the codes of
+// the command frames the window writes (other bytes, such as the information
+// request, are skipped) and answers the calibration request when told to.
+class Sensor : public QObject
+{
+public:
+    explicit Sensor(Pty &pty) : pty(pty)
+    {
+        connect(&poll, &QTimer::timeout, this, [this] { readCommands(); });
+        poll.start(2);
+    }
+    QByteArray calibrationReply;
+    QVector<int> commands;
+
+private:
+    void readCommands()
+    {
+        pending += pty.readAvailable();
+        for (;;) {
+            const int start = pending.indexOf(trHeader);
+            if (start < 0) {
+                pending = pending.right(3);
+                return;
+            }
+            pending.remove(0, start);
+            if (pending.size() < 11)
+                return;
+            const int n = uint8_t(pending[8]) | (uint8_t(pending[9]) << 8);
+            if (pending.size() < 11 + n)
+                return;
+            const int command = uint8_t(pending[5]);
+            pending.remove(0, 11 + n);
+            commands.append(command);
+            if (command == QTRNet::Calibration && !calibrationReply.isEmpty())
+                pty.write(calibrationReply);
+        }
+    }
+    Pty &pty;
+    QTimer poll;
+    QByteArray pending;
+};
+
+QByteArray pkg47Rotation()
+{
+    QByteArray stream;
+    for (int i = 0; i < 60; ++i) {
+        const uint16_t start = uint16_t((i * 1200) % 36000);
+        stream += Wire::encodePkg47(3600, start, QVector<Wire::StreamPoint>(12, {1000, 200}),
+                                    uint16_t(start + 1100));
+    }
+    return stream;
+}
+
+} // namespace
+
+class TestClassicWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+    QList<PortEntry> fakePorts;
+
+    PortEnumerator fakeEnumerator()
+    {
+        return [this] { return fakePorts; };
+    }
+
+    struct Window
+    {
+        MainWindow w;
+        QComboBox *deviceBox;
+        QComboBox *baudBox;
+        QAction *start;
+        QAction *stop;
+        QSerialPort *serial;
+        LiPkg *pkg;
+        QTRNet *trNet;
+        LiMapView *view;
+
+        explicit Window(PortEnumerator ports) : w(std::move(ports))
+        {
+            deviceBox = w.findChild<QComboBox *>("deviceBox");
+            baudBox = w.findChild<QComboBox *>("baudBox");
+            start = w.findChild<QAction *>("actionStart");
+            stop = w.findChild<QAction *>("actionStop");
+            serial = w.findChild<QSerialPort *>("serial");
+            pkg = w.findChild<LiPkg *>("pkg");
+            trNet = w.findChild<QTRNet *>("trNet");
+            view = w.findChild<LiMapView *>("mapView");
+        }
+        void choose(const QString &model)
+        {
+            const int index = deviceBox->findText(model);
+            QVERIFY(index >= 0);
+            deviceBox->setCurrentIndex(index);
+        }
+    };
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(workDir.isValid());
+        QDir::setCurrent(workDir.path());
+    }
+
+    void init() { fakePorts.clear(); }
+
+    void startsWithEightModelsAndThreeSpeeds()
+    {
+        Window win(fakeEnumerator());
+        win.w.show();
+        QCOMPARE(comboTexts(win.deviceBox), QStringList({"Alder", "Birch", "Cedar", "Dogwood",
+                                                         "Fir", "Ginkgo", "Hazel", "Larch"}));
+        QCOMPARE(win.deviceBox->findText("Kauri"), -1);
+        QCOMPARE(comboTexts(win.baudBox), QStringList({"115200", "230400", "921600"}));
+        QCOMPARE(win.baudBox->findText("153600"), -1);
+        QCOMPARE(win.baudBox->itemData(1).toInt(), 230400);
+        QCOMPARE(win.baudBox->currentText(), QString("115200"));
+        QVERIFY(!win.baudBox->isEnabled());
+        QCOMPARE(win.w.windowTitle(), QString("Tarsel Alder Tool"));
+        QCOMPARE(win.w.findChild<QLabel *>("versionLabel")->text(), QString("V2.3.11"));
+        // The first model is in force from the start.
+        QCOMPARE(win.pkg->modelType(), 0);
+        QCOMPARE(win.pkg->filterVariant(), 0);
+        QCOMPARE(win.view->modelNameValue(), QString("Alder"));
+        QCOMPARE(win.view->scaleValue(), 1.9);
+    }
+
+    void modelChoiceByName_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<int>("filterVariant");
+        QTest::addColumn<int>("typeCode");
+        QTest::addColumn<double>("scale");
+
+        QTest::newRow("Alder") << QStringList{"Hazel"} << "Alder"
+                               << "115200" << 0 << 0 << 1.9;
+        QTest::newRow("Birch") << QStringList{"Hazel"} << "Birch"
+                               << "115200" << 0 << 1 << 1.9;
+        QTest::newRow("Ginkgo") << QStringList{"Hazel"} << "Ginkgo"
+                                << "115200" << 0 << 2 << 1.9;
+        QTest::newRow("Hazel") << QStringList{"Birch"} << "Hazel"
+                               << "115200" << 0 << 3 << 1.9;
+        QTest::newRow("Cedar keeps Hazel's code") << QStringList{"Hazel"} << "Cedar"
+                                                  << "115200" << 0 << 3 << 1.9;
+        QTest::newRow("Cedar keeps Birch's code") << QStringList{"Birch"} << "Cedar"
+                                                  << "115200" << 0 << 1 << 1.9;
+        QTest::newRow("Dogwood keeps Ginkgo's code") << QStringList{"Ginkgo"} << "Dogwood"
+                                                     << "230400" << 1 << 2 << 1.9;
+        QTest::newRow("Fir keeps variant and code") << QStringList{"Birch", "Larch"} << "Fir"
+                                                    << "921600" << 1 << 1 << 10.0;
+        QTest::newRow("Larch after Fir keeps Hazel's code")
+            << QStringList{"Hazel", "Fir"} << "Larch"
+            << "230400" << 1 << 3 << 1.9;
+    }
+
+    void modelChoiceByName()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, model);
+        QFETCH(QString, baud);
+        QFETCH(int, filterVariant);
+        QFETCH(int, typeCode);
+        QFETCH(double, scale);
+
+        Window win(fakeEnumerator());
+        for (const QString &earlier : before)
+            win.choose(earlier);
+        win.view->setScale(3.0);
+        win.choose(model);
+        QCOMPARE(win.w.windowTitle(), "Tarsel " + model + " Tool");
+        QCOMPARE(win.baudBox->currentText(), baud);
+        QCOMPARE(win.pkg->filterVariant(), filterVariant);
+        QCOMPARE(win.pkg->modelType(), typeCode);
+        // The command protocol serves one model and gets no type code.
+        QCOMPARE(win.trNet->modelType(), 0);
+        QCOMPARE(win.view->modelNameValue(), model);
+        QCOMPARE(win.view->scaleValue(), scale);
+    }
+
+    void firIsStartedFedAndStoppedByName()
+    {
+        Pty pty;
+        QVERIFY(pty.isValid());
+        fakePorts = {{pty.slavePath(), true, 0x10C4}};
+        Window win(fakeEnumerator());
+        win.choose("Fir");
+        Sensor sensor(pty);
+        sensor.calibrationReply = Wire::firCalibrationReply(100, 200, 300, 400);
+        ModalCatcher catcher;
+
+        win.start->trigger();
+        QVERIFY(win.serial->isOpen());
+        QCOMPARE(win.serial->baudRate(), 921600);
+        QTRY_COMPARE(sensor.commands, QVector<int>({15, 18, 2}));
+        QVERIFY(catcher.boxes.isEmpty());
+        QCOMPARE(win.trNet->deviceParams().halfIntercept[DeviceParams::Left], 400u);
+
+        QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
+        QVERIFY(pty.write(Wire::measuredSampleFrame(
+            100, QVector<uint16_t>(160, Wire::firSample(300, 100)), 777)));
+        QVERIFY(pty.write(pkg47Rotation().left(47 * 3)));
+        QTRY_COMPARE(win.trNet->pixelSum(), uint16_t(777));
+        QTest::qWait(50);
+        QCOMPARE(frames.count(), 0);
+        QCOMPARE(win.pkg->errorCount(), 0);
+
+        win.stop->trigger();
+        QVERIFY(!win.serial->isOpen());
+        QTRY_COMPARE(sensor.commands, QVector<int>({15, 18, 2, 15}));
+    }
+
+    void firWithoutReplyShowsErrorBox()
+    {
+        Pty pty;
+        fakePorts = {{pty.slavePath(), true, 0x10C4}};
+        Window win(fakeEnumerator());
+        win.choose("Fir");
+        Sensor sensor(pty);
+        ModalCatcher catcher;
+        win.start->trigger();
+        QTRY_COMPARE(catcher.boxes.size(), 1);
+        QCOMPARE(catcher.boxes[0].title, QString("error"));
+        QCOMPARE(catcher.boxes[0].text, QString("connect failed"));
+        QVERIFY(win.serial->isOpen());
+        QCOMPARE(sensor.commands, QVector<int>({15, 18}));
+        win.stop->trigger();
+    }
+
+    void otherModelsFeedTheStreamDecoder_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("Alder") << "Alder" << 115200;
+        QTest::newRow("Hazel") << "Hazel" << 115200;
+        QTest::newRow("Larch") << "Larch" << 230400;
+    }
+
+    void otherModelsFeedTheStreamDecoder()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, speed);
+        Pty pty;
+        fakePorts = {{pty.slavePath(), true, 0x10C4}};
+        Window win(fakeEnumerator());
+        win.choose("Fir");
+        win.choose(model);
+        Sensor sensor(pty);
+        QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
+
+        win.start->trigger();
+        QVERIFY(win.serial->isOpen());
+        QCOMPARE(win.serial->baudRate(), speed);
+        const QByteArray stream = pkg47Rotation();
+        QVERIFY(pty.write(stream));
+        QTRY_COMPARE(frames.count(), stream.size() / 47);
+        QVERIFY(!win.trNet->currentScan().size());
+        QCOMPARE(win.trNet->rxBufferSize(), 0);
+
+        win.stop->trigger();
+        QTest::qWait(100);
+        // No handshake on open and no stop command on close.
+        QVERIFY(sensor.commands.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestClassicWindow)
+#include "tst_classicwindow.moc"
