@@ -163,9 +163,13 @@ void LiMapView::setDecoderKind(int kind)
     decoderKind = kind;
 }
 
+// The earlier edition's window names the model; its kind, worked out once
+// here by the edition's rules, decides the source, the colouring and the
+// status block.
 void LiMapView::setModelName(const QString &name)
 {
     modelName = name;
+    decoderKind = Edition::modelChoice(name).decoderKind;
 }
 
 void LiMapView::setScale(double value)
@@ -247,19 +251,9 @@ void LiMapView::saveSettings(QSettings &settings) const
 
 // --- Model-dependent choices ------------------------------------------------
 
-// The decoder kind that decides the source, the colouring and the status
-// block: the full edition is told the kind, the earlier edition derives it
-// from the model name.
-int LiMapView::sourceKind() const
-{
-    if constexpr (Edition::classic)
-        return Edition::modelChoice(modelName).decoderKind;
-    return decoderKind;
-}
-
 bool LiMapView::usesNetSource() const
 {
-    return Edition::usesCommandProtocol(sourceKind());
+    return Edition::usesCommandProtocol(decoderKind);
 }
 
 QColor LiMapView::intensityColor(int confidence)
@@ -271,7 +265,7 @@ QColor LiMapView::confidenceColor(uint8_t confidence) const
 {
     if (usesNetSource())
         return intensityColor(confidence);
-    if (sourceKind() == 2) {
+    if (decoderKind == 2) {
         if (confidence & 1)
             return QColor(Qt::red);
         const int grey = confidence & ~1;
@@ -407,7 +401,7 @@ LiMapView::PictureState LiMapView::pictureState(const Frame &f) const
     state.hasScan = !points.isEmpty();
     if (state.hasScan) {
         state.scanGeneration = scanGeneration;
-        state.decoderKind = sourceKind();
+        state.decoderKind = decoderKind;
         state.confidenceEnable = confidenceEnable;
         state.indicatrixEnable = indicatrixEnable;
         state.pointColor = pointColor;

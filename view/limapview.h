@@ -150,7 +150,6 @@ private:
 
     Frame frame() const;
     void enterDrawingFrame(QPainter &painter, const Frame &f) const;
-    int sourceKind() const;
     bool usesNetSource() const;
     int selectedIndex() const;
     QColor confidenceColor(uint8_t confidence) const;
