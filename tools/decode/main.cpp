@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -166,7 +167,7 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
     int status = 0;
     QString problem;
     auto stop = [&](int exitStatus, const QString &message) {
-        if (exitStatus != 0 && status == 0) {
+        if (exitStatus != 0 && problem.isEmpty()) {
             status = exitStatus;
             problem = message;
         }
@@ -205,18 +206,19 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         }
     });
 
+    std::unique_ptr<QSocketNotifier> interrupt;
     if (::pipe(signalPipe) == 0) {
         ::fcntl(signalPipe[0], F_SETFD, FD_CLOEXEC);
         ::fcntl(signalPipe[1], F_SETFD, FD_CLOEXEC);
+        interrupt = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(interrupt.get(), &QSocketNotifier::activated, &app, [&] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+            stop(0, {});
+        });
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
     }
-    QSocketNotifier interrupt(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, &app, [&] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        stop(0, {});
-    });
 
     QTimer progress;
     if (::isatty(STDERR_FILENO)) {
