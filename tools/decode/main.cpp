@@ -269,33 +269,42 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QString::fromLatin1(toolName));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Decodes the byte stream of a laser range sensor with the viewer's own decoders and\n"
-        "filters, without a window, and writes what the viewer would show.\n\n"
-        "INPUT is a capture file (for example one written by vantoscope-sim --output or by\n"
-        "--save-raw), or '-' for standard input (the default). It is fed to the decoders in\n"
-        "chunks of --chunk bytes, each chunk handled as the viewer handles bytes from the port.\n"
-        "With --port the tool reads a live sensor instead: it opens the port at the model's\n"
-        "speed, asks for the information record, runs the start handshake for Fir and Maple,\n"
-        "and decodes until interrupted (Ctrl+C) or until --seconds have passed. A progress line\n"
-        "(bytes, scans, errors) goes to standard error when that is a terminal.\n\n"
-        "Output 'jsonl' (default): one JSON object per line:\n"
-        "  "
-        "{\"event\":\"scan\",\"n\":K,\"speed\":S,\"rate\":R,\"valid\":V,\"total\":T,\"errors\":E,\n"
-        "   \"points\":[[angle,distance,confidence],...]}   (Fir and Maple: no speed, errors)\n"
-        "  {\"event\":\"info\",\"text\":\"v1.2.10 hw:1f\"}\n"
-        "  {\"event\":\"end\",\"bytes\":B,\"scans\":S,\"errors\":E}\n"
-        "The streaming models' rate is timed by the clock, as in the viewer, so decoding a file\n"
-        "it follows the decoding pace rather than the sensor's.\n"
-        "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per point.\n\n"
-        "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
-        "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
-        "decodes as the earlier edition (ViewerClassic) does, with that edition's models.\n\n"
-        "Exit status: 0 on success, 2 on a usage error, 1 when the input or the port cannot be\n"
-        "read (or the handshake fails).\n\n"
-        "Example:\n"
-        "  vantoscope-sim --model Dogwood --output room.bin -n 20\n"
-        "  vantoscope-decode --model Dogwood room.bin | head -n 2"));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Decodes the byte stream of a laser range sensor with the viewer's own decoders and\n"
+            "filters, without a window, and writes what the viewer would show.\n\n"
+            "INPUT is a capture file (for example one written by vantoscope-sim --output or by\n"
+            "--save-raw), or '-' for standard input (the default). It is fed to the decoders in\n"
+            "chunks of --chunk bytes, each chunk handled as the viewer handles bytes from the "
+            "port.\n"
+            "With --port the tool reads a live sensor instead: it opens the port at the model's\n"
+            "speed, asks for the information record, runs the start handshake for Fir and Maple,\n"
+            "and decodes until interrupted (Ctrl+C) or until --seconds have passed. A progress "
+            "line\n"
+            "(bytes, scans, errors) goes to standard error when that is a terminal.\n\n"
+            "Output 'jsonl' (default): one JSON object per line:\n"
+            "  "
+            "{\"event\":\"scan\",\"n\":K,\"speed\":S,\"rate\":R,\"valid\":V,\"total\":T,\"errors\":"
+            "E,\n"
+            "   \"points\":[[angle,distance,confidence],...]}   (Fir and Maple: no speed, errors)\n"
+            "  {\"event\":\"info\",\"text\":\"v1.2.10 hw:1f\"}\n"
+            "  {\"event\":\"end\",\"bytes\":B,\"scans\":S,\"errors\":E}\n"
+            "The streaming models' rate is timed by the clock, as in the viewer, so decoding a "
+            "file\n"
+            "it follows the decoding pace rather than the sensor's.\n"
+            "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per "
+            "point.\n\n"
+            "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
+            "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
+            "decodes as the earlier edition (ViewerClassic) does, with that edition's models.\n\n"
+            "Exit status: 0 on success, 2 on a usage error, 1 when the input or the port cannot "
+            "be\n"
+            "read (or the handshake fails).\n\n"
+            "Models of this edition: %1\n\n"
+            "Example:\n"
+            "  vantoscope-sim --model Dogwood --output room.bin -n 20\n"
+            "  vantoscope-decode --model Dogwood room.bin | head -n 2")
+            .arg(ModelSetup::modelNames().join(QStringLiteral(", "))));
     parser.addHelpOption();
     parser.addPositionalArgument(
         QStringLiteral("INPUT"),
@@ -315,16 +324,15 @@ int main(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-
     const QString edition = parser.value(QStringLiteral("edition"));
     if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
         usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
     if (edition != QLatin1String(ownEdition))
         runOtherEdition(edition, originalArguments);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
 
     const QString knownModels = ModelSetup::modelNames().join(QStringLiteral(", "));
     if (!parser.isSet(QStringLiteral("model")))
