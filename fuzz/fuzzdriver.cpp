@@ -101,6 +101,15 @@ private:
     int count = 0;
 };
 
+// Mostly a few passes; sometimes enough to push the decoders' state to its
+// caps (16 passes of the longest input exceed LiPkg's pending points and
+// QTRNet's buffer slack).
+int repeatCount(uint8_t control)
+{
+    static constexpr int counts[] = {1, 2, 4, 16};
+    return counts[control & 3];
+}
+
 uint8_t byteAt(const uint8_t *data, size_t size, size_t index)
 {
     return index < size ? data[index] : 0;
@@ -122,7 +131,7 @@ Outcome runLiPkg(const uint8_t *data, size_t size)
     const uint8_t modelByte = byteAt(data, size, 0);
     const uint8_t options = byteAt(data, size, 1);
     const uint8_t pattern = byteAt(data, size, 2);
-    const int repeat = 1 + (byteAt(data, size, 3) & 3);
+    const int repeat = repeatCount(byteAt(data, size, 3));
     const size_t streamSize = size > control ? size - control : 0;
 
     Outcome outcome;
@@ -159,7 +168,7 @@ Outcome runQTRNet(const uint8_t *data, size_t size)
 {
     const uint8_t options = byteAt(data, size, 0);
     const uint8_t pattern = byteAt(data, size, 1);
-    const int repeat = 1 + (byteAt(data, size, 2) & 3);
+    const int repeat = repeatCount(byteAt(data, size, 2));
     const size_t calibrationSize = byteAt(data, size, 3) % 97;
     const size_t control = std::min(size, 4 + calibrationSize);
     const size_t streamSize = size - control;

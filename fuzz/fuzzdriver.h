@@ -12,7 +12,7 @@
 // this code, so a saved input replays exactly as it was found.
 //
 // Input layouts (the stream is whatever follows the control bytes, pushed
-// `repeat` times (1 to 4, DebugPkg 1 to 64) in chunks whose sizes follow the chunk pattern):
+// `repeat` times (1, 2, 4 or 16; DebugPkg 1 to 64) in chunks whose sizes follow the chunk pattern):
 //   LiPkg:    model, options (bit 0 filter off, bit 1 change model halfway
 //             to the model in bits 2-7), chunk pattern, repeat, stream
 //   QTRNet:   options (bit 0 Maple, bit 1 apply calibration, bit 2 push the
