@@ -9,7 +9,8 @@ void FrameSplitter::append(const char *data, int size)
     if (size <= 0)
         return;
     buffer.insert(buffer.end(), data, data + size);
-    prefixSum.reserve(buffer.size() + 1);
+    // push_back grows geometrically; reserving the exact size here would
+    // reallocate and copy the whole prefix for every small chunk.
     uint8_t sum = prefixSum.back();
     for (int i = 0; i < size; ++i) {
         sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(data[i]));

@@ -1,5 +1,7 @@
+#include "commandframes.h"
 #include "debugpkg.h"
 #include "edition.h"
+#include "framesplitter.h"
 #include "fuzzdriver.h"
 #include "invariants.h"
 #include "sensorsim.h"
@@ -7,6 +9,7 @@
 #include "simmodels.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -27,6 +30,7 @@ private slots:
     void commandScanChecks_data();
     void commandScanChecks();
     void debugPkgQueueStaysBounded();
+    void frameSplitterSmallChunksStayLinear();
 };
 
 namespace {
@@ -215,6 +219,25 @@ void TestFuzzReplay::debugPkgQueueStaysBounded()
     QCOMPARE(pkg->lastStatusByte(), uint8_t(9));
     // Every frame kept in the queue is still found, one per call.
     QVERIFY(recognised.count() - before >= DebugPkg::queueLimit / chunk.size() * 10 - 1);
+}
+
+// Single-byte chunks (a slow line read byte by byte) must cost constant
+// work per byte: the checksum prefix once grew by exactly one element per
+// chunk, copying the whole buffer every time (many seconds for this stream).
+void TestFuzzReplay::frameSplitterSmallChunksStayLinear()
+{
+    const QByteArray frame = Wire::encodeTrFrame(1, 2, 0, QByteArray(40, '\x11'));
+    const QByteArray stream = QByteArray(1000000, '\x00') + frame;
+    FrameSplitter splitter;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < stream.size(); ++i)
+        splitter.append(stream.constData() + i, 1);
+    TRData taken;
+    QVERIFY(splitter.takeFrame(taken));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(taken.command, uint8_t(2));
+    QCOMPARE(taken.payload, QByteArray(40, '\x11'));
 }
 
 QTEST_GUILESS_MAIN(TestFuzzReplay)
