@@ -133,6 +133,11 @@ void QTRNet::startLidar()
     }
     applyCalibrationReply(lastFrame);
     sendShortCommand(1, MeasuredSamples, 1);
+    enterStartedMode();
+}
+
+void QTRNet::enterStartedMode()
+{
     if constexpr (!Edition::classic)
         params.rawMode = isMaple() ? 0 : 1;
 }

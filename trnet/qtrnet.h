@@ -53,6 +53,10 @@ public:
     // calibration of the selected model; fields the payload does not fully
     // cover keep their values. False, and nothing changed, for other frames.
     bool applyCalibrationReply(const TRData &frame);
+    // Sets the sample mode a successful handshake ends in (calibrated for
+    // Maple, raw for the others); for decoding captures, which carry no
+    // handshake.
+    void enterStartedMode();
 
     // Figures read by the map view.
     double scanRate() const { return rate; }

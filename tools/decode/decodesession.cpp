@@ -92,13 +92,14 @@ void DecodeSession::frameScanReady(const QList<PointData> &points)
     writer.scan(++scanCount, figures, points);
 }
 
-// The handshake copies the calibration reply into the decoder and then sets
-// the sample mode. The mode a successful handshake leaves (calibrated samples
-// for the zoned model) is the one the decoder starts with, and the other
-// model never reads it, so applying the reply is all a capture needs.
+// A capture has no handshake: its first calibration reply stands for the one
+// the handshake would copy, and the sample mode is then set as a successful
+// handshake sets it.
 void DecodeSession::frameDecoded(TRData *frame)
 {
     if (!calibrateFromStream || calibrated || frame->command != QTRNet::Calibration)
         return;
     calibrated = trNet->applyCalibrationReply(*frame);
+    if (calibrated)
+        trNet->enterStartedMode();
 }
