@@ -42,7 +42,7 @@ constexpr int sampleColumns = 160;
 SensorSim::SensorSim(const SimModel &simModel, uint32_t seed, const SimFaults &simFaults,
                      const SimIdentity &simIdentity)
     : model(simModel), faults(simFaults), identity(simIdentity),
-      scene(simModel.commandProtocol() ? (simModel.format == SimModel::Fir ? 0.09 : 0.2) : 1.0),
+      scene(simModel.commandProtocol() ? (simModel.format == SimModel::Fir ? 0.19 : 0.4) : 1.0),
       rng(seed), streaming_(!simModel.commandProtocol())
 {
 }
