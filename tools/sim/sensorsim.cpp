@@ -179,6 +179,9 @@ QByteArray SensorSim::sampleFrame(double t)
 {
     QVector<uint16_t> samples;
     samples.reserve(sampleColumns);
+    // The frame's parameter carries the sum of the pixel values that formed
+    // the samples; this simulator reports the sum of the sample values.
+    uint32_t pixelSum = 0;
     for (int c = 0; c < sampleColumns; ++c) {
         double angle = 0;      // direction of this column on screen, degrees
         double projection = 1; // value = distance * projection (+ offset)
@@ -210,8 +213,10 @@ QByteArray SensorSim::sampleFrame(double t)
                                            static_cast<uint8_t>(1 + c * 6 / sampleColumns));
         }
         samples.append(sample);
+        pixelSum += sample & (model.format == SimModel::Fir ? 0x1FF : 0x3FF);
     }
-    return Wire::measuredSampleFrame(static_cast<int32_t>(std::lround(t * 1000.0)), samples);
+    return Wire::measuredSampleFrame(static_cast<int32_t>(std::lround(t * 1000.0)), samples,
+                                     static_cast<uint16_t>(std::min<uint32_t>(pixelSum, 65535)));
 }
 
 QByteArray SensorSim::informationReply() const
