@@ -5,6 +5,7 @@
 #include "commandframes.h"
 #include "lipkg.h"
 #include "ptydevice.h"
+#include "scriptedsensor.h"
 #include "qtrnet.h"
 #include "streamframes.h"
 
@@ -56,39 +57,6 @@ QByteArray pkg47(uint8_t secondHeader, bool goodCrc, uint16_t startAngle = 1000)
         frame[46] = static_cast<char>(frame[46] ^ 0x01);
     return frame;
 }
-
-// Plays a Fir sensor: records the command codes written to it and answers
-// the calibration request.
-class Sensor : public QObject
-{
-public:
-    Sensor(Pty &pty, QByteArray calibrationReply) : pty(pty), reply(std::move(calibrationReply))
-    {
-        connect(&poll, &QTimer::timeout, this, [this] { readCommands(); });
-        poll.start(2);
-    }
-    QVector<int> commands;
-
-private:
-    void readCommands()
-    {
-        pending += pty.readAvailable();
-        while (pending.size() >= 11) {
-            const int n = uint8_t(pending[8]) | (uint8_t(pending[9]) << 8);
-            if (pending.size() < 11 + n)
-                break;
-            const int command = uint8_t(pending[5]);
-            pending.remove(0, 11 + n);
-            commands.append(command);
-            if (command == QTRNet::Calibration)
-                pty.write(reply);
-        }
-    }
-    Pty &pty;
-    QByteArray reply;
-    QTimer poll;
-    QByteArray pending;
-};
 
 } // namespace
 
@@ -229,7 +197,8 @@ void TestClassicDecoders::firHandshakeHasNoColumnsStep()
     port.setPortName(pty.slavePath());
     connect(&port, &QSerialPort::readyRead, &net, [&] { net.pushData(port.readAll()); });
     QVERIFY(port.open(QIODevice::ReadWrite));
-    Sensor sensor(pty, Wire::firCalibrationReply(11, 22, 33, 44));
+    ScriptedSensor sensor(pty);
+    sensor.answer(QTRNet::Calibration, Wire::firCalibrationReply(11, 22, 33, 44));
     QSignalSpy errors(&net, &QTRNet::errorMessage);
 
     QElapsedTimer clock;

@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
+#include "scriptedsensor.h"
 #include "qtrnet.h"
 #include "streamframes.h"
 
@@ -27,50 +28,6 @@ QStringList comboTexts(const QComboBox *box)
         texts << box->itemText(i);
     return texts;
 }
-
-const QByteArray trHeader("\xAA\xAA\xAA\xAA", 4);
-
-// Plays the sensor on the far end of a pseudo-terminal: records the codes of
-// the command frames the window writes (other bytes, such as the information
-// request, are skipped) and answers the calibration request when told to.
-class Sensor : public QObject
-{
-public:
-    explicit Sensor(Pty &pty) : pty(pty)
-    {
-        connect(&poll, &QTimer::timeout, this, [this] { readCommands(); });
-        poll.start(2);
-    }
-    QByteArray calibrationReply;
-    QVector<int> commands;
-
-private:
-    void readCommands()
-    {
-        pending += pty.readAvailable();
-        for (;;) {
-            const int start = pending.indexOf(trHeader);
-            if (start < 0) {
-                pending = pending.right(3);
-                return;
-            }
-            pending.remove(0, start);
-            if (pending.size() < 11)
-                return;
-            const int n = uint8_t(pending[8]) | (uint8_t(pending[9]) << 8);
-            if (pending.size() < 11 + n)
-                return;
-            const int command = uint8_t(pending[5]);
-            pending.remove(0, 11 + n);
-            commands.append(command);
-            if (command == QTRNet::Calibration && !calibrationReply.isEmpty())
-                pty.write(calibrationReply);
-        }
-    }
-    Pty &pty;
-    QTimer poll;
-    QByteArray pending;
-};
 
 QByteArray pkg47Rotation()
 {
@@ -219,8 +176,8 @@ private slots:
         fakePorts = {{pty.slavePath(), true, 0x10C4}};
         Window win(fakeEnumerator());
         win.choose("Fir");
-        Sensor sensor(pty);
-        sensor.calibrationReply = Wire::firCalibrationReply(100, 200, 300, 400);
+        ScriptedSensor sensor(pty);
+        sensor.answer(QTRNet::Calibration, Wire::firCalibrationReply(100, 200, 300, 400));
         ModalCatcher catcher;
 
         win.start->trigger();
@@ -250,7 +207,7 @@ private slots:
         fakePorts = {{pty.slavePath(), true, 0x10C4}};
         Window win(fakeEnumerator());
         win.choose("Fir");
-        Sensor sensor(pty);
+        ScriptedSensor sensor(pty);
         ModalCatcher catcher;
         win.start->trigger();
         QTRY_COMPARE(catcher.boxes.size(), 1);
@@ -279,7 +236,7 @@ private slots:
         Window win(fakeEnumerator());
         win.choose("Fir");
         win.choose(model);
-        Sensor sensor(pty);
+        ScriptedSensor sensor(pty);
         QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
 
         win.start->trigger();

@@ -1,5 +1,6 @@
 #include "commandframes.h"
 #include "ptydevice.h"
+#include "scriptedsensor.h"
 #include "qtrnet.h"
 
 #include <QElapsedTimer>
@@ -28,49 +29,6 @@ namespace {
 
 constexpr int fir = 7;
 constexpr int maple = 32;
-
-// Plays the sensor: collects the frames the program writes and answers
-// commands as scripted.
-class Sensor : public QObject
-{
-public:
-    explicit Sensor(Pty &pty) : pty(pty)
-    {
-        connect(&poll, &QTimer::timeout, this, [this] { readCommands(); });
-        poll.start(2);
-    }
-    void answer(uint8_t command, const QByteArray &reply, int delayMs = 0)
-    {
-        replies[command] = {reply, delayMs};
-    }
-    QVector<int> commands;
-    QVector<QByteArray> frames;
-
-private:
-    void readCommands()
-    {
-        pending += pty.readAvailable();
-        while (pending.size() >= 11) {
-            const int n = uint8_t(pending[8]) | (uint8_t(pending[9]) << 8);
-            if (pending.size() < 11 + n)
-                break;
-            const QByteArray frame = pending.left(11 + n);
-            pending.remove(0, 11 + n);
-            frames.append(frame);
-            const uint8_t command = static_cast<uint8_t>(frame[5]);
-            commands.append(command);
-            if (!replies.contains(command))
-                continue;
-            const auto reply = replies.value(command);
-            QTimer::singleShot(reply.second, this,
-                               [this, bytes = reply.first] { pty.write(bytes); });
-        }
-    }
-    Pty &pty;
-    QTimer poll;
-    QByteArray pending;
-    QHash<uint8_t, QPair<QByteArray, int>> replies;
-};
 
 struct Rig
 {
@@ -159,7 +117,7 @@ void TestTrNetSerial::handshakeSucceeds()
 
     Rig rig(modelType);
     QVERIFY(rig.open());
-    Sensor sensor(rig.pty);
+    ScriptedSensor sensor(rig.pty);
     sensor.answer(21, Wire::columnsReply(160));
     sensor.answer(18,
                   modelType == maple
@@ -198,7 +156,7 @@ void TestTrNetSerial::handshakeWithoutReplyFails()
 {
     Rig rig(fir);
     QVERIFY(rig.open());
-    Sensor sensor(rig.pty);
+    ScriptedSensor sensor(rig.pty);
     QSignalSpy failed(&rig.net, &QTRNet::errorMessage);
     QElapsedTimer clock;
     clock.start();
@@ -217,7 +175,7 @@ void TestTrNetSerial::lateReplyIgnored()
 {
     Rig rig(fir);
     QVERIFY(rig.open());
-    Sensor sensor(rig.pty);
+    ScriptedSensor sensor(rig.pty);
     sensor.answer(18, Wire::firCalibrationReply(5, 6, 7, 8), 1100);
     QSignalSpy failed(&rig.net, &QTRNet::errorMessage);
     rig.net.startLidar();
@@ -234,7 +192,7 @@ void TestTrNetSerial::replyAlreadyReceivedSatisfiesWait()
 {
     Rig rig(fir);
     QVERIFY(rig.open());
-    Sensor sensor(rig.pty);
+    ScriptedSensor sensor(rig.pty);
     rig.net.pushData(Wire::firCalibrationReply(9, 10, 11, 12));
     QSignalSpy failed(&rig.net, &QTRNet::errorMessage);
     QElapsedTimer clock;
