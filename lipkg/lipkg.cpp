@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <utility>
 
 using namespace FrameDecode;
 
@@ -240,6 +241,11 @@ void LiPkg::setModelType(int type)
     modelType_ = type;
 }
 
+void LiPkg::setTimeSource(TimeSource source)
+{
+    now = source ? std::move(source) : TimeSource(monotonicNanoseconds);
+}
+
 void LiPkg::setFilterVariant(int variant)
 {
     filterVariant_ = variant;
@@ -355,11 +361,13 @@ void LiPkg::assemble()
         emit errorIncrease();
     } else {
         pointsPerScan = end - start;
-        if (scanTimer.isValid()) {
-            scanPeriodMs = static_cast<uint16_t>(scanTimer.restart());
-        } else {
-            scanTimer.start();
-        }
+        // Whole milliseconds since the previous scan, truncated like the
+        // 16-bit period the rate is worked out from.
+        const qint64 t = now();
+        if (scanTimed)
+            scanPeriodMs = static_cast<uint16_t>((t - lastScanTime) / 1000000);
+        lastScanTime = t;
+        scanTimed = true;
         buildScan();
         emit mapReady();
     }

@@ -4,9 +4,9 @@
 #include "bytequeue.h"
 #include "framedecode.h"
 #include "pointdata.h"
+#include "timesource.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <cstdint>
@@ -33,6 +33,9 @@ public:
     void setFilterVariant(int variant);
     int filterVariant() const { return filterVariant_; }
     bool filterEnabled() const { return filterEnabled_; }
+    // The clock the scan rate is timed by; the system's monotonic clock
+    // unless a caller (a replay, a test) gives another.
+    void setTimeSource(TimeSource source);
 
     // Figures read by the map view.
     QList<PointData> currentScan() const { return scan; }
@@ -105,7 +108,9 @@ private:
     int scanStart = 0;
     int scanEnd = 0;
     int filterVariant_ = 0;
-    QElapsedTimer scanTimer;
+    TimeSource now = monotonicNanoseconds;
+    qint64 lastScanTime = 0;
+    bool scanTimed = false;
     uint16_t scanPeriodMs = 0;
     int modelType_ = 0;
     int pointsPerScan = 0;
