@@ -19,13 +19,13 @@ struct SensorScan
 
     Family family = Family::Streaming;
     QList<PointData> points;
-    double speed = 0.0; // revolutions per second (streaming only)
-    double rate = 0.0;  // scans per second (streaming) or sample frames per second
-    int valid = 0;      // points with a distance
-    int total = 0;      // points measured (streaming) or sample positions of the frame
-    int errors = 0;     // packet errors counted so far (streaming only)
+    double speed = 0.0;    // revolutions per second (streaming only)
+    double rate = 0.0;     // scans per second (streaming) or sample frames per second
+    int valid = 0;         // points with a distance
+    int total = 0;         // points measured (streaming) or sample positions of the frame
+    int errors = 0;        // packet errors counted so far (streaming only)
     uint16_t pixelSum = 0; // parameter of the last measured-sample frame (command protocol)
-    qint64 time = 0;    // time source reading when the scan was published, nanoseconds
+    qint64 time = 0;       // time source reading when the scan was published, nanoseconds
 
     bool streaming() const { return family == Family::Streaming; }
 };
