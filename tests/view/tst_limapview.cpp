@@ -80,6 +80,46 @@ QImage expectedStatus(const QSize &size, int left, const QList<QPair<QString, in
     return pixmap.toImage();
 }
 
+// The fonts the map draws its texts in; expected boxes are worked out from
+// their metrics so that the checks hold whatever family "Times" resolves to.
+QFont gridLabelFont()
+{
+    return QFont(QStringLiteral("Times"), 12, 0, false);
+}
+
+QFont pointLabelFont()
+{
+    return QFont(QStringLiteral("Times"), 24, 0, false);
+}
+
+// The strongest pixel of `text` drawn in `font` and `color` on `background`,
+// so that an alpha or grey can be compared with what the glyphs really cover.
+QColor strongestGlyphPixel(const QFont &font, const QString &text, QColor color, QColor background)
+{
+    const QFontMetrics metrics(font);
+    QImage image(metrics.horizontalAdvance(text) + 8, metrics.height() + 8,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(background);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawText(4, 4 + metrics.ascent(), text);
+    painter.end();
+    QColor best = background;
+    int bestDistance = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int distance =
+                qAbs(c.alpha() - background.alpha()) + qAbs(c.red() - background.red());
+            if (distance > bestDistance) {
+                bestDistance = distance;
+                best = c;
+            }
+        }
+    return best;
+}
+
 void writeColor(const QString &file, const char *key, const QVariant &value)
 {
     QSettings settings(file, QSettings::IniFormat);
@@ -312,7 +352,10 @@ void TestLiMapView::gridIsTheInverseOfTheBackground()
     // through the second; the "90" label sits 285 px right of the origin.
     const QRect ring(o.x() + 246, o.y() + 96, 20, 9);
     const QRect spoke(o.x() + 32, o.y() - 2, 16, 5);
-    const QRect label(o.x() + 285, o.y() - 20, 30, 26);
+    const QFontMetrics labelMetrics(gridLabelFont());
+    const QRect label(o.x() + 285, o.y() - labelMetrics.ascent() - 2,
+                      labelMetrics.horizontalAdvance(QStringLiteral("90")) + 6,
+                      labelMetrics.height() + 4);
 
     if (!whiteBackground) {
         for (const auto &[area, alpha] : {std::pair{ring, 80}, {spoke, 90}}) {
@@ -320,8 +363,12 @@ void TestLiMapView::gridIsTheInverseOfTheBackground()
             QVERIFY2(c.alpha() > 0 && c.alpha() <= alpha, qPrintable(QString::number(c.alpha())));
             QVERIFY(c.red() >= 250 && c.green() >= 250 && c.blue() >= 250);
         }
+        // White at alpha 200, as the same glyphs cover it.
         const QColor text = strongestPixel(image, label);
-        QCOMPARE(text.alpha(), 200);
+        const QColor glyph = strongestGlyphPixel(gridLabelFont(), QStringLiteral("90"),
+                                                 QColor(255, 255, 255, 200), Qt::transparent);
+        QVERIFY(glyph.alpha() > 0);
+        QCOMPARE(text.alpha(), glyph.alpha());
         QCOMPARE(text.rgb(), QColor(Qt::white).rgb());
     } else {
         // Black blended onto white: greys, darkest where the alpha is highest.
@@ -329,7 +376,11 @@ void TestLiMapView::gridIsTheInverseOfTheBackground()
         QVERIFY2(ringGrey < 255 && ringGrey >= 255 - 80, qPrintable(QString::number(ringGrey)));
         const int spokeGrey = darkestGrey(image, spoke);
         QVERIFY(spokeGrey < 255 && spokeGrey >= 255 - 90);
-        QVERIFY(qAbs(darkestGrey(image, label) - 55) <= 1);
+        const QColor glyph = strongestGlyphPixel(gridLabelFont(), QStringLiteral("90"),
+                                                 QColor(0, 0, 0, 200), Qt::white);
+        QVERIFY(glyph.red() < 255);
+        QVERIFY2(qAbs(darkestGrey(image, label) - glyph.red()) <= 1,
+                 qPrintable(QString::number(darkestGrey(image, label))));
         for (const QRect &area : {ring, spoke, label})
             for (int y = area.top(); y <= area.bottom(); ++y)
                 for (int x = area.left(); x <= area.right(); ++x) {
@@ -443,7 +494,10 @@ void TestLiMapView::indicatrixLineAndLabelAreDrawnAtThePoint()
     view.setSelectedAngle(90.0);
     const QPoint o = view.drawingOrigin();
     const QRect lineArea(o.x() + 10, o.y() - 1, 120, 2);
-    const QRect labelArea(o.x() + 130, o.y() - 40, 300, 50);
+    const QFontMetrics metrics(pointLabelFont());
+    const QString label = view.selectedPointLabel();
+    const QRect labelArea(o.x() + 130, o.y() - metrics.ascent() - 10,
+                          metrics.horizontalAdvance(label) + 40, metrics.height() + 20);
 
     view.replot();
     QVERIFY(boundsOf(view.canvasImage(), Qt::white, lineArea).isNull());
@@ -457,9 +511,16 @@ void TestLiMapView::indicatrixLineAndLabelAreDrawnAtThePoint()
     // The label starts at the point, on its baseline.
     const QRect text = boundsOf(image, Qt::green, labelArea);
     QVERIFY(!text.isNull());
-    QVERIFY2(text.left() >= o.x() + 137 && text.left() <= o.x() + 145,
+    // The point sits 137.5 px right of the origin; the glyphs start there
+    // give or take the first glyph's bearing.
+    const int bearing = metrics.leftBearing(label.at(0));
+    QVERIFY2(text.left() >= o.x() + 137 + qMin(0, bearing) - 1 &&
+                 text.left() <= o.x() + 139 + qMax(0, bearing),
              qPrintable(QString::number(text.left() - o.x())));
-    QVERIFY(text.bottom() <= o.y() + 1 && text.top() >= o.y() - 30);
+    QVERIFY2(
+        text.bottom() <= o.y() + metrics.descent() && text.bottom() >= o.y() - 2 &&
+            text.top() >= o.y() - metrics.ascent() - 1,
+        qPrintable(QStringLiteral("%1..%2").arg(text.top() - o.y()).arg(text.bottom() - o.y())));
 }
 
 enum Change
