@@ -5,6 +5,7 @@
 #include "qtrnet.h"
 
 #include <QSerialPort>
+#include <algorithm>
 
 QString versionText(const LidarInfoTypedef &info)
 {
@@ -34,6 +35,13 @@ DecodeSession::~DecodeSession() = default;
 void DecodeSession::setFilterEnabled(bool enabled)
 {
     pkg->setEnableFilter(enabled);
+}
+
+void DecodeSession::useLineClock()
+{
+    // Ten bits a byte on the wire: start, eight data bits, stop.
+    const qint64 nsPerByte = 10'000'000'000LL / std::max(1, applied.baudrate);
+    pkg->setTimeSource([this, nsPerByte] { return byteCount * nsPerByte; });
 }
 
 void DecodeSession::push(const QByteArray &chunk)

@@ -36,6 +36,10 @@ public:
     // A capture has no handshake: take the first calibration reply found in
     // the stream instead, and set the mode as a successful handshake does.
     void setCalibrateFromStream(bool enabled) { calibrateFromStream = enabled; }
+    // Times the decoders by the position in the stream, as if every byte
+    // took its time on the line at the model's speed, instead of by the
+    // clock; the figures of a file then repeat exactly from run to run.
+    void useLineClock();
 
     // One chunk of received bytes: first to DebugPkg, then to the model's decoder.
     void push(const QByteArray &chunk);

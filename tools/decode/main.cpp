@@ -381,6 +381,9 @@ int main(int argc, char *argv[])
         return decodeLive(app, liveOptions, session);
     }
     session.setCalibrateFromStream(true);
+    // Undocumented: repeatable figures for regression tests.
+    if (qEnvironmentVariableIsSet("VANTOSCOPE_DECODE_LINE_CLOCK"))
+        session.useLineClock();
     decodeInput(positional.value(0, QStringLiteral("-")), chunk, session);
     if (!session.finish())
         fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
