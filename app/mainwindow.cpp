@@ -46,24 +46,20 @@ MainWindow::MainWindow(PortEnumerator ports)
     portBox->setObjectName(QStringLiteral("portBox"));
     baudBox = new QComboBox(this);
     baudBox->setObjectName(QStringLiteral("baudBox"));
-    serial = new QSerialPort(this);
-    serial->setObjectName(QStringLiteral("serial"));
+    session = new SensorSession(this);
+    session->setObjectName(QStringLiteral("session"));
+    // The earlier edition reads the selector whenever it routes, starts or stops.
+    session->setSelectionProvider([this] { return deviceBox->currentText(); });
     statusLabel = new QLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
 
-    pkg = new LiPkg(this);
-    pkg->setObjectName(QStringLiteral("pkg"));
-    trNet = new QTRNet(serial);
-    trNet->setObjectName(QStringLiteral("trNet"));
-    debugPkg = new DebugPkg(serial);
-    debugPkg->setObjectName(QStringLiteral("debugPkg"));
     mapView = new LiMapView(this);
     mapView->setObjectName(QStringLiteral("mapView"));
 
     ui->setupUi(this);
     menuBar()->hide();
-    mapView->setPkg(pkg);
-    mapView->setNet(trNet);
+    mapView->setPkg(session->liPkg());
+    mapView->setNet(session->qtrNet());
     setCentralWidget(mapView);
     // The earlier edition fills the device selector before the toolbar.
     if constexpr (Edition::classic)
@@ -87,8 +83,20 @@ MainWindow::MainWindow(PortEnumerator ports)
 
     connect(deviceBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) { deviceChanged(deviceBox->itemText(index)); });
-    connect(serial, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
-    connect(trNet, &QTRNet::mapReady, mapView, qOverload<QList<PointData>>(&LiMapView::updateMap));
+    connect(session->qtrNet(), &QTRNet::mapReady, mapView,
+            qOverload<QList<PointData>>(&LiMapView::updateMap));
+    connect(session, &SensorSession::stateChanged, this,
+            [this](SensorSession::State state, const QString &text) {
+                setStatus(text,
+                          state == SensorSession::State::Disconnected ? Qt::darkRed : Qt::darkBlue);
+                if (state == SensorSession::State::Disconnected)
+                    setSelectorsEnabled(true);
+            });
+    connect(session, &SensorSession::openFailed, this, [this](const QString &error) {
+        QMessageBox::critical(this, tr("Error"), error, QMessageBox::Ok);
+    });
+    connect(session, &SensorSession::handshakeFailed, this, &MainWindow::showTrNetError);
+    connect(session, &SensorSession::versionText, statusLabel, &QLabel::setText);
 
     portTimer = new QTimer(this);
     portTimer->setObjectName(QStringLiteral("portTimer"));
@@ -100,14 +108,13 @@ MainWindow::MainWindow(PortEnumerator ports)
     connect(escape, &QShortcut::activated, this, &MainWindow::leaveFullScreen);
     connect(ui->actionFullScreen, &QAction::triggered, this, &MainWindow::enterFullScreen);
 
-    connect(debugPkg, &DebugPkg::lidarInfoReady, this, &MainWindow::versionDisplay);
-
     deviceChanged(deviceBox->itemText(0));
 }
 
 MainWindow::~MainWindow()
 {
-    closing = true;
+    // The widgets the session reports to go first.
+    session->blockSignals(true);
 }
 
 void MainWindow::buildToolBar()
@@ -172,16 +179,8 @@ void MainWindow::refreshPorts()
 
 void MainWindow::deviceChanged(const QString &name)
 {
-    const Edition::ModelChoice choice = Edition::modelChoice(name);
-    decoderKind = choice.decoderKind;
+    const Edition::ModelChoice choice = session->chooseModel(name);
     baudBox->setCurrentIndex(baudBox->findText(QString::number(choice.baudrate)));
-    if (choice.modelType) {
-        if constexpr (Edition::commandProtocolTakesTypeCode)
-            trNet->setModelType(*choice.modelType);
-        pkg->setModelType(*choice.modelType);
-    }
-    if (choice.filterVariant)
-        pkg->setFilterVariant(*choice.filterVariant);
     if constexpr (Edition::classic)
         mapView->setModelName(name);
     else
@@ -189,17 +188,6 @@ void MainWindow::deviceChanged(const QString &name)
     mapView->resetView(true);
     mapView->setScale(Edition::mapScaleFor(choice.decoderKind));
     setWindowTitle(QStringLiteral("Tarsel ") + name + QStringLiteral(" Tool"));
-}
-
-// Whether the stream goes to QTRNet: the full edition remembers the kind of
-// the model chosen last, the earlier edition reads the selector at the
-// moment of use.
-bool MainWindow::commandProtocolSelected() const
-{
-    if constexpr (Edition::classic)
-        return Edition::usesCommandProtocol(
-            Edition::modelChoice(deviceBox->currentText()).decoderKind);
-    return Edition::usesCommandProtocol(decoderKind);
 }
 
 // --- Serial connection -----------------------------------------------------
@@ -226,96 +214,16 @@ void MainWindow::showTrNetError(const QString &message)
 
 void MainWindow::openSerialPort()
 {
-    if (serial->isOpen()) {
-        disconnect(readConnection);
-        serial->close();
-    }
-    const QString portName = portBox->currentText();
-    const int speed = baudBox->currentData().toInt();
-    serial->setPortName(portName);
-    serial->setBaudRate(speed, QSerialPort::AllDirections);
-    serial->setDataBits(QSerialPort::Data8);
-    serial->setParity(QSerialPort::NoParity);
-    serial->setStopBits(QSerialPort::OneStop);
-    serial->setFlowControl(QSerialPort::NoFlowControl);
-
-    QPalette palette;
-    palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::darkBlue, Qt::SolidPattern));
-    statusLabel->setPalette(palette);
-
-    if (!serial->open(QIODevice::ReadWrite)) {
-        QMessageBox::critical(this, tr("Error"), serial->errorString(), QMessageBox::Ok);
-        statusLabel->setText(tr("Open error"));
-        return;
-    }
-
-    statusLabel->setText(tr("Connected to %1 : %2, %3, %4, %5, %6")
-                             .arg(portName)
-                             .arg(speed)
-                             .arg(8)
-                             .arg(0)
-                             .arg(1)
-                             .arg(0));
-    serial->setDataTerminalReady(true);
-    readConnection =
-        connect(serial, &QSerialPort::readyRead, this, &MainWindow::readData, Qt::UniqueConnection);
-    if (commandProtocolSelected()) {
-        if (!trNetErrorConnection)
-            trNetErrorConnection =
-                connect(trNet, &QTRNet::errorMessage, this, &MainWindow::showTrNetError);
-        trNet->startLidar();
-    }
-    // The handshake may have lost the device while it waited.
-    if (!serial->isOpen())
-        return;
+    // The handshake processes events: nothing may start another open or
+    // change the model until this one has finished.
     setSelectorsEnabled(false);
-    debugPkg->sendRequest(127, 0);
+    if (!session->open(portBox->currentText(), baudBox->currentData().toInt()))
+        setSelectorsEnabled(true);
 }
 
 void MainWindow::closeSerialPort()
 {
-    if (serial->isOpen()) {
-        if (commandProtocolSelected())
-            trNet->sendCommand(1, 15, 1);
-        serial->close();
-    }
-    disconnect(readConnection);
-    setStatus(tr("Disconnected"), Qt::darkRed);
-    setSelectorsEnabled(true);
-}
-
-void MainWindow::handleError(QSerialPort::SerialPortError error)
-{
-    // A device that vanished while open shows up as a resource error, or on
-    // Linux often as read errors at end-of-file that would repeat forever.
-    const bool deviceLost = error == QSerialPort::ResourceError ||
-                            (error == QSerialPort::ReadError && serial->isOpen());
-    if (!deviceLost || closing)
-        return;
-    closeSerialPort();
-    setStatus(tr("Disconnected"), Qt::darkRed);
-    setSelectorsEnabled(true);
-}
-
-void MainWindow::readData()
-{
-    const QByteArray data = serial->readAll();
-    debugPkg->pushData(data);
-    if (commandProtocolSelected())
-        trNet->pushData(data);
-    else
-        pkg->pushData(data);
-}
-
-void MainWindow::versionDisplay(LidarInfoTypedef lidarInfo)
-{
-    const uint32_t w0 = lidarInfo.firmwareVersion;
-    const uint32_t w1 = lidarInfo.hardwareVersion;
-    statusLabel->setText(QStringLiteral("v%1.%2.%3 hw:%4")
-                             .arg(w0 >> 24)
-                             .arg((w0 >> 16) & 0xFF)
-                             .arg(w0 & 0xFFFF)
-                             .arg(w1, 0, 16));
+    session->close();
 }
 
 // --- Full screen -----------------------------------------------------------
@@ -327,7 +235,7 @@ void MainWindow::enterFullScreen()
     setWindowState(windowState() ^ Qt::WindowFullScreen);
     statusBar()->hide();
     toolBar->hide();
-    if (!serial->isOpen())
+    if (!session->isOpen())
         mapView->setOffset(QPoint(0, 5));
 }
 
@@ -338,7 +246,7 @@ void MainWindow::leaveFullScreen()
     setWindowState(windowState() ^ Qt::WindowFullScreen);
     statusBar()->show();
     toolBar->show();
-    if (!serial->isOpen())
+    if (!session->isOpen())
         mapView->setOffset(QPoint(40, 5));
 }
 

@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_MAINWINDOW_H
 #define VANTOSCOPE_MAINWINDOW_H
 
-#include "debugpkg.h"
 #include "portenumerator.h"
+#include "sensorsession.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -12,9 +12,7 @@ class QComboBox;
 class QLabel;
 class QTimer;
 class QToolBar;
-class LiPkg;
 class LiMapView;
-class QTRNet;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -29,12 +27,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
-    void readData();
     void openSerialPort();
     void closeSerialPort();
-    void handleError(QSerialPort::SerialPortError error);
     void deviceChanged(const QString &name);
-    void versionDisplay(LidarInfoTypedef lidarInfo);
     void refreshPorts();
 
 private:
@@ -42,7 +37,6 @@ private:
     void restoreWindowSettings();
     void fillPortBox();
     void fillDeviceBox();
-    bool commandProtocolSelected() const;
     void enterFullScreen();
     void leaveFullScreen();
     void showHelp();
@@ -55,22 +49,13 @@ private:
     QComboBox *deviceBox = nullptr;
     QComboBox *portBox = nullptr;
     QComboBox *baudBox = nullptr;
-    QSerialPort *serial = nullptr;
+    SensorSession *session = nullptr;
     QLabel *statusLabel = nullptr;
-    LiPkg *pkg = nullptr;
-    QTRNet *trNet = nullptr;
-    DebugPkg *debugPkg = nullptr;
     LiMapView *mapView = nullptr;
     QTimer *portTimer = nullptr;
     QToolBar *toolBar = nullptr;
-    // Decoder kind of the model chosen last (see Edition::ModelChoice); the
-    // earlier edition decides by the selector's text instead.
-    int decoderKind = 0;
 
     PortEnumerator portEnumerator;
-    QMetaObject::Connection readConnection;
-    QMetaObject::Connection trNetErrorConnection;
-    bool closing = false;
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "edition.h"
 #include "invariants.h"
 #include "lipkg.h"
+#include "modelrules.h"
 #include "qtrnet.h"
 
 #include <QSerialPort>
@@ -17,39 +18,41 @@ namespace {
 
 struct StreamModel
 {
-    const char *name;
+    QString name;
     int modelType;
     int filterVariant;
 };
 
-// The streaming models with the type code and filter variant each edition's
-// model choice gives LiPkg. The earlier edition has no code of its own for
-// Cedar, Dogwood and Larch; they keep the start-up code 0 here.
-constexpr StreamModel fullModels[] = {
-    {"Alder", 0, 0},      {"Birch", 3, 0},  {"Cedar", 5, 0},  {"Dogwood", 6, 1},
-    {"Elder", 0x1006, 1}, {"Ginkgo", 8, 0}, {"Hazel", 9, 0},  {"Ironwood", 18, 1},
-    {"Juniper", 20, 0},   {"Kauri", 24, 0}, {"Larch", 25, 1},
-};
-constexpr StreamModel classicModels[] = {
-    {"Alder", 0, 0},  {"Birch", 1, 0}, {"Cedar", 0, 0}, {"Dogwood", 0, 1},
-    {"Ginkgo", 2, 0}, {"Hazel", 3, 0}, {"Larch", 0, 1},
-};
-
-template <size_t N> constexpr size_t countOf(const StreamModel (&)[N])
+// The streaming models with the type code and filter variant the edition's
+// model choice gives LiPkg, each chosen after the first model as in the
+// window; what a choice leaves unset keeps the decoder's start-up value.
+const QVector<StreamModel> &streamModels()
 {
-    return N;
+    static const QVector<StreamModel> models = [] {
+        QVector<StreamModel> list;
+        const QStringList names = Edition::modelNames();
+        const Edition::ModelChoice first = Edition::modelChoice(names.constFirst());
+        for (const QString &name : names) {
+            const Edition::ModelChoice choice = Edition::modelChoice(name);
+            if (Edition::usesCommandProtocol(choice.decoderKind))
+                continue;
+            list.push_back({name, choice.modelType.value_or(first.modelType.value_or(0)),
+                            choice.filterVariant.value_or(first.filterVariant.value_or(0))});
+        }
+        return list;
+    }();
+    return models;
 }
 
 const StreamModel &streamModel(int index)
 {
-    if constexpr (Edition::classic)
-        return classicModels[static_cast<size_t>(index) % countOf(classicModels)];
-    return fullModels[static_cast<size_t>(index) % countOf(fullModels)];
+    return streamModels()[static_cast<int>(static_cast<unsigned>(index) %
+                                           static_cast<unsigned>(streamModels().size()))];
 }
 
 int streamModelCount()
 {
-    return static_cast<int>(Edition::classic ? countOf(classicModels) : countOf(fullModels));
+    return streamModels().size();
 }
 
 [[noreturn]] void broken(const char *invariant)
@@ -241,7 +244,7 @@ Outcome runDebugPkg(const uint8_t *data, size_t size)
 int liPkgModelIndex(const QString &name)
 {
     for (int i = 0; i < streamModelCount(); ++i)
-        if (name == QLatin1String(streamModel(i).name))
+        if (name == streamModel(i).name)
             return i;
     return -1;
 }

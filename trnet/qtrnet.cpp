@@ -110,22 +110,33 @@ void QTRNet::startLidar()
 {
     QElapsedTimer clock;
     clock.start();
+    cancelled = false;
+    const auto isCancelled = [this] { return cancelled; };
 
     sendCommand(1, Stop, 1);
-    processEventsUntil(clock, stopSettleMs, [] { return false; });
+    processEventsUntil(clock, stopSettleMs, isCancelled);
+    if (cancelled)
+        return;
 
     if (isMaple()) {
         sendCommand(1, Columns, 1);
         if (!busy) {
             busy = true;
-            processEventsFor(columnsSettleMs);
+            QElapsedTimer settle;
+            settle.start();
+            processEventsUntil(settle, columnsSettleMs, isCancelled);
             busy = false;
         }
     }
+    if (cancelled)
+        return;
 
     sendCommand(1, Calibration, 1);
     processEventsUntil(clock, handshakeTimeoutMs,
-                       [this] { return lastFrame.command == Calibration; });
+                       [this] { return cancelled || lastFrame.command == Calibration; });
+    // Stopped or lost while waiting: no reply is missing, nothing to report.
+    if (cancelled)
+        return;
     // A reply left from an earlier connection satisfies the wait as well.
     if (lastFrame.command != Calibration) {
         emit errorMessage(tr("connect failed"));

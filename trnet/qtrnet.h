@@ -49,6 +49,9 @@ public:
     // The start handshake; returns when it has succeeded or given up
     // (errorMessage("connect failed")). Processes events while it waits.
     void startLidar();
+    // Ends a running startLidar() at once, without a failure message (the
+    // user stopped, or the device is gone).
+    void cancelStart() { cancelled = true; }
     // Copies the payload of a calibration reply (command 18) into the
     // calibration of the selected model; fields the payload does not fully
     // cover keep their values. False, and nothing changed, for other frames.
@@ -104,6 +107,7 @@ private:
     int lastTimestamp = 0;
     int previousTimestamp = 0;
     double rate = 0.0;
+    bool cancelled = false;
     int sampleCount = 0;
     uint16_t pixSum = 0; // parameter of the last measured-sample frame
     SampleConversion::FirGeometry firGeometry;

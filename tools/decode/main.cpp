@@ -151,18 +151,10 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         fail(inputStatus,
              QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
 
-    QSerialPort &serial = session.port();
-    serial.setPortName(options.port);
-    serial.setBaudRate(session.model().baudrate, QSerialPort::AllDirections);
-    serial.setDataBits(QSerialPort::Data8);
-    serial.setParity(QSerialPort::NoParity);
-    serial.setStopBits(QSerialPort::OneStop);
-    serial.setFlowControl(QSerialPort::NoFlowControl);
-    if (!serial.open(QIODevice::ReadWrite))
-        fail(inputStatus,
-             QStringLiteral("cannot open %1: %2").arg(options.port, serial.errorString()));
-    serial.setDataTerminalReady(true);
-
+    SensorSession &sensor = session.sensor();
+    QString openError;
+    QObject::connect(&sensor, &SensorSession::openFailed, &app,
+                     [&](const QString &error) { openError = error; });
     bool stopped = false;
     int status = 0;
     QString problem;
@@ -176,27 +168,17 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
     };
 
     bool rawFailed = false;
-    QObject::connect(&serial, &QSerialPort::readyRead, &app, [&] {
-        const QByteArray data = serial.readAll();
+    QObject::connect(&sensor, &SensorSession::received, &app, [&](const QByteArray &data) {
         if (raw.isOpen() && !rawFailed && raw.write(data) != data.size()) {
             rawFailed = true;
             stop(inputStatus,
                  QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
         }
-        session.push(data);
     });
-    QObject::connect(
-        &serial, &QSerialPort::errorOccurred, &app, [&](QSerialPort::SerialPortError error) {
-            // A vanished device reads as a resource error, on Linux
-            // often as repeated read errors.
-            if (error == QSerialPort::ResourceError ||
-                (error == QSerialPort::ReadError && serial.isOpen())) {
-                serial.close();
-                stop(inputStatus,
-                     QStringLiteral("cannot read %1: the device is gone").arg(options.port));
-            }
-        });
-    QObject::connect(&session, &DecodeSession::sensorMessage, &app, [&](const QString &text) {
+    QObject::connect(&sensor, &SensorSession::deviceLost, &app, [&] {
+        stop(inputStatus, QStringLiteral("cannot read %1: the device is gone").arg(options.port));
+    });
+    QObject::connect(&sensor, &SensorSession::handshakeFailed, &app, [&](const QString &text) {
         // As in the window the port stays open and decoding goes on, but
         // the run counts as failed.
         std::fprintf(stderr, "%s: %s: %s\n", toolName, qPrintable(options.port), qPrintable(text));
@@ -228,9 +210,11 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
 
     QElapsedTimer clock;
     clock.start();
-    session.startSensor();
-    // The handshake runs the event loop itself, so the deadline or an
-    // interrupt may already have come.
+    // Opens as the window does for the model and runs the handshake, which
+    // runs the event loop itself, so the deadline or an interrupt may
+    // already have come.
+    if (!sensor.open(options.port, session.baudrate()) && !openError.isEmpty())
+        fail(inputStatus, QStringLiteral("cannot open %1: %2").arg(options.port, openError));
     const qint64 left = static_cast<qint64>(options.seconds * 1000.0) - clock.elapsed();
     if (!stopped && (options.seconds <= 0.0 || left > 0)) {
         if (options.seconds > 0.0)
@@ -238,10 +222,8 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         app.exec();
     }
 
-    if (serial.isOpen()) {
-        session.stopSensor();
-        serial.close();
-    }
+    if (sensor.isOpen())
+        sensor.close();
     progress.stop();
     if (::isatty(STDERR_FILENO)) {
         writeProgress(session);
@@ -304,7 +286,7 @@ int main(int argc, char *argv[])
             "Example:\n"
             "  vantoscope-sim --model Dogwood --output room.bin -n 20\n"
             "  vantoscope-decode --model Dogwood room.bin | head -n 2")
-            .arg(ModelSetup::modelNames().join(QStringLiteral(", "))));
+            .arg(DecodeSession::modelNames().join(QStringLiteral(", "))));
     parser.addHelpOption();
     parser.addPositionalArgument(
         QStringLiteral("INPUT"),
@@ -334,10 +316,10 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    const QString knownModels = ModelSetup::modelNames().join(QStringLiteral(", "));
+    const QString knownModels = DecodeSession::modelNames().join(QStringLiteral(", "));
     if (!parser.isSet(QStringLiteral("model")))
         usageError(QStringLiteral("--model is required; known models: %1").arg(knownModels));
-    const QString model = ModelSetup::canonicalName(parser.value(QStringLiteral("model")));
+    const QString model = DecodeSession::canonicalName(parser.value(QStringLiteral("model")));
     if (model.isEmpty())
         usageError(QStringLiteral("unknown model '%1'; known models: %2")
                        .arg(parser.value(QStringLiteral("model")), knownModels));
@@ -380,7 +362,7 @@ int main(int argc, char *argv[])
         writer.setFlushEachEvent(true);
         return decodeLive(app, liveOptions, session);
     }
-    session.setCalibrateFromStream(true);
+    session.sensor().setCalibrateFromStream(true);
     // Undocumented: repeatable figures for regression tests.
     if (qEnvironmentVariableIsSet("VANTOSCOPE_DECODE_LINE_CLOCK"))
         session.useLineClock();
