@@ -215,7 +215,10 @@ void MainWindow::showTrNetError(const QString &message)
 void MainWindow::openSerialPort()
 {
     // The handshake processes events: nothing may start another open or
-    // change the model until this one has finished.
+    // change the model until this one has finished (a disabled action can
+    // still be triggered from code).
+    if (session->isOpening())
+        return;
     setSelectorsEnabled(false);
     if (!session->open(portBox->currentText(), baudBox->currentData().toInt()))
         setSelectorsEnabled(true);

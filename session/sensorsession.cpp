@@ -89,6 +89,9 @@ bool SensorSession::isOpen() const
 
 bool SensorSession::open(const QString &portName, int baudrate)
 {
+    // Reopening in the middle of a handshake would pull the port from under it.
+    if (opening)
+        return false;
     opening = true;
     if (serial->isOpen())
         serial->close();
@@ -128,13 +131,28 @@ bool SensorSession::open(const QString &portName, int baudrate)
 
 void SensorSession::close()
 {
+    closeAndReport(false);
+}
+
+void SensorSession::closeAndReport(bool lost)
+{
+    // Writing to a vanished device raises further errors, which land here
+    // again while the port is still open.
+    if (closing)
+        return;
+    closing = true;
     if (serial->isOpen()) {
         if (commandProtocolSelected())
             trNet->sendCommand(1, QTRNet::Stop, 1);
+        // Inside another command's pause the stop command is still queued;
+        // closing would drop it. A lost device takes nothing more.
+        if (!lost)
+            serial->flush();
         serial->close();
     }
     if (starting)
         trNet->cancelStart();
+    closing = false;
     emit stateChanged(State::Disconnected, tr("Disconnected"));
 }
 
@@ -146,8 +164,10 @@ void SensorSession::handleError(QSerialPort::SerialPortError error)
                       (error == QSerialPort::ReadError && serial->isOpen());
     if (!lost || destroying)
         return;
+    if (closing)
+        return;
     emit deviceLost();
-    close();
+    closeAndReport(true);
 }
 
 void SensorSession::readPort()

@@ -92,6 +92,7 @@ signals:
 private:
     void readPort();
     void handleError(QSerialPort::SerialPortError error);
+    void closeAndReport(bool lost);
     void publishStreamScan();
     void publishFrameScan(const QList<PointData> &points);
     void frameDecoded(TRData *frame);
@@ -109,6 +110,7 @@ private:
     bool calibrateFromStream = false;
     bool calibrated = false;
     bool destroying = false;
+    bool closing = false;
 };
 
 // The status text of an information record, for example "v1.2.10 hw:1f".

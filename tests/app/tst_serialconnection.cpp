@@ -1,10 +1,11 @@
 // The window against a real serial port on a pseudo-terminal: open, close,
 // status texts and colours, open errors and a device that goes away.
-#include "lipkg.h"
 #include "cpuusage.h"
+#include "lipkg.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
+#include "scriptedsensor.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
-
 
 class TestSerialConnection : public QObject
 {
@@ -122,6 +122,85 @@ private slots:
         win.start->trigger();
         QCOMPARE(catcher.boxes.size(), 1);
         QCOMPARE(win.status->text(), QString("Open error"));
+    }
+
+    // While the handshake waits for a reply that comes too late, the user
+    // presses Start again, presses Stop, or the device goes away.
+    void actionsDuringTheHandshake_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QVector<int>>("commands");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("text");
+        const QVector<int> handshake{15, 18};
+        QTest::newRow("second Start is refused")
+            << "start" << handshake << true << QStringList{"connect failed"} << QString();
+        QTest::newRow("Stop sends the stop command and ends it")
+            << "stop" << QVector<int>{15, 18, 15} << false << QStringList{} << "Disconnected";
+        QTest::newRow("lost device ends it")
+            << "unplug" << handshake << false << QStringList{} << "Disconnected";
+    }
+
+    void actionsDuringTheHandshake()
+    {
+        QFETCH(QString, action);
+        QFETCH(QVector<int>, commands);
+        QFETCH(bool, open);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, text);
+
+        auto pty = std::make_unique<Pty>();
+        auto sensor = std::make_unique<ScriptedSensor>(*pty);
+        sensor->answer(18, QByteArray(8, '\0'), 60000);
+        fakePorts = {{pty->slavePath(), true, 0x10C4}};
+        Window win(fakeEnumerator());
+        win.deviceBox->setCurrentText("Fir");
+        ModalCatcher catcher;
+
+        // Acts once the calibration request, the last step, has arrived.
+        bool disabledDuringWait = false;
+        bool acted = false;
+        QVector<int> seen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (acted || !sensor->commands.contains(18))
+                return;
+            acted = true;
+            // Past the pause after the request, inside the wait for the reply.
+            QTimer::singleShot(150, this, [&] {
+                disabledDuringWait = !win.start->isEnabled() && !win.deviceBox->isEnabled() &&
+                                     !win.portBox->isEnabled();
+                if (action == "start") {
+                    win.start->trigger();
+                } else if (action == "stop") {
+                    win.stop->trigger();
+                } else {
+                    seen = sensor->commands;
+                    sensor.reset();
+                    pty.reset();
+                }
+            });
+        });
+        watch.start(5);
+        win.start->trigger();
+
+        QVERIFY(acted);
+        QTRY_VERIFY(disabledDuringWait);
+        if (sensor)
+            QTRY_COMPARE_WITH_TIMEOUT(sensor->commands, commands, 5000);
+        else
+            QCOMPARE(seen, commands);
+        QCOMPARE(win.serial->isOpen(), open);
+        QCOMPARE(win.selectorsEnabled(), !open);
+        QStringList texts;
+        for (const auto &box : catcher.boxes)
+            texts << box.text;
+        QCOMPARE(texts, boxes);
+        if (!text.isEmpty()) {
+            QCOMPARE(win.status->text(), text);
+            QCOMPARE(win.statusColor(), QColor(Qt::darkRed));
+        }
     }
 
     void lostDeviceDisconnectsWithoutSpinning()
