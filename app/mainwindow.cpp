@@ -6,6 +6,7 @@
 #include "lipkg.h"
 #include "mainwindowform.h"
 #include "modelrules.h"
+#include "portwatch.h"
 #include "qtrnet.h"
 
 #include <QAction>
@@ -36,8 +37,10 @@ int roundHalfUp(double value)
 
 MainWindow::MainWindow(PortEnumerator ports)
     : QMainWindow(nullptr), ui(std::make_unique<MainWindowForm>()),
-      settingsFile(QStringLiteral("Vantoscope.ini")), portEnumerator(std::move(ports))
+      settingsFile(QStringLiteral("Vantoscope.ini")),
+      portEnumerator(ports ? ports : PortEnumerator(systemPorts))
 {
+    const bool watchingSystemPorts = !ports;
     initApplicationResources();
 
     deviceBox = new QComboBox(this);
@@ -98,10 +101,15 @@ MainWindow::MainWindow(PortEnumerator ports)
     connect(session, &SensorSession::handshakeFailed, this, &MainWindow::showTrNetError);
     connect(session, &SensorSession::versionText, statusLabel, &QLabel::setText);
 
-    portTimer = new QTimer(this);
-    portTimer->setObjectName(QStringLiteral("portTimer"));
-    connect(portTimer, &QTimer::timeout, this, &MainWindow::refreshPorts);
-    portTimer->start(1000);
+    // The system's ports are listed again when their folders change; any
+    // other enumerator cannot be watched and is asked every second.
+    const QStringList watched =
+        watchingSystemPorts
+            ? PortWatch::deviceFolders(qEnvironmentVariable("VANTOSCOPE_EXTRA_PORTS"))
+            : QStringList();
+    portWatch = new PortWatch(watched, this);
+    portWatch->setObjectName(QStringLiteral("portWatch"));
+    connect(portWatch, &PortWatch::mayHaveChanged, this, &MainWindow::refreshPorts);
 
     auto *escape = new QShortcut(QKeySequence(QStringLiteral("Esc")), this);
     escape->setObjectName(QStringLiteral("escapeShortcut"));
@@ -160,8 +168,12 @@ void MainWindow::fillPortBox()
 
 void MainWindow::refreshPorts()
 {
-    if (!portBox->isEnabled())
+    if (!portBox->isEnabled()) {
+        // A watched change is not seen again: catch up once the list is free.
+        portsChangedWhileBusy = portWatch->watching();
         return;
+    }
+    portsChangedWhileBusy = false;
     const QStringList names = bridgePortNames(portEnumerator());
     if (names.isEmpty()) {
         portBox->clear();
@@ -205,6 +217,8 @@ void MainWindow::setSelectorsEnabled(bool enabled)
     deviceBox->setEnabled(enabled);
     portBox->setEnabled(enabled);
     ui->actionStart->setEnabled(enabled);
+    if (enabled && portsChangedWhileBusy)
+        refreshPorts();
 }
 
 void MainWindow::showTrNetError(const QString &message)

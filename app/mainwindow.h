@@ -13,14 +13,17 @@ class QLabel;
 class QTimer;
 class QToolBar;
 class LiMapView;
+class PortWatch;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    // `ports` lists the serial ports the system has; by default the real ones.
-    explicit MainWindow(PortEnumerator ports = systemPorts);
+    // `ports` lists the serial ports the system has; by default the real
+    // ones, which are listed again when the device folders change. Any other
+    // enumerator is asked every second.
+    explicit MainWindow(PortEnumerator ports = {});
     ~MainWindow() override;
 
 protected:
@@ -52,7 +55,8 @@ private:
     SensorSession *session = nullptr;
     QLabel *statusLabel = nullptr;
     LiMapView *mapView = nullptr;
-    QTimer *portTimer = nullptr;
+    PortWatch *portWatch = nullptr;
+    bool portsChangedWhileBusy = false;
     QToolBar *toolBar = nullptr;
 
     PortEnumerator portEnumerator;

@@ -5,12 +5,13 @@
 #include "limapview.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
+#include "portwatch.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QScreen>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -20,7 +21,10 @@
 
 namespace {
 
-PortEntry bridgePort(const QString &name) { return {name, true, 0x10C4}; }
+PortEntry bridgePort(const QString &name)
+{
+    return {name, true, 0x10C4};
+}
 
 QStringList comboTexts(const QComboBox *box)
 {
@@ -101,16 +105,26 @@ private slots:
         QTest::addColumn<QString>("baud");
         QTest::addColumn<int>("decoderKind");
         QTest::addColumn<double>("scale");
-        QTest::newRow("Birch") << "Birch" << "115200" << 1 << 1.9;
-        QTest::newRow("Dogwood") << "Dogwood" << "230400" << 1 << 1.9;
-        QTest::newRow("Elder") << "Elder" << "230400" << 1 << 1.9;
-        QTest::newRow("Fir") << "Fir" << "921600" << 0 << 10.0;
-        QTest::newRow("Ginkgo") << "Ginkgo" << "115200" << 2 << 1.9;
-        QTest::newRow("Hazel") << "Hazel" << "115200" << 2 << 1.9;
-        QTest::newRow("Ironwood") << "Ironwood" << "115200" << 1 << 1.9;
-        QTest::newRow("Kauri") << "Kauri" << "153600" << 1 << 1.9;
-        QTest::newRow("Larch") << "Larch" << "230400" << 1 << 1.9;
-        QTest::newRow("Maple") << "Maple" << "921600" << 0 << 10.0;
+        QTest::newRow("Birch") << "Birch"
+                               << "115200" << 1 << 1.9;
+        QTest::newRow("Dogwood") << "Dogwood"
+                                 << "230400" << 1 << 1.9;
+        QTest::newRow("Elder") << "Elder"
+                               << "230400" << 1 << 1.9;
+        QTest::newRow("Fir") << "Fir"
+                             << "921600" << 0 << 10.0;
+        QTest::newRow("Ginkgo") << "Ginkgo"
+                                << "115200" << 2 << 1.9;
+        QTest::newRow("Hazel") << "Hazel"
+                               << "115200" << 2 << 1.9;
+        QTest::newRow("Ironwood") << "Ironwood"
+                                  << "115200" << 1 << 1.9;
+        QTest::newRow("Kauri") << "Kauri"
+                               << "153600" << 1 << 1.9;
+        QTest::newRow("Larch") << "Larch"
+                               << "230400" << 1 << 1.9;
+        QTest::newRow("Maple") << "Maple"
+                               << "921600" << 0 << 10.0;
     }
 
     void modelChoiceSetsEverything()
@@ -138,12 +152,15 @@ private slots:
         QCOMPARE(table.value("Maple").modelType, 32);
         QCOMPARE(table.value("Fir").filterVariant, 2);
         const LidarParamTypedef unknown = table.value("Oak");
-        QCOMPARE(unknown.baudrate + unknown.filterVariant + unknown.modelType + unknown.decoderKind, 0);
+        QCOMPARE(unknown.baudrate + unknown.filterVariant + unknown.modelType + unknown.decoderKind,
+                 0);
     }
 
     void onlyBridgePortsAreListed()
     {
-        fakePorts = {{"ttyS0", false, 0}, bridgePort("ttyUSB0"), {"ttyACM0", true, 0x2341},
+        fakePorts = {{"ttyS0", false, 0},
+                     bridgePort("ttyUSB0"),
+                     {"ttyACM0", true, 0x2341},
                      bridgePort("ttyUSB1")};
         MainWindow w(fakeEnumerator());
         auto *ports = w.findChild<QComboBox *>("portBox");
@@ -207,6 +224,28 @@ private slots:
         fakePorts = {bridgePort("ttyUSB9")};
         QMetaObject::invokeMethod(&w, "refreshPorts");
         QCOMPARE(comboTexts(ports), QStringList({"ttyUSB0"}));
+    }
+
+    // The system's list follows a watched folder instead of polling it.
+    void systemPortsFollowTheirFolder()
+    {
+        QTemporaryDir dir;
+        const QString port = dir.filePath("sim-tty");
+        qputenv("VANTOSCOPE_EXTRA_PORTS", port.toLocal8Bit());
+        const auto unset = qScopeGuard([] { qunsetenv("VANTOSCOPE_EXTRA_PORTS"); });
+        MainWindow w;
+        auto *watch = w.findChild<PortWatch *>("portWatch");
+        QVERIFY(watch->watching());
+        QVERIFY(watch->watchedFolders().contains(QFileInfo(dir.path()).absoluteFilePath()));
+        auto *ports = w.findChild<QComboBox *>("portBox");
+        QVERIFY(!comboTexts(ports).contains(port));
+
+        QFile file(port);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QTRY_VERIFY(comboTexts(ports).contains(port));
+        QFile::remove(port);
+        QTRY_VERIFY(!comboTexts(ports).contains(port));
     }
 
     void portTimerRefreshesEverySecond()
