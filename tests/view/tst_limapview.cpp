@@ -495,7 +495,7 @@ void TestLiMapView::indicatrixLineAndLabelAreDrawnAtThePoint()
     const QPoint o = view.drawingOrigin();
     const QRect lineArea(o.x() + 10, o.y() - 1, 120, 2);
     const QFontMetrics metrics(pointLabelFont());
-    const QString label = view.selectedPointLabel();
+    const QString label = QString::fromUtf8("90.0°,5000mm");
     const QRect labelArea(o.x() + 130, o.y() - metrics.ascent() - 10,
                           metrics.horizontalAdvance(label) + 40, metrics.height() + 20);
 
@@ -504,6 +504,7 @@ void TestLiMapView::indicatrixLineAndLabelAreDrawnAtThePoint()
     QVERIFY(boundsOf(view.canvasImage(), Qt::green, labelArea).isNull());
 
     view.setIndicatrixEnable(true);
+    QCOMPARE(view.selectedPointLabel(), label);
     view.replot();
     const QImage image = view.canvasImage();
     // The dotted line, opaque in the inverse of the background.
