@@ -41,7 +41,9 @@ endfunction()
 # vantoscope_test(<name> SOURCES ... DEPS ... [GUI])
 # One QtTest executable per edition, registered with CTest as
 # <name> (full) and <name>_classic. Tests run in their own scratch
-# directory so they never touch a real settings file.
+# directory so they never touch a real settings file. GUI marks tests that
+# draw widgets or text: they carry the label "gui", and scripts/test runs
+# them a second time with another font family.
 function(vantoscope_test name)
     cmake_parse_arguments(ARG "GUI" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
     if(NOT ARG_EDITIONS)
@@ -58,12 +60,16 @@ function(vantoscope_test name)
         foreach(dep IN LISTS ARG_DEPS)
             target_link_libraries(${target} PRIVATE ${dep}${suffix})
         endforeach()
+        set(labels ${edition})
+        if(ARG_GUI)
+            list(APPEND labels gui)
+        endif()
         set(workdir ${CMAKE_CURRENT_BINARY_DIR}/${target}.work)
         file(MAKE_DIRECTORY ${workdir})
         add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${workdir})
         set_tests_properties(${target} PROPERTIES
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1"
-            LABELS "${edition}"
+            LABELS "${labels}"
             TIMEOUT 300)
     endforeach()
 endfunction()

@@ -6,7 +6,7 @@ VANTOSCOPE_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core fonts-liberation fontconfig
     desktop-file-utils appstream dpkg-dev file
     python3
 )
@@ -42,6 +42,49 @@ install_missing_packages() {
 configure_and_build() {
     local dir=$1
     shift
-    cmake -S "$VANTOSCOPE_ROOT" -B "$dir" "$@"
-    cmake --build "$dir" -j"$(nproc)"
+    cmake -S "$VANTOSCOPE_ROOT" -B "$dir" "$@" && cmake --build "$dir" -j"$(nproc)"
+}
+
+# Stages of a longer script, each with its result and time, summed up at the
+# end by stage_summary. A failed stage does not stop the script.
+#   stage NAME COMMAND...            runs it; sets last_stage_passed (yes/no)
+#   stage_if yes|no NAME COMMAND...  the same, or "skipped" when given no
+#   stage_summary TITLE              prints the table; returns 1 if any failed
+stage_results=()
+stage_failed=no
+last_stage_passed=no
+
+stage() {
+    local name=$1 start result
+    shift
+    start=$(date +%s)
+    echo "== $name =="
+    if "$@"; then
+        result=passed
+        last_stage_passed=yes
+    else
+        result=FAILED
+        last_stage_passed=no
+        stage_failed=yes
+    fi
+    stage_results+=("$(printf '%-48s %-8s %5d s' "$name" "$result" $(($(date +%s) - start)))")
+}
+
+stage_if() {
+    local run=$1 name=$2
+    shift 2
+    if [ "$run" = yes ]; then
+        stage "$name" "$@"
+    else
+        echo "== $name: skipped (its build failed) =="
+        stage_results+=("$(printf '%-48s %-8s %5s' "$name" skipped -)")
+        last_stage_passed=no
+    fi
+}
+
+stage_summary() {
+    echo
+    echo "== $1: summary =="
+    printf '%s\n' "${stage_results[@]}"
+    [ "$stage_failed" = no ]
 }
