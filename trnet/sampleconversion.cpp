@@ -230,6 +230,7 @@ void QTRNet::convertZoned(const TRData &frame)
     QList<PointData> scan;
     if (frame.command == PlainSamples) {
         const int quarter = n / 4;
+        sampleCount = n / 2;
         samples.reserve(n / 2);
         scan.reserve(n / 2);
         for (int i = 0; i < n / 2; ++i) {
@@ -241,6 +242,7 @@ void QTRNet::convertZoned(const TRData &frame)
         }
     } else {
         const int count = (n - 4) / 2;
+        sampleCount = count;
         // A frame too short to fill a quarter of the fan still spreads its
         // one sample as if it did.
         const int quarter = qMax((n - 4) / 4, 1);
@@ -271,8 +273,15 @@ void QTRNet::convertZoned(const TRData &frame)
             if (p.distance != 0)
                 scan.append(p);
         }
-        if (params.rawMode == 0)
-            lastTimestamp = timestampOf(payload);
+        if (params.rawMode == 0) {
+            // Timed like Fir's frames, so Maple's rate is its frame rate.
+            const int32_t t = timestampOf(payload);
+            lastTimestamp = t;
+            const uint32_t elapsed =
+                static_cast<uint32_t>(t) - static_cast<uint32_t>(previousTimestamp);
+            rate = static_cast<double>(1000.0f / static_cast<float>(elapsed));
+            previousTimestamp = t;
+        }
     }
     sampleList = samples;
     scanList = scan;

@@ -695,6 +695,9 @@ void LiMapView::showMenu()
     menu->addAction(enableFilterAction);
     menu->addAction(showConfidenceAction);
     menu->addAction(showIndicatrixAction);
+    menu->addSeparator();
+    menu->addAction(showErrorAction);
+    menu->addAction(clearErrorAction);
     menu->exec(QCursor::pos());
 }
 

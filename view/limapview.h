@@ -177,7 +177,9 @@ private:
     QPoint releasePos{0, 0};
     QPoint offset{40, 5};
     double selectedAngle = 0.0;
-    QColor backgroundColor{0, 0, 0, 0};
+    // Opaque black: the white points and grid would be lost on the light
+    // window behind a transparent canvas.
+    QColor backgroundColor{0, 0, 0, 255};
     QColor textColor{0, 255, 0, 255};
     QPointer<LiPkg> pkg;
     QPointer<QTRNet> trNet;

@@ -345,7 +345,11 @@ void TestSampleConversion::mapleColumnStepDoublesColumn()
         QCOMPARE(stepped[i].sampleIndex, uint32_t(i));
     }
     QCOMPARE(n.net.lastSampleTimestamp(), 20);
-    QCOMPARE(n.net.scanRate(), 0.0); // the rate is Fir's alone
+    // Frames at 10 and 20 ms: 100 frames a second, and every sample position
+    // of the last frame counted, so "Valid" never exceeds the total.
+    QCOMPARE(n.net.scanRate(), 100.0);
+    QCOMPARE(n.net.previousSampleTimestamp(), 20);
+    QCOMPARE(n.net.pointTotal(), 160);
 }
 
 void TestSampleConversion::mapleCalibratedKnownPoint()
@@ -391,6 +395,11 @@ void TestSampleConversion::mapleRawMode()
     QCOMPARE(all[80].zone, uint16_t(6));
     QCOMPARE(n.net.currentScan().size(), 160 - 54);
     QCOMPARE(n.net.lastSampleTimestamp(), 1234); // raw frames leave it alone
+    QCOMPARE(n.net.pointTotal(), 160);
+    const double rate = n.net.scanRate();
+    n.net.pushData(Wire::plainSampleFrame(constantSamples(12, 500)));
+    QCOMPARE(n.net.pointTotal(), 12);
+    QCOMPARE(n.net.scanRate(), rate); // nor do they time the rate
 }
 
 void TestSampleConversion::calibrationReplyCopiesWholeFields_data()

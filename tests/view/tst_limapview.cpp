@@ -330,7 +330,7 @@ void TestLiMapView::statusBlock()
 void TestLiMapView::gridIsTheInverseOfTheBackground_data()
 {
     QTest::addColumn<bool>("whiteBackground");
-    QTest::newRow("transparent default: white grid") << false;
+    QTest::newRow("transparent background: white grid") << false;
     QTest::newRow("white background: black grid") << true;
 }
 
@@ -338,8 +338,9 @@ void TestLiMapView::gridIsTheInverseOfTheBackground()
 {
     QFETCH(bool, whiteBackground);
     LiMapView view;
-    if (whiteBackground) {
-        writeColor(settingsFile(), "Map/BackgroundColor", QColor(Qt::white));
+    writeColor(settingsFile(), "Map/BackgroundColor",
+               whiteBackground ? QColor(Qt::white) : QColor(Qt::transparent));
+    {
         QSettings settings(settingsFile(), QSettings::IniFormat);
         view.loadSettings(settings);
     }
@@ -752,7 +753,8 @@ void TestLiMapView::rightClickOpensTheMenu()
         QApplication::sendEvent(&view, &request);
 
     QCOMPARE(entries, QStringList({"Set text color", "Set background color", "Set point color",
-                                   "Enable filter", "Show confidence", "Show indicatrix line"}));
+                                   "Enable filter", "Show confidence", "Show indicatrix line",
+                                   "", "Show error", "Clear error"}));
     QCOMPARE(view.offsetValue(), QPoint(40, 5));
 }
 
@@ -912,7 +914,7 @@ void TestLiMapView::emptySettingsKeepColoursAndClearFlags()
     QSettings settings(settingsFile(), QSettings::IniFormat);
     view.loadSettings(settings);
     QCOMPARE(view.textColorValue(), QColor(0, 255, 0, 255));
-    QCOMPARE(view.backgroundColorValue(), QColor(0, 0, 0, 0));
+    QCOMPARE(view.backgroundColorValue(), QColor(0, 0, 0, 255));
     QCOMPARE(view.pointColorValue(), QColor(255, 255, 255, 255));
     QVERIFY(!view.indicatrixEnabled());
     QVERIFY(!view.confidenceEnabled());
@@ -931,7 +933,7 @@ void TestLiMapView::saveWritesEveryKeyEvenUnchanged()
     keys.sort();
     QCOMPARE(keys, QStringList({"Map/BackgroundColor", "Map/ConfidenceEnable",
                                 "Map/IndicatrixEnable", "Map/PointColor", "Map/TextColor"}));
-    QCOMPARE(settings.value("Map/BackgroundColor").value<QColor>(), QColor(0, 0, 0, 0));
+    QCOMPARE(settings.value("Map/BackgroundColor").value<QColor>(), QColor(0, 0, 0, 255));
     QCOMPARE(settings.value("Map/IndicatrixEnable").toBool(), false);
 }
 
