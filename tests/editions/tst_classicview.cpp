@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QSerialPort>
+#include <QSettings>
 #include <QtTest>
 
 namespace {
@@ -46,6 +47,20 @@ QRect textBounds(const QImage &image, const QRect &area)
 }
 
 using StatusList = QVector<LiMapView::StatusLine>;
+
+// Most pictures here are checked against a transparent canvas, where only
+// what the view drew has any alpha; the default background is black.
+void useTransparentBackground(LiMapView &view)
+{
+    const QString file = QStringLiteral("transparent-background.ini");
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        settings.clear();
+        settings.setValue(QStringLiteral("Map/BackgroundColor"), QColor(Qt::transparent));
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    view.loadSettings(settings);
+}
 
 } // namespace
 
@@ -154,6 +169,7 @@ void TestClassicView::colouringByName()
     QFETCH(int, confidence);
     QFETCH(QColor, expected);
     LiMapView view;
+    useTransparentBackground(view);
     view.resize(800, 600);
     view.setModelName(model);
     view.updateMap({point(90.0, 5000, uint8_t(confidence))});

@@ -120,6 +120,20 @@ QColor strongestGlyphPixel(const QFont &font, const QString &text, QColor color,
     return best;
 }
 
+// Most pictures here are checked against a transparent canvas, where only
+// what the view drew has any alpha; the default background is black.
+void useTransparentBackground(LiMapView &view)
+{
+    const QString file = QStringLiteral("transparent-background.ini");
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        settings.clear();
+        settings.setValue(QStringLiteral("Map/BackgroundColor"), QColor(Qt::transparent));
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    view.loadSettings(settings);
+}
+
 void writeColor(const QString &file, const char *key, const QVariant &value)
 {
     QSettings settings(file, QSettings::IniFormat);
@@ -261,6 +275,7 @@ void TestLiMapView::noStatusBeforeTheFirstScan()
 {
     LiPkg pkg;
     LiMapView view;
+    useTransparentBackground(view);
     view.setPkg(&pkg);
     view.resize(1600, 600);
     const QRect statusArea(view.statusLeft() - 10, 0, 250, 120);
@@ -307,6 +322,7 @@ void TestLiMapView::statusBlock()
     QTRNet net(&port);
     LiPkg pkg;
     LiMapView view;
+    useTransparentBackground(view);
     view.setPkg(&pkg);
     view.setNet(&net);
     view.setDecoderKind(decoderKind);
@@ -642,6 +658,7 @@ void TestLiMapView::confidenceColours()
     QFETCH(int, confidence);
     QFETCH(QColor, expected);
     LiMapView view;
+    useTransparentBackground(view);
     view.resize(800, 600);
     view.setDecoderKind(decoderKind);
     view.updateMap({point(90.0, 5000, uint8_t(confidence))});
