@@ -38,6 +38,15 @@ function(vantoscope_library name)
     endforeach()
 endfunction()
 
+# The environment of every test: the offscreen platform, and the sanitizer
+# build checking leaks with the suppressions for Qt's own (tests/lsan.supp).
+# Programs a test starts inherit it.
+set(VANTOSCOPE_TEST_ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen"
+    "ASAN_OPTIONS=detect_leaks=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=print_stacktrace=1")
+
 # vantoscope_test(<name> SOURCES ... DEPS ... [GUI])
 # One QtTest executable per edition, registered with CTest as
 # <name> (full) and <name>_classic. Tests run in their own scratch
@@ -68,7 +77,7 @@ function(vantoscope_test name)
         file(MAKE_DIRECTORY ${workdir})
         add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${workdir})
         set_tests_properties(${target} PROPERTIES
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1"
+            ENVIRONMENT "${VANTOSCOPE_TEST_ENVIRONMENT}"
             LABELS "${labels}"
             TIMEOUT 300)
     endforeach()
