@@ -382,7 +382,7 @@ bool CaptureReader::takeInterface()
         case Pcapng::ifSpeed:
             if (value.size() == 8 && line.metadata.baudrate == 0) {
                 const uint64_t speed =
-                    bigEndian ? qFromBigEndian<uint64_t>(v) : qFromLittleEndian<uint64_t>(v);
+                    bigEndian ? qFromBigEndian<quint64>(v) : qFromLittleEndian<quint64>(v);
                 if (speed <= uint64_t(std::numeric_limits<int>::max()))
                     line.metadata.baudrate = static_cast<int>(speed);
             }

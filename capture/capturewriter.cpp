@@ -23,7 +23,7 @@ void putU32(QByteArray &out, uint32_t value)
 
 void putU64(QByteArray &out, uint64_t value)
 {
-    const uint64_t le = qToLittleEndian(value);
+    const quint64 le = qToLittleEndian(quint64(value));
     out.append(reinterpret_cast<const char *>(&le), 8);
 }
 
