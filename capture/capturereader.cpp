@@ -107,6 +107,13 @@ bool CaptureReader::open(const QString &path, int rawBaudrate)
     owned = std::move(file);
     device = owned.get();
     const QByteArray head = device->peek(4);
+    if (!isPcapng(head) && rawName && rawBaudrate <= 0) {
+        close();
+        error = QStringLiteral("%1 holds raw bytes without times; replaying it needs the "
+                               "model's line speed")
+                    .arg(path);
+        return false;
+    }
     if (!isPcapng(head) && !rawName) {
         uint32_t magic = 0;
         if (head.size() == 4)

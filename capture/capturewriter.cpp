@@ -8,6 +8,7 @@ namespace {
 
 constexpr int flushIntervalMs = 1000;
 constexpr int flushBytes = 1 << 20;
+constexpr int maxRecordBytes = 1 << 20;
 
 void putU16(QByteArray &out, uint16_t value)
 {
@@ -132,6 +133,13 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
 {
     if (!file.isOpen())
         return false;
+    // Far below the block size readers refuse.
+    if (chunk.size() > maxRecordBytes) {
+        for (int at = 0; at < chunk.size(); at += maxRecordBytes)
+            if (!append(direction, chunk.mid(at, maxRecordBytes), timeNs))
+                return false;
+        return true;
+    }
     const int start = beginBlock(pending);
     const uint64_t ts = static_cast<uint64_t>(timeNs);
     putU32(pending, 0); // interface

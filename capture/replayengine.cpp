@@ -65,6 +65,14 @@ bool ReplayEngine::prepare()
 {
     error.clear();
     records = 0;
+    scheduler->cancel();
+    if (seeking) {
+        seeking = false;
+        emit seekingChanged(false);
+    }
+    // A new capture goes on where the decoders' clock stands.
+    if (clockNow > 0)
+        clockBase = clockNow + loopGap;
     CaptureRecord record;
     qint64 last = 0;
     while (reader.readNext(record)) {
