@@ -120,9 +120,12 @@ bool CaptureWriter::open(const QString &path, const CaptureMetadata &metadata)
         putOption(pending, Pcapng::ifSpeed, speed);
     }
     putOption(pending, Pcapng::ifTimestampResolution, QByteArray(1, 9));
-    putText(pending, Pcapng::optComment, QStringLiteral("edition=") + metadata.edition);
-    putText(pending, Pcapng::optComment, QStringLiteral("model=") + metadata.model);
-    putText(pending, Pcapng::optComment, QStringLiteral("baud=%1").arg(metadata.baudrate));
+    if (!metadata.edition.isEmpty())
+        putText(pending, Pcapng::optComment, QStringLiteral("edition=") + metadata.edition);
+    if (!metadata.model.isEmpty())
+        putText(pending, Pcapng::optComment, QStringLiteral("model=") + metadata.model);
+    if (metadata.baudrate > 0)
+        putText(pending, Pcapng::optComment, QStringLiteral("baud=%1").arg(metadata.baudrate));
     putU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::interfaceDescription);
     sinceFlush.start();
