@@ -12,6 +12,7 @@
 #include "simmodels.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <cstdio>
@@ -84,6 +85,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s <output-dir>\n", argv[0]);
         return 2;
     }
+    QCoreApplication app(argc, argv); // the recorder's flush timer wants one
     const QString out = QString::fromLocal8Bit(argv[1]);
     int written = 0;
     for (const SimModel &model : simModels()) {
