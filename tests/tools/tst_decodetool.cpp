@@ -129,6 +129,27 @@ QVector<QJsonObject> chunkIndependent(const QVector<QJsonObject> &scans)
     return kept;
 }
 
+// The sensor's bytes as the port delivers them, every 5 ms for `seconds`,
+// as a capture with the times they came at; `raw` gets the bytes alone.
+bool writePacedCapture(const QString &path, const SimModel &model, double seconds, QByteArray *raw)
+{
+    SensorSim sensor(model, 3, SimFaults{}, SimIdentity{});
+    CaptureWriter writer;
+    CaptureMetadata metadata;
+    metadata.model = model.name;
+    if (!writer.open(path, metadata))
+        return false;
+    const qint64 start = 1'700'000'000'000'000'000LL;
+    writer.append(CaptureDirection::Outbound, "not decoded", start);
+    for (int step = 1; step <= std::lround(seconds / 0.005); ++step) {
+        const QByteArray chunk = sensor.advance(step * 0.005);
+        raw->append(chunk);
+        if (!chunk.isEmpty())
+            writer.append(CaptureDirection::Inbound, chunk, start + step * 5'000'000LL);
+    }
+    return writer.close();
+}
+
 } // namespace
 
 class TestDecodeTool : public QObject
@@ -148,6 +169,7 @@ private slots:
     void standardInputIsTheDefault();
     void captureKeepsTheSensorsPace_data();
     void captureKeepsTheSensorsPace();
+    void simulatorReplaysACaptureAtItsPace();
     void noFilterKeepsEveryReturn_data();
     void noFilterKeepsEveryReturn();
     void csvHasOneRowPerPoint();
@@ -334,24 +356,9 @@ void TestDecodeTool::captureKeepsTheSensorsPace()
 {
     QFETCH(QString, model);
     const SimModel &sim = *findSimModel(model);
-    // The sensor's bytes as the port delivers them, every 5 ms for 1.5 s,
-    // kept raw and as a capture with the times they came at.
-    SensorSim sensor(sim, 3, SimFaults{}, SimIdentity{});
     const QString capture = dir.filePath("paced.pcapng");
-    CaptureWriter writer;
-    CaptureMetadata metadata;
-    metadata.model = model;
-    QVERIFY(writer.open(capture, metadata));
-    writer.append(CaptureDirection::Outbound, "not decoded", 1'700'000'000'000'000'000LL);
     QByteArray raw;
-    for (int step = 1; step <= 300; ++step) {
-        const QByteArray chunk = sensor.advance(step * 0.005);
-        raw += chunk;
-        if (!chunk.isEmpty())
-            writer.append(CaptureDirection::Inbound, chunk,
-                          1'700'000'000'000'000'000LL + step * 5'000'000LL);
-    }
-    QVERIFY(writer.close());
+    QVERIFY(writePacedCapture(capture, sim, 1.5, &raw));
 
     const Run fromRaw = runDecoder({"--model", model, writeFile("paced.bin", raw)});
     QFile file(capture);
@@ -373,6 +380,29 @@ void TestDecodeTool::captureKeepsTheSensorsPace()
         QVERIFY2(std::abs(rate - sim.rotationHz) < 0.05 * sim.rotationHz,
                  qPrintable(QString::number(rate)));
     }
+}
+
+// Replayed onto a pseudo-terminal a capture keeps its recorded pace, which
+// for a Dogwood is slower than its line speed would carry the bytes.
+void TestDecodeTool::simulatorReplaysACaptureAtItsPace()
+{
+    const SimModel &dogwood = *findSimModel("Dogwood");
+    const QString capture = dir.filePath("replayed.pcapng");
+    QByteArray raw;
+    QVERIFY(writePacedCapture(capture, dogwood, 2.0, &raw));
+    SimProcess sim({"--model", "Dogwood", "--replay", capture, "--loop"});
+    QVERIFY(sim.started());
+    const Run live = runDecoder({"--model", "Dogwood", "--port", sim.port(), "--seconds", "3"});
+    QCOMPARE(live.status, 0);
+    QVector<double> rates;
+    for (const QJsonObject &scan : parseEvents(live.out).scans)
+        if (scan["rate"].toDouble() > 0)
+            rates.append(scan["rate"].toDouble());
+    QVERIFY2(rates.size() >= 10, qPrintable(QString::number(rates.size())));
+    std::sort(rates.begin(), rates.end());
+    const double median = rates[rates.size() / 2];
+    QVERIFY2(std::abs(median - dogwood.rotationHz) < 0.1 * dogwood.rotationHz,
+             qPrintable(QString::number(median)));
 }
 
 void TestDecodeTool::noFilterKeepsEveryReturn_data()
