@@ -1,4 +1,5 @@
 #include "fuzzdriver.h"
+#include "capturereader.h"
 
 #include "debugpkg.h"
 #include "edition.h"
@@ -7,10 +8,12 @@
 #include "modelrules.h"
 #include "qtrnet.h"
 
+#include <QBuffer>
 #include <QSerialPort>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace FuzzDriver {
 
@@ -237,6 +240,47 @@ Outcome runDebugPkg(const uint8_t *data, size_t size)
         decoder->pushData(chunk);
         ++outcome.chunks;
         require(Invariants::checkDebugPkg(*decoder));
+    }
+    return outcome;
+}
+
+namespace {
+
+int readCaptureThrough(CaptureReader &reader, qint64 inputSize)
+{
+    CaptureRecord record;
+    qint64 bytes = 0;
+    qint64 previous = std::numeric_limits<qint64>::min();
+    int records = 0;
+    while (reader.readNext(record)) {
+        require(Invariants::checkCaptureRecord(reader, record, previous, bytes, inputSize));
+        bytes += record.data.size();
+        previous = record.timeNs;
+        ++records;
+    }
+    require(Invariants::checkCaptureEnd(reader));
+    return records;
+}
+
+} // namespace
+
+Outcome runCapture(const uint8_t *data, size_t size)
+{
+    QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    Outcome outcome;
+    CaptureReader reader;
+    if (!reader.open(&buffer, 115200))
+        return outcome;
+    outcome.frames = readCaptureThrough(reader, bytes.size());
+    outcome.chunks = 1;
+    // A rewind starts over from a clean state: the same records again.
+    if (reader.rewind()) {
+        if (readCaptureThrough(reader, bytes.size()) != outcome.frames)
+            broken("a rewound capture reads the same records");
+        ++outcome.chunks;
     }
     return outcome;
 }

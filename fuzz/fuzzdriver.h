@@ -19,6 +19,8 @@
 //             next chunk from inside dataReady), chunk pattern, repeat,
 //             calibration length L, L calibration payload bytes, stream
 //   DebugPkg: chunk pattern, repeat, stream
+//   Capture:  the file itself (pcapng, or raw bytes at 115200 baud), read
+//             through, rewound and read through again
 namespace FuzzDriver {
 
 struct Outcome
@@ -31,6 +33,8 @@ struct Outcome
 Outcome runLiPkg(const uint8_t *data, size_t size);
 Outcome runQTRNet(const uint8_t *data, size_t size);
 Outcome runDebugPkg(const uint8_t *data, size_t size);
+// `frames` counts the records of one reading, `chunks` the readings.
+Outcome runCapture(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.
 // The LiPkg model is looked up by name among the models this edition's

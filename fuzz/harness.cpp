@@ -1,5 +1,5 @@
 // libFuzzer entry point; FUZZ_RUN names the FuzzDriver function this
-// harness feeds (runLiPkg, runQTRNet or runDebugPkg).
+// harness feeds (runLiPkg, runQTRNet, runDebugPkg or runCapture).
 #include "fuzzdriver.h"
 
 #include <QtGlobal>

@@ -1,5 +1,7 @@
 #include "invariants.h"
 
+#include "capturereader.h"
+
 #include "debugpkg.h"
 #include "edition.h"
 #include "framedecode.h"
@@ -138,6 +140,30 @@ const char *checkDebugPkg(const DebugPkg &d)
         return "DebugPkg: receive queue within its cap";
     if (d.isBusy())
         return "DebugPkg: not busy outside a send";
+    return nullptr;
+}
+
+const char *checkCaptureRecord(const CaptureReader &reader, const CaptureRecord &record,
+                               qint64 previousTime, qint64 bytesBefore, qint64 inputSize)
+{
+    if (record.data.isEmpty())
+        return "capture records carry bytes";
+    // Every record's bytes are a part of the input of their own.
+    if (bytesBefore + record.data.size() > inputSize)
+        return "capture records lie within the input";
+    if (record.timeNs < previousTime)
+        return "capture times never go backwards";
+    if (record.interface < 0 || record.interface >= reader.interfaces().size())
+        return "capture records name a known interface";
+    return nullptr;
+}
+
+const char *checkCaptureEnd(const CaptureReader &reader)
+{
+    if (reader.interfaces().size() > CaptureReader::maxInterfaces)
+        return "capture interfaces stay bounded";
+    if (reader.truncated() && reader.damaged())
+        return "a cut-off capture is not also damaged";
     return nullptr;
 }
 

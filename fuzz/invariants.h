@@ -8,6 +8,8 @@
 class LiPkg;
 class QTRNet;
 class DebugPkg;
+class CaptureReader;
+struct CaptureRecord;
 
 // Invariants the decoders keep on any byte sequence. Each check returns the
 // name of the first invariant it finds broken, or nullptr when all hold.
@@ -27,6 +29,13 @@ const char *checkQTRNet(const QTRNet &decoder);
 const char *checkLiPkgScan(const LiPkg &decoder);
 const char *checkQTRNetScan(const QTRNet &decoder);
 const char *checkDebugPkg(const DebugPkg &decoder);
+
+// A record read from a capture of `inputSize` bytes, after `bytesBefore`
+// bytes of earlier records, the previous one timed `previousTime`.
+const char *checkCaptureRecord(const CaptureReader &reader, const CaptureRecord &record,
+                               qint64 previousTime, qint64 bytesBefore, qint64 inputSize);
+// The reader once it has no more records.
+const char *checkCaptureEnd(const CaptureReader &reader);
 
 } // namespace Invariants
 

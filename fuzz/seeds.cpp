@@ -1,13 +1,18 @@
 // Writes one seed input per sensor model for the harnesses of this edition:
 //   fuzz-seeds <dir>  ->  <dir>/lipkg/<model>, <dir>/qtrnet/<model>,
-//                         <dir>/debugpkg/<model>
+//                         <dir>/debugpkg/<model>, <dir>/capture/<model>...
 // Each seed is a clean capture from the simulated sensor, so the fuzzers
-// start from valid frames and mutate from there.
+// start from valid frames and mutate from there. The capture reader's seeds
+// hold the same streams as pcapng files: as recorded, cut off, and in a
+// big-endian section after a little-endian one, as mergecap leaves them.
+#include "capturewriter.h"
 #include "fuzzdriver.h"
+#include "pcapngblocks.h"
 #include "sensorsim.h"
 #include "simmodels.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <cstdio>
@@ -34,6 +39,44 @@ QByteArray framePayload(const QByteArray &frame)
     return frame.mid(10, n);
 }
 
+// The stream as the recorder writes it, in records of `chunk` bytes.
+QByteArray recorded(const QString &path, const SimModel &model, const QByteArray &stream, int chunk)
+{
+    CaptureWriter writer;
+    CaptureMetadata metadata;
+    metadata.application = QStringLiteral("fuzz-seeds");
+    metadata.edition = QStringLiteral("full");
+    metadata.model = model.name;
+    metadata.portName = QStringLiteral("/dev/ttyUSB0");
+    metadata.baudrate = model.baudrate;
+    if (!writer.open(path, metadata))
+        return {};
+    const qint64 nsPerChunk = 10'000'000'000LL * chunk / model.baudrate;
+    writer.append(CaptureDirection::Outbound, QByteArray("\xA5\x5A", 2), 1);
+    for (int at = 0, i = 1; at < stream.size(); at += chunk, ++i) {
+        if (i == 3)
+            writer.setVersionText(QStringLiteral("v1.2.10 hw:1f"));
+        writer.append(CaptureDirection::Inbound, stream.mid(at, chunk), i * nsPerChunk);
+    }
+    writer.close();
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray mergedBothOrders(const SimModel &model, const QByteArray &stream, int chunk)
+{
+    Wire::PcapngBlocks blocks;
+    for (const bool big : {false, true}) {
+        blocks.section(big, QStringLiteral("fuzz-seeds"))
+            .interface(147, big ? 0x80 | 20 : 6,
+                       {Wire::PcapngBlocks::text(1, QStringLiteral("model=") + model.name)});
+        for (int at = 0, i = 0; at < stream.size(); at += chunk, ++i)
+            blocks.packet(0, uint64_t(i) * (big ? 1u << 14 : 10'000u), stream.mid(at, chunk),
+                          i % 7 == 6 ? 2 : 1);
+    }
+    return blocks.bytes();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -42,6 +85,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s <output-dir>\n", argv[0]);
         return 2;
     }
+    QCoreApplication app(argc, argv); // the recorder's flush timer wants one
     const QString out = QString::fromLocal8Bit(argv[1]);
     int written = 0;
     for (const SimModel &model : simModels()) {
@@ -58,6 +102,18 @@ int main(int argc, char *argv[])
             if (index >= 0)
                 ok = ok &&
                      writeSeed(out + "/lipkg", model.name, FuzzDriver::liPkgInput(index, stream));
+        }
+        // Three models cover the three record sizes of the streams.
+        if (model.name == QLatin1String("Alder") || model.name == QLatin1String("Fir") ||
+            model.name == QLatin1String("Kauri")) {
+            const QString dir = out + "/capture";
+            ok = ok && QDir().mkpath(dir);
+            const QByteArray whole =
+                recorded(dir + "/" + model.name + ".pcapng", model, stream, 256);
+            ok =
+                ok && !whole.isEmpty() &&
+                writeSeed(dir, model.name + "-cut.pcapng", whole.left(whole.size() - 37)) &&
+                writeSeed(dir, model.name + "-merged.pcapng", mergedBothOrders(model, stream, 512));
         }
         if (!ok) {
             std::fprintf(stderr, "cannot write seeds under %s\n", argv[1]);

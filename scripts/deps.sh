@@ -6,7 +6,7 @@ VANTOSCOPE_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth fonts-dejavu-core fonts-liberation fontconfig
+    xvfb xauth fonts-dejavu-core fonts-liberation fontconfig tcpdump
     desktop-file-utils appstream dpkg-dev file
     python3
 )

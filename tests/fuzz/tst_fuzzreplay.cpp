@@ -39,7 +39,8 @@ enum class Decoder
 {
     LiPkg,
     QTRNet,
-    DebugPkg
+    DebugPkg,
+    Capture
 };
 
 FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
@@ -51,6 +52,8 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
         return FuzzDriver::runLiPkg(data, size);
     case Decoder::QTRNet:
         return FuzzDriver::runQTRNet(data, size);
+    case Decoder::Capture:
+        return FuzzDriver::runCapture(data, size);
     case Decoder::DebugPkg:
         break;
     }
@@ -76,8 +79,10 @@ void TestFuzzReplay::savedInputs_data()
     QTest::addColumn<Decoder>("decoder");
     QTest::addColumn<QString>("path");
     const QString suffix = Edition::classic ? QStringLiteral("_classic") : QString();
-    const std::pair<const char *, Decoder> folders[] = {
-        {"lipkg", Decoder::LiPkg}, {"qtrnet", Decoder::QTRNet}, {"debugpkg", Decoder::DebugPkg}};
+    const std::pair<const char *, Decoder> folders[] = {{"lipkg", Decoder::LiPkg},
+                                                        {"qtrnet", Decoder::QTRNet},
+                                                        {"debugpkg", Decoder::DebugPkg},
+                                                        {"capture", Decoder::Capture}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);

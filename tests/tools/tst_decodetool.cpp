@@ -1,6 +1,8 @@
 // vantoscope-decode as a user runs it: simulator captures of every model of
 // both editions, chunking, the filter switch, CSV, usage and input errors,
 // and a live run against the simulator with the raw bytes replayed.
+#include "capturereader.h"
+#include "capturewriter.h"
 #include "commandframes.h"
 #include "eventwriter.h"
 #include "ptydevice.h"
@@ -127,6 +129,27 @@ QVector<QJsonObject> chunkIndependent(const QVector<QJsonObject> &scans)
     return kept;
 }
 
+// The sensor's bytes as the port delivers them, every 5 ms for `seconds`,
+// as a capture with the times they came at; `raw` gets the bytes alone.
+bool writePacedCapture(const QString &path, const SimModel &model, double seconds, QByteArray *raw)
+{
+    SensorSim sensor(model, 3, SimFaults{}, SimIdentity{});
+    CaptureWriter writer;
+    CaptureMetadata metadata;
+    metadata.model = model.name;
+    if (!writer.open(path, metadata))
+        return false;
+    const qint64 start = 1'700'000'000'000'000'000LL;
+    writer.append(CaptureDirection::Outbound, "not decoded", start);
+    for (int step = 1; step <= std::lround(seconds / 0.005); ++step) {
+        const QByteArray chunk = sensor.advance(step * 0.005);
+        raw->append(chunk);
+        if (!chunk.isEmpty())
+            writer.append(CaptureDirection::Inbound, chunk, start + step * 5'000'000LL);
+    }
+    return writer.close();
+}
+
 } // namespace
 
 class TestDecodeTool : public QObject
@@ -144,6 +167,9 @@ private slots:
     void chunkSizesGiveTheSameScans_data() { addModelRows(); }
     void chunkSizesGiveTheSameScans();
     void standardInputIsTheDefault();
+    void captureKeepsTheSensorsPace_data();
+    void captureKeepsTheSensorsPace();
+    void simulatorReplaysACaptureAtItsPace();
     void noFilterKeepsEveryReturn_data();
     void noFilterKeepsEveryReturn();
     void csvHasOneRowPerPoint();
@@ -319,6 +345,66 @@ void TestDecodeTool::standardInputIsTheDefault()
     }
 }
 
+void TestDecodeTool::captureKeepsTheSensorsPace_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::newRow("Alder, 6 rev/s") << "Alder";
+    QTest::newRow("Dogwood, 10 rev/s") << "Dogwood";
+}
+
+void TestDecodeTool::captureKeepsTheSensorsPace()
+{
+    QFETCH(QString, model);
+    const SimModel &sim = *findSimModel(model);
+    const QString capture = dir.filePath("paced.pcapng");
+    QByteArray raw;
+    QVERIFY(writePacedCapture(capture, sim, 1.5, &raw));
+
+    const Run fromRaw = runDecoder({"--model", model, writeFile("paced.bin", raw)});
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray captureBytes = file.readAll();
+    const Run fromCapture = runDecoder({"--model", model, capture});
+    const Run fromStandardInput = runDecoder({"--model", model}, captureBytes);
+    QCOMPARE(fromRaw.status, 0);
+    QCOMPARE(fromCapture.status, 0);
+    QCOMPARE(fromStandardInput.out, fromCapture.out);
+    const Events rawEvents = parseEvents(fromRaw.out);
+    const Events captureEvents = parseEvents(fromCapture.out);
+    QVERIFY(captureEvents.scans.size() >= 1.5 * sim.rotationHz - 2);
+    QCOMPARE(chunkIndependent(captureEvents.scans), chunkIndependent(rawEvents.scans));
+    QCOMPARE(captureEvents.end.value("bytes").toInt(), raw.size());
+    // Each scan after the first is timed by the recording, as it was live.
+    for (int i = 1; i < captureEvents.scans.size(); ++i) {
+        const double rate = captureEvents.scans[i].value("rate").toDouble();
+        QVERIFY2(std::abs(rate - sim.rotationHz) < 0.05 * sim.rotationHz,
+                 qPrintable(QString::number(rate)));
+    }
+}
+
+// Replayed onto a pseudo-terminal a capture keeps its recorded pace, which
+// for a Dogwood is slower than its line speed would carry the bytes.
+void TestDecodeTool::simulatorReplaysACaptureAtItsPace()
+{
+    const SimModel &dogwood = *findSimModel("Dogwood");
+    const QString capture = dir.filePath("replayed.pcapng");
+    QByteArray raw;
+    QVERIFY(writePacedCapture(capture, dogwood, 2.0, &raw));
+    SimProcess sim({"--model", "Dogwood", "--replay", capture, "--loop"});
+    QVERIFY(sim.started());
+    const Run live = runDecoder({"--model", "Dogwood", "--port", sim.port(), "--seconds", "3"});
+    QCOMPARE(live.status, 0);
+    QVector<double> rates;
+    for (const QJsonObject &scan : parseEvents(live.out).scans)
+        if (scan["rate"].toDouble() > 0)
+            rates.append(scan["rate"].toDouble());
+    QVERIFY2(rates.size() >= 10, qPrintable(QString::number(rates.size())));
+    std::sort(rates.begin(), rates.end());
+    const double median = rates[rates.size() / 2];
+    QVERIFY2(std::abs(median - dogwood.rotationHz) < 0.1 * dogwood.rotationHz,
+             qPrintable(QString::number(median)));
+}
+
 void TestDecodeTool::noFilterKeepsEveryReturn_data()
 {
     QTest::addColumn<QString>("edition");
@@ -467,10 +553,19 @@ void TestDecodeTool::missingEditionDecoderIsReported()
 void TestDecodeTool::liveRunSavesWhatItDecodes_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addRow("Alder") << "Alder";
-    QTest::addRow("Kauri") << "Kauri";
-    QTest::addRow("Fir") << "Fir";
-    QTest::addRow("Maple") << "Maple";
+    QTest::addColumn<QString>("file");
+    QTest::addRow("Alder") << "Alder"
+                           << "live.bin";
+    QTest::addRow("Kauri") << "Kauri"
+                           << "live.bin";
+    QTest::addRow("Fir") << "Fir"
+                         << "live.bin";
+    QTest::addRow("Maple") << "Maple"
+                           << "live.bin";
+    QTest::addRow("Alder, capture") << "Alder"
+                                    << "live.pcapng";
+    QTest::addRow("Fir, capture") << "Fir"
+                                  << "live.pcapng";
 }
 
 // Live from the simulator's pseudo-terminal with stderr on a terminal of its
@@ -479,11 +574,12 @@ void TestDecodeTool::liveRunSavesWhatItDecodes_data()
 void TestDecodeTool::liveRunSavesWhatItDecodes()
 {
     QFETCH(QString, model);
+    QFETCH(QString, file);
     SimProcess sim({"--model", model});
     QVERIFY(sim.started());
     Pty terminal;
     QVERIFY(terminal.isValid());
-    const QString raw = dir.filePath("live.bin");
+    const QString raw = dir.filePath(file);
     const Run live =
         runDecoder({"--model", model, "--port", sim.port(), "--seconds", "2.5", "--save-raw", raw},
                    {}, terminal.slavePath());
@@ -496,9 +592,35 @@ void TestDecodeTool::liveRunSavesWhatItDecodes()
     const Events seen = parseEvents(live.out);
     QVERIFY2(seen.scans.size() >= 10, qPrintable(QString::number(seen.scans.size())));
     QCOMPARE(seen.infos, QStringList{"v1.2.10 hw:1f"});
-    QCOMPARE(QFileInfo(raw).size(), qint64(seen.end.value("bytes").toInt()));
-    if (findSimModel(model)->commandProtocol())
+    const SimModel &simModel = *findSimModel(model);
+    if (simModel.commandProtocol())
         QVERIFY2(sim.waitForOutput("command: 15", 3000), qPrintable(sim.output()));
+    const bool capture = file.endsWith(".pcapng");
+    if (!capture) {
+        QCOMPARE(QFileInfo(raw).size(), qint64(seen.end.value("bytes").toInt()));
+    } else {
+        // Both directions with their times, the line and the sensor's version.
+        CaptureReader reader;
+        QVERIFY(reader.open(raw));
+        qint64 received = 0;
+        QByteArray sent;
+        CaptureRecord record;
+        while (reader.readNext(record)) {
+            if (record.direction == CaptureDirection::Inbound)
+                received += record.data.size();
+            else
+                sent += record.data;
+        }
+        QVERIFY(!reader.truncated() && !reader.damaged());
+        QCOMPARE(received, qint64(seen.end.value("bytes").toInt()));
+        QVERIFY(!sent.isEmpty()); // the information request at least
+        QCOMPARE(reader.versionText(), QStringLiteral("v1.2.10 hw:1f"));
+        const CaptureMetadata metadata = reader.interfaces().value(0).metadata;
+        QCOMPARE(metadata.model, model);
+        QCOMPARE(metadata.baudrate, simModel.baudrate);
+        QCOMPARE(metadata.portName, sim.port());
+        QCOMPARE(metadata.edition, QStringLiteral("full"));
+    }
 
     const Run replay = runDecoder({"--model", model, raw});
     QCOMPARE(replay.status, 0);
@@ -506,6 +628,11 @@ void TestDecodeTool::liveRunSavesWhatItDecodes()
     QCOMPARE(replayed.end["bytes"], seen.end["bytes"]);
     QCOMPARE(replayed.end["scans"], seen.end["scans"]);
     QCOMPARE(chunkIndependent(replayed.scans), chunkIndependent(seen.scans));
+    // From a capture the rate is the one seen live, give or take the
+    // millisecond the period is cut to.
+    for (int i = 0; capture && !simModel.commandProtocol() && i < seen.scans.size(); ++i)
+        QVERIFY(std::abs(replayed.scans[i]["rate"].toDouble() - seen.scans[i]["rate"].toDouble()) <
+                0.05 * simModel.rotationHz);
 }
 
 void TestDecodeTool::liveFailuresEndTheRun_data()

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 DecodeSession::DecodeSession(const QString &model, EventWriter &writer, QObject *parent)
-    : QObject(parent), writer(writer)
+    : QObject(parent), writer(writer), modelName(model)
 {
     // The first model is in force from the start, as in the window.
     session.chooseModel(modelNames().constFirst());
@@ -41,6 +41,17 @@ void DecodeSession::useLineClock()
     // Ten bits a byte on the wire: start, eight data bits, stop.
     const qint64 nsPerByte = 10'000'000'000LL / std::max(1, speed);
     session.setTimeSource([this, nsPerByte] { return byteCount * nsPerByte; });
+}
+
+void DecodeSession::useRecordedClock()
+{
+    session.setTimeSource([this] { return recordedTime; });
+}
+
+void DecodeSession::pushRecorded(const QByteArray &chunk, qint64 timeNs)
+{
+    recordedTime = timeNs;
+    push(chunk);
 }
 
 void DecodeSession::push(const QByteArray &chunk)

@@ -22,6 +22,7 @@ public:
 
     SensorSession &sensor() { return session; }
     int baudrate() const { return speed; }
+    QString model() const { return modelName; }
 
     // As "Enable filter" in the window.
     void setFilterEnabled(bool enabled);
@@ -29,9 +30,13 @@ public:
     // took its time on the line at the model's speed, instead of by the
     // clock; the figures of a file then repeat exactly from run to run.
     void useLineClock();
+    // Times the decoders by the recorded times of a capture's records,
+    // given with pushRecorded(), so the figures are the sensor's own.
+    void useRecordedClock();
 
     // One chunk of received bytes, routed as the port's are.
     void push(const QByteArray &chunk);
+    void pushRecorded(const QByteArray &chunk, qint64 timeNs);
 
     int64_t bytes() const { return byteCount; }
     int scans() const { return scanCount; }
@@ -45,8 +50,10 @@ private:
 
     EventWriter &writer;
     SensorSession session;
+    QString modelName;
     int speed = 0;
     int64_t byteCount = 0;
+    qint64 recordedTime = 0;
     int scanCount = 0;
 };
 

@@ -1,6 +1,8 @@
 // vantoscope-decode: decodes a recorded or live sensor byte stream with the
 // viewer's own decoders and filters, without a window, and writes the scans,
 // figures and information records as JSON lines or CSV.
+#include "capturereader.h"
+#include "capturewriter.h"
 #include "decodesession.h"
 #include "edition.h"
 
@@ -25,6 +27,7 @@ namespace {
 constexpr int usageStatus = 2;
 constexpr int inputStatus = 1;
 constexpr int maxChunk = 64 << 20;
+constexpr int captureLinkType = 147;
 
 const char *const baseName = "vantoscope-decode";
 const char *const ownEdition = Edition::classic ? "classic" : "full";
@@ -87,26 +90,53 @@ void writeProgress(const DecodeSession &session)
     std::fflush(stderr);
 }
 
+// Feeds a capture's received records to the decoders one by one, each at
+// its recorded time, so the figures timed by the decoders are the sensor's.
+void decodeCapture(QIODevice &device, const QString &name, DecodeSession &session)
+{
+    CaptureReader reader;
+    if (!reader.open(&device))
+        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, reader.errorString()));
+    session.useRecordedClock();
+    CaptureRecord record;
+    while (reader.readNext(record))
+        if (record.direction == CaptureDirection::Inbound &&
+            reader.interfaces().value(record.interface).linkType == captureLinkType)
+            session.pushRecorded(record.data, record.timeNs);
+    if (reader.damaged()) {
+        if (!session.finish())
+            fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+        fail(inputStatus, QStringLiteral("%1: %2").arg(name, reader.errorString()));
+    }
+    if (reader.truncated())
+        std::fprintf(stderr, "%s: %s is cut off; decoded up to its last whole record\n", toolName,
+                     qPrintable(name));
+}
+
 // Feeds the input in consecutive chunks of exactly `chunk` bytes (the last
-// may be shorter), whatever sizes the reads return.
+// may be shorter), whatever sizes the reads return; a pcapng capture goes
+// record by record instead.
 void decodeInput(const QString &input, int chunk, DecodeSession &session)
 {
     const bool standardInput = input == QLatin1String("-");
-    const int fd =
-        standardInput ? STDIN_FILENO : ::open(QFile::encodeName(input).constData(), O_RDONLY);
     const QString name = standardInput ? QStringLiteral("standard input") : input;
-    if (fd < 0)
-        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, systemError()));
+    QFile file(input);
+    const bool opened = standardInput ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
+                                      : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    if (CaptureReader::isPcapng(file.peek(4))) {
+        decodeCapture(file, name, session);
+        return;
+    }
 
     const int block = chunk * std::max(1, (1 << 20) / chunk);
     std::vector<char> buffer(static_cast<size_t>(block));
     int filled = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data() + filled, static_cast<size_t>(block - filled));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const qint64 n = file.read(buffer.data() + filled, block - filled);
         if (n < 0)
-            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, systemError()));
+            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
         if (n == 0)
             break;
         filled += static_cast<int>(n);
@@ -121,8 +151,6 @@ void decodeInput(const QString &input, int chunk, DecodeSession &session)
     }
     if (filled > 0)
         session.push(QByteArray(buffer.data(), filled));
-    if (!standardInput)
-        ::close(fd);
 }
 
 // SIGINT and SIGTERM end a live decode through the event loop.
@@ -146,12 +174,29 @@ struct LiveOptions
 // Returns the exit status.
 int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession &session)
 {
+    SensorSession &sensor = session.sensor();
+    // A name ending in .pcapng keeps both directions with their times;
+    // any other keeps the received bytes only.
+    const bool asCapture = options.saveRaw.endsWith(QLatin1String(".pcapng"), Qt::CaseInsensitive);
     QFile raw(options.saveRaw);
-    if (!options.saveRaw.isEmpty() && !raw.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    CaptureWriter capture;
+    if (asCapture) {
+        CaptureMetadata metadata;
+        metadata.application =
+            QStringLiteral("%1 %2").arg(QLatin1String(toolName), QLatin1String(VANTOSCOPE_VERSION));
+        metadata.edition = QLatin1String(ownEdition);
+        metadata.model = session.model();
+        metadata.portName = options.port;
+        metadata.baudrate = session.baudrate();
+        if (!capture.open(options.saveRaw, metadata))
+            fail(inputStatus,
+                 QStringLiteral("cannot write %1: %2").arg(options.saveRaw, capture.errorString()));
+    } else if (!options.saveRaw.isEmpty() &&
+               !raw.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         fail(inputStatus,
              QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
+    }
 
-    SensorSession &sensor = session.sensor();
     QString openError;
     QObject::connect(&sensor, &SensorSession::openFailed, &app,
                      [&](const QString &error) { openError = error; });
@@ -174,6 +219,16 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
             stop(inputStatus,
                  QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
         }
+        capture.append(CaptureDirection::Inbound, data, epochNanoseconds());
+    });
+    QObject::connect(&sensor, &SensorSession::written, &app, [&](const QByteArray &data) {
+        capture.append(CaptureDirection::Outbound, data, epochNanoseconds());
+    });
+    QObject::connect(&sensor, &SensorSession::versionText, &capture,
+                     &CaptureWriter::setVersionText);
+    QObject::connect(&capture, &CaptureWriter::failed, &app, [&](const QString &error) {
+        rawFailed = true;
+        stop(inputStatus, QStringLiteral("cannot write %1: %2").arg(options.saveRaw, error));
     });
     QObject::connect(&sensor, &SensorSession::deviceLost, &app, [&] {
         stop(inputStatus, QStringLiteral("cannot read %1: the device is gone").arg(options.port));
@@ -229,6 +284,10 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         writeProgress(session);
         std::fputc('\n', stderr);
     }
+    if (capture.isOpen() && !capture.close() && !rawFailed) {
+        status = inputStatus;
+        problem = QStringLiteral("cannot write %1: %2").arg(options.saveRaw, capture.errorString());
+    }
     if (raw.isOpen() && !raw.flush() && !rawFailed) {
         status = inputStatus;
         problem = QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString());
@@ -271,9 +330,11 @@ int main(int argc, char *argv[])
             "   \"points\":[[angle,distance,confidence],...]}   (Fir and Maple: no speed, errors)\n"
             "  {\"event\":\"info\",\"text\":\"v1.2.10 hw:1f\"}\n"
             "  {\"event\":\"end\",\"bytes\":B,\"scans\":S,\"errors\":E}\n"
-            "The streaming models' rate is timed by the clock, as in the viewer, so decoding a "
-            "file\n"
-            "it follows the decoding pace rather than the sensor's.\n"
+            "A pcapng capture (written by --save-raw FILE.pcapng or the viewer's recorder; told\n"
+            "by its header, also on standard input) is decoded record by record, each at its\n"
+            "recorded time: the streaming models' rate is then the sensor's, the same as live.\n"
+            "Other input is raw bytes without times, and there the rate, timed by the clock as\n"
+            "in the viewer, follows the decoding pace rather than the sensor's.\n"
             "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per "
             "point.\n\n"
             "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
@@ -297,11 +358,14 @@ int main(int argc, char *argv[])
         {"edition", "Edition whose decoders and models to use: full (default) or classic.",
          "EDITION", "full"},
         {"no-filter", "Switch the scan filter off, as unchecking \"Enable filter\" does."},
-        {"chunk", "Feed the input in chunks of N bytes (default 512).", "N", "512"},
+        {"chunk", "Feed raw input in chunks of N bytes (default 512).", "N", "512"},
         {"format", "Output format: jsonl (default) or csv.", "FORMAT", "jsonl"},
         {"port", "Decode the live sensor on serial port NAME instead of INPUT.", "NAME"},
         {"seconds", "With --port: stop after SECONDS (default: run until interrupted).", "SECONDS"},
-        {"save-raw", "With --port: also write every received byte to FILE, for replaying.", "FILE"},
+        {"save-raw",
+         "With --port: also record to FILE, for replaying: a pcapng capture of both directions "
+         "with their times when FILE ends in .pcapng, otherwise the received bytes only.",
+         "FILE"},
     });
 
     if (!parser.parse(QCoreApplication::arguments()))

@@ -1,5 +1,6 @@
 // vantoscope-sim: plays a sensor at the far end of a pseudo-terminal, or
 // writes its byte stream to a file.
+#include "capturereader.h"
 #include "ptysensor.h"
 #include "sensorsim.h"
 #include "simmodels.h"
@@ -45,8 +46,8 @@ double positiveOption(const QCommandLineParser &parser, const QString &name, dou
     bool ok = false;
     const double value = parser.value(name).toDouble(&ok);
     if (!ok || value <= 0.0)
-        usageError(QStringLiteral("--%1 takes a positive number, not '%2'")
-                       .arg(name, parser.value(name)));
+        usageError(
+            QStringLiteral("--%1 takes a positive number, not '%2'").arg(name, parser.value(name)));
     return value;
 }
 
@@ -85,14 +86,16 @@ int main(int argc, char *argv[])
     parser.addOptions({
         {{"m", "model"}, "Sensor model to play (default Alder; see --list).", "NAME", "Alder"},
         {"list", "List the models with their line speed and wire format, then exit."},
-        {{"o", "output"}, "Write the raw byte stream of --scans scans to FILE ('-' for standard "
-                          "output) instead of opening a pseudo-terminal.", "FILE"},
+        {{"o", "output"},
+         "Write the raw byte stream of --scans scans to FILE ('-' for standard "
+         "output) instead of opening a pseudo-terminal.",
+         "FILE"},
         {{"n", "scans"}, "Number of scans written by --output (default 10).", "N", "10"},
         {"seed", "Seed of the random generator, for repeatable streams (default 1).", "N", "1"},
         {"firmware", "Firmware version in the information reply (default 1.2.10).", "X.Y.Z",
          "1.2.10"},
-        {"hardware", "Hardware version in the information reply, hexadecimal (default 1f).",
-         "HEX", "1f"},
+        {"hardware", "Hardware version in the information reply, hexadecimal (default 1f).", "HEX",
+         "1f"},
         {"garbage-rate", "Chance per frame of random bytes before it (0..1).", "P"},
         {"corrupt-rate", "Chance per frame of a damaged byte, failing its checksum (0..1).", "P"},
         {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
@@ -104,9 +107,12 @@ int main(int argc, char *argv[])
         {"reply-delay", "Answer commands only after SECONDS, as a slow sensor does.", "SECONDS"},
         {"disconnect-after", "Close the pseudo-terminal after SECONDS, as a pulled cable does.",
          "SECONDS"},
-        {"replay", "Play the capture FILE onto the pseudo-terminal at the model's line speed "
-                   "instead of simulating.", "FILE"},
-        {"speed", "With --replay: play FACTOR times faster than the line (default 1).", "FACTOR"},
+        {"replay",
+         "Play the capture FILE onto the pseudo-terminal instead of simulating: a "
+         "pcapng capture at its recorded pace (what it received only), any other "
+         "file as raw bytes at the model's line speed.",
+         "FILE"},
+        {"speed", "With --replay: play FACTOR times faster (default 1).", "FACTOR"},
         {"loop", "With --replay: start again at the end of the file."},
     });
     parser.process(app);
@@ -137,14 +143,16 @@ int main(int argc, char *argv[])
     SimModel chosen = *found;
     if (parser.isSet("frame-rate")) {
         if (!chosen.commandProtocol())
-            usageError(QStringLiteral("--frame-rate is for the command-protocol models (Fir, Maple)"));
+            usageError(
+                QStringLiteral("--frame-rate is for the command-protocol models (Fir, Maple)"));
         chosen.frameHz = positiveOption(parser, "frame-rate", chosen.frameHz);
     }
     const SimModel *model = &chosen;
     bool ok = false;
     const uint32_t seed = parser.value("seed").toUInt(&ok);
     if (!ok)
-        usageError(QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value("seed")));
+        usageError(
+            QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value("seed")));
     SimIdentity identity;
     identity.firmwareWord = parseFirmware(parser.value("firmware"));
     identity.hardwareVersion = parser.value("hardware").toUInt(&ok, 16);
@@ -182,11 +190,16 @@ int main(int argc, char *argv[])
     if (parser.isSet("replay")) {
         QFile file(parser.value("replay"));
         if (!file.open(QIODevice::ReadOnly)) {
-            err() << "vantoscope-sim: cannot read " << file.fileName() << ": "
-                  << file.errorString() << "\n";
+            err() << "vantoscope-sim: cannot read " << file.fileName() << ": " << file.errorString()
+                  << "\n";
             return 1;
         }
-        options.replay = file.readAll();
+        // A pcapng capture plays at its recorded pace, record by record;
+        // other files are raw bytes, paced by the line speed.
+        if (CaptureReader::isPcapng(file.peek(4)))
+            options.replayCapture = file.fileName();
+        else
+            options.replay = file.readAll();
         options.replaySpeed = positiveOption(parser, "speed", 1.0);
         options.loop = parser.isSet("loop");
     } else if (parser.isSet("speed") || parser.isSet("loop")) {

@@ -1,13 +1,15 @@
 #include "ptysensor.h"
 
+#include "replayengine.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTextStream>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <pty.h>
-#include <ctime>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,8 +54,27 @@ PtySensor::~PtySensor()
         ::close(slave);
 }
 
+bool PtySensor::startCapture(QString *error)
+{
+    capture = std::make_unique<ReplayEngine>();
+    if (!capture->open(options.replayCapture)) {
+        *error = capture->errorString();
+        return false;
+    }
+    capture->setSink([this](const QByteArray &bytes) { send(bytes); });
+    capture->setSpeed(options.replaySpeed);
+    capture->setLoop(options.loop);
+    connect(capture.get(), &ReplayEngine::finished, this, [] {
+        out() << "replay finished\n";
+        out().flush();
+    });
+    return true;
+}
+
 bool PtySensor::start(QString *error)
 {
+    if (!options.replayCapture.isEmpty() && !startCapture(error))
+        return false;
     char name[256] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         *error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(strerror(errno));
@@ -67,7 +88,10 @@ bool PtySensor::start(QString *error)
 
     out() << "port: " << name << "\n"
           << "model: " << model.name << " (" << model.baudrate << " baud)\n";
-    if (options.replay.isEmpty())
+    if (capture)
+        out() << "replay: " << capture->recordCount() << " records, " << capture->duration() / 1e9
+              << " s\n";
+    else if (options.replay.isEmpty())
         out() << "version: " << sim.versionText() << "\n";
     else
         out() << "replay: " << options.replay.size() << " bytes\n";
@@ -75,9 +99,13 @@ bool PtySensor::start(QString *error)
 
     notifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this, &PtySensor::readCommands);
-    connect(&ticker, &QTimer::timeout, this, &PtySensor::tick);
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.start(5);
+    if (capture) {
+        capture->play();
+    } else {
+        connect(&ticker, &QTimer::timeout, this, &PtySensor::tick);
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.start(5);
+    }
     if (options.disconnectAfter > 0)
         QTimer::singleShot(static_cast<int>(options.disconnectAfter * 1000), this,
                            &PtySensor::disconnectLine);
@@ -148,7 +176,7 @@ void PtySensor::readCommands()
     const ssize_t n = ::read(master, buf, sizeof buf);
     if (n <= 0)
         return;
-    if (!options.replay.isEmpty())
+    if (replaying())
         return;
     const QByteArray replies = sim.receive(QByteArray(buf, static_cast<int>(n)), now());
     if (options.replyDelay > 0)
@@ -166,6 +194,8 @@ void PtySensor::readCommands()
 void PtySensor::disconnectLine()
 {
     ticker.stop();
+    if (capture)
+        capture->pause();
     notifier.reset();
     ::close(master);
     ::close(slave);

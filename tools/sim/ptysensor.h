@@ -9,6 +9,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class ReplayEngine;
 
 // Puts a SensorSim (or a recorded capture) at the far end of a
 // pseudo-terminal, paced in real time.
@@ -21,9 +22,10 @@ public:
         double disconnectAfter = 0.0; // seconds; 0: never
         double replyDelay = 0.0;      // seconds before each answer to a command
         QByteArray replay;            // play these bytes instead of simulating
+        QString replayCapture;        // or this pcapng capture, at its recorded pace
         double replaySpeed = 1.0;
         bool loop = false;
-        bool reportScans = false;     // print each completed scan with its send time
+        bool reportScans = false; // print each completed scan with its send time
     };
 
     PtySensor(const SimModel &model, SensorSim sim, const Options &options);
@@ -33,6 +35,8 @@ public:
     bool start(QString *error);
 
 private:
+    bool replaying() const { return !options.replay.isEmpty() || capture; }
+    bool startCapture(QString *error);
     void tick();
     void readCommands();
     void send(const QByteArray &bytes);
@@ -47,6 +51,7 @@ private:
     QElapsedTimer clock;
     QTimer ticker;
     std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<ReplayEngine> capture;
     int replayPos = 0;
     double replayCredit = 0.0;
     double lastTick = 0.0;
