@@ -1,6 +1,7 @@
 #include "appsetup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QFont>
 
@@ -18,4 +19,14 @@ void applyApplicationStyle(QApplication &app)
         app.setStyleSheet(QString::fromUtf8(file.readAll()));
     app.setFont(QFont(QStringLiteral("微软雅黑"), 10));
     file.close();
+}
+
+QString captureArgument(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QApplication::translate("main", "Capture to replay."));
+    // Options Qt does not know are no reason to refuse the file.
+    parser.parse(arguments);
+    return parser.positionalArguments().value(0);
 }

@@ -2,11 +2,17 @@
 #define VANTOSCOPE_APPSETUP_H
 
 class QApplication;
+class QString;
+class QStringList;
 
 // Registers the compiled-in style sheet and icons.
 void initApplicationResources();
 
 // Applies the compiled-in style sheet and the application font.
 void applyApplicationStyle(QApplication &app);
+
+// The capture named on the command line (`Viewer FILE`), or an empty string.
+// `arguments` are the program's, its own name first.
+QString captureArgument(const QStringList &arguments);
 
 #endif

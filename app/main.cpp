@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "appsetup.h"
 
@@ -10,5 +11,8 @@ int main(int argc, char *argv[])
     applyApplicationStyle(app);
     MainWindow window;
     window.show();
+    const QString capture = captureArgument(QApplication::arguments());
+    if (!capture.isEmpty())
+        QTimer::singleShot(0, &window, [&window, capture] { window.openCapture(capture); });
     return app.exec();
 }

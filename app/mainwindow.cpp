@@ -8,21 +8,32 @@
 #include "modelrules.h"
 #include "portwatch.h"
 #include "qtrnet.h"
+#include "replaybar.h"
+#include "scanexport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopWidget>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <cmath>
 
 namespace {
@@ -31,6 +42,36 @@ namespace {
 int roundHalfUp(double value)
 {
     return static_cast<int>(std::floor(value + 0.5));
+}
+
+bool writePng(const QString &path, const QImage &image, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        *error = writer.errorString();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// The first local file among dropped URLs.
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return QString();
 }
 
 } // namespace
@@ -64,6 +105,10 @@ MainWindow::MainWindow(PortEnumerator ports)
     mapView->setPkg(session->liPkg());
     mapView->setNet(session->qtrNet());
     setCentralWidget(mapView);
+    replayBar = new ReplayBar(this);
+    addToolBar(Qt::BottomToolBarArea, replayBar);
+    replayBar->hide();
+    setAcceptDrops(true);
     // The earlier edition fills the device selector before the toolbar.
     if constexpr (Edition::classic)
         fillDeviceBox();
@@ -100,6 +145,9 @@ MainWindow::MainWindow(PortEnumerator ports)
     });
     connect(session, &SensorSession::handshakeFailed, this, &MainWindow::showTrNetError);
     connect(session, &SensorSession::versionText, statusLabel, &QLabel::setText);
+    ui->actionSaveScan->setEnabled(false);
+    connect(session, &SensorSession::scanReady, ui->actionSaveScan,
+            [this] { ui->actionSaveScan->setEnabled(true); });
 
     // The system's ports are listed again when their folders change; any
     // other enumerator cannot be watched and is asked every second.
@@ -146,11 +194,19 @@ void MainWindow::buildToolBar()
     toolBar->addAction(ui->actionStop);
     toolBar->addAction(ui->actionFullScreen);
     toolBar->addAction(ui->actionHelp);
+    toolBar->addAction(ui->actionRecord);
+    toolBar->addAction(ui->actionOpenCapture);
+    // The menu bar is hidden and the toolbar may be: the window's own copies
+    // keep the shortcuts working.
+    addAction(ui->actionSaveScan);
+    addAction(ui->actionOpenCapture);
 
     connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
     connect(ui->actionStart, &QAction::triggered, this, &MainWindow::openSerialPort);
     connect(ui->actionStop, &QAction::triggered, this, &MainWindow::closeSerialPort);
     connect(ui->actionHelp, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(ui->actionSaveScan, &QAction::triggered, this, &MainWindow::chooseSaveFile);
+    connect(ui->actionOpenCapture, &QAction::triggered, this, &MainWindow::chooseCapture);
 }
 
 void MainWindow::fillDeviceBox()
@@ -241,6 +297,76 @@ void MainWindow::openSerialPort()
 void MainWindow::closeSerialPort()
 {
     session->close();
+}
+
+// --- Scan export and captures ---------------------------------------------
+
+void MainWindow::chooseSaveFile()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save scan"), QString(), tr("Points (*.csv);;Map picture (*.png);;All files (*)"));
+    if (!path.isEmpty())
+        saveScan(path);
+}
+
+bool MainWindow::saveScan(const QString &path)
+{
+    // The canvas follows the scan on the view's next tick; bring it up to
+    // date so that the picture and the points are the same scan.
+    mapView->replot();
+    QString error;
+    const bool written = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
+                             ? writePng(path, mapView->canvasImage(), &error)
+                             : writeScanCsv(path, mapView->scan(), &error);
+    if (!written)
+        QMessageBox::warning(this, tr("Save scan"),
+                             tr("Cannot write %1:\n%2").arg(QDir::toNativeSeparators(path), error));
+    return written;
+}
+
+void MainWindow::chooseCapture()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open capture"), QString(), tr("Captures (*.pcapng *.bin);;All files (*)"));
+    if (!path.isEmpty())
+        openCapture(path);
+}
+
+void MainWindow::openCapture(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    QString problem;
+    if (!info.exists()) {
+        problem = tr("%1 does not exist.").arg(shown);
+    } else if (info.isDir()) {
+        problem = tr("%1 is a folder, not a capture.").arg(shown);
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            problem = tr("Cannot read %1:\n%2").arg(shown, file.errorString());
+    }
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, tr("Open capture"), problem);
+        return;
+    }
+    emit captureChosen(info.absoluteFilePath());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // A box must not open while the drag source still waits for the drop.
+    QTimer::singleShot(0, this, [this, path] { openCapture(path); });
 }
 
 // --- Full screen -----------------------------------------------------------

@@ -14,6 +14,7 @@ class QTimer;
 class QToolBar;
 class LiMapView;
 class PortWatch;
+class ReplayBar;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -26,14 +27,33 @@ public:
     explicit MainWindow(PortEnumerator ports = {});
     ~MainWindow() override;
 
+    // Writes the scan on screen to `path`: the map picture when the name
+    // ends in ".png" (any case), otherwise the points as CSV. A file that
+    // cannot be written is reported in a box and changes nothing. True when
+    // the file was written.
+    bool saveScan(const QString &path);
+
+public slots:
+    // Takes a capture to replay: from the file dialog, a dropped file or the
+    // command line. A path that is missing or unreadable is reported in a
+    // box; a readable file is handed on as captureChosen.
+    void openCapture(const QString &path);
+
+signals:
+    void captureChosen(const QString &path);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void openSerialPort();
     void closeSerialPort();
     void deviceChanged(const QString &name);
     void refreshPorts();
+    void chooseSaveFile();
+    void chooseCapture();
 
 private:
     void buildToolBar();
@@ -58,6 +78,7 @@ private:
     PortWatch *portWatch = nullptr;
     bool portsChangedWhileBusy = false;
     QToolBar *toolBar = nullptr;
+    ReplayBar *replayBar = nullptr;
 
     PortEnumerator portEnumerator;
 };

@@ -1,5 +1,7 @@
 #include "mainwindowform.h"
 
+#include "recordicon.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
@@ -8,6 +10,7 @@
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QStatusBar>
+#include <QStyle>
 
 namespace {
 
@@ -36,6 +39,13 @@ void MainWindowForm::setupUi(QMainWindow *window)
     actionExit = makeAction(window, "actionExit", nullptr);
     actionFullScreen = makeAction(window, "actionFullScreen", ":/icons/fullscreen1.png");
     actionHelp = makeAction(window, "actionHelp", ":/icons/help.png");
+    actionSaveScan = makeAction(window, "actionSaveScan", nullptr);
+    actionSaveScan->setIcon(window->style()->standardIcon(QStyle::SP_DialogSaveButton));
+    actionRecord = makeAction(window, "actionRecord", nullptr);
+    actionRecord->setIcon(recordIcon());
+    actionRecord->setCheckable(true);
+    actionOpenCapture = makeAction(window, "actionOpenCapture", nullptr);
+    actionOpenCapture->setIcon(window->style()->standardIcon(QStyle::SP_DialogOpenButton));
 
     centralWidget = new QWidget(window);
     centralWidget->setObjectName(QStringLiteral("centralWidget"));
@@ -59,6 +69,9 @@ void MainWindowForm::setupUi(QMainWindow *window)
     menuBar->addAction(menu_File->menuAction());
     menuBar->addAction(menu->menuAction());
     menuBar->addAction(menu_Help->menuAction());
+    menu_File->addAction(actionOpenCapture);
+    menu_File->addAction(actionSaveScan);
+    menu_File->addAction(actionRecord);
     menu_File->addAction(actionStart);
     menu_File->addAction(actionStop);
     menu_File->addAction(actionExit);
@@ -78,6 +91,11 @@ void MainWindowForm::retranslateUi(QMainWindow *window)
     actionExit->setShortcut(QKeySequence(QApplication::translate("MainWindow", "Ctrl+Q")));
     actionFullScreen->setText(QApplication::translate("MainWindow", "Full Screen"));
     actionHelp->setText(QApplication::translate("MainWindow", "Help"));
+    actionSaveScan->setText(QApplication::translate("MainWindow", "Save scan…"));
+    actionSaveScan->setShortcut(QKeySequence(QApplication::translate("MainWindow", "Ctrl+S")));
+    actionRecord->setText(QApplication::translate("MainWindow", "Record"));
+    actionOpenCapture->setText(QApplication::translate("MainWindow", "Open capture…"));
+    actionOpenCapture->setShortcut(QKeySequence(QApplication::translate("MainWindow", "Ctrl+O")));
     menu->setTitle(QApplication::translate("MainWindow", "&Settings"));
     menu_File->setTitle(QApplication::translate("MainWindow", "&File"));
     menu_Help->setTitle(QApplication::translate("MainWindow", "&Help"));

@@ -17,6 +17,9 @@ struct MainWindowForm
     QAction *actionExit = nullptr;
     QAction *actionFullScreen = nullptr;
     QAction *actionHelp = nullptr;
+    QAction *actionSaveScan = nullptr;
+    QAction *actionRecord = nullptr;
+    QAction *actionOpenCapture = nullptr;
     QWidget *centralWidget = nullptr;
     QMenuBar *menuBar = nullptr;
     QMenu *menu = nullptr;

@@ -1,19 +1,25 @@
 // The window without a sensor: model table, port list, full screen,
-// version text, settings and help.
+// version text, settings, help, scan export, captures and the replay bar.
+#include "appsetup.h"
 #include "debugpkg.h"
 #include "devicetable.h"
 #include "limapview.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "portwatch.h"
+#include "replaybar.h"
+#include "sensorsession.h"
+#include "streamframes.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -24,6 +30,23 @@ namespace {
 PortEntry bridgePort(const QString &name)
 {
     return {name, true, 0x10C4};
+}
+
+// Three turns of Pkg47 frames, which complete one scan (the second turn);
+// the interpolated angles are not short decimals, distances and confidences
+// differ from point to point and turn to turn.
+QByteArray threeTurns()
+{
+    QByteArray stream;
+    for (int turn = 0; turn < 3; ++turn)
+        for (int i = 0; i < 33; ++i) {
+            QVector<Wire::StreamPoint> points;
+            for (int k = 0; k < 12; ++k)
+                points.append({uint16_t(500 + 400 * turn + 7 * i + k), uint8_t(13 * i + 5 * k)});
+            const auto start = uint16_t(i * 1090);
+            stream += Wire::encodePkg47(3600, start, points, uint16_t(start + 1000));
+        }
+    return stream;
 }
 
 QStringList comboTexts(const QComboBox *box)
@@ -94,8 +117,17 @@ private slots:
         for (QAction *a : toolBar->actions())
             if (!a->text().isEmpty())
                 actions << a->objectName();
-        QCOMPARE(actions,
-                 QStringList({"actionStart", "actionStop", "actionFullScreen", "actionHelp"}));
+        QCOMPARE(actions, QStringList({"actionStart", "actionStop", "actionFullScreen",
+                                       "actionHelp", "actionRecord", "actionOpenCapture"}));
+        auto *record = w.findChild<QAction *>("actionRecord");
+        QVERIFY(record->isCheckable());
+        for (int side : {16, 24, 64}) {
+            const QImage icon = record->icon().pixmap(side).toImage();
+            QCOMPARE(icon.size(), QSize(side, side));
+            const QColor centre = icon.pixelColor(side / 2, side / 2);
+            QVERIFY2(centre.red() > 180 && centre.green() < 80, qPrintable(centre.name()));
+            QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
+        }
         QCOMPARE(w.findChild<LiMapView *>("mapView"), w.centralWidget());
     }
 
@@ -343,6 +375,182 @@ private slots:
         QDir::setCurrent(previous);
         QVERIFY(QFile::exists(other.filePath("Vantoscope.ini")));
         QVERIFY(!QFile::exists("Vantoscope.ini"));
+    }
+
+    void saveScanWritesTheScanOnScreen()
+    {
+        MainWindow w(fakeEnumerator());
+        w.show();
+        auto *save = w.findChild<QAction *>("actionSaveScan");
+        QVERIFY(!save->isEnabled());
+        auto *session = w.findChild<SensorSession *>("session");
+        auto *view = w.findChild<LiMapView *>("mapView");
+        QSignalSpy published(session, &SensorSession::scanReady);
+        view->replot();
+        const QImage empty = view->canvasImage().convertToFormat(QImage::Format_ARGB32);
+        // No event is processed from here to the saving: the view's own
+        // tick has not drawn the scan yet.
+        session->push(threeTurns());
+        QCOMPARE(published.count(), 1);
+        QVERIFY(save->isEnabled());
+        const QList<PointData> points = published.last().at(0).value<SensorScan>().points;
+        QCOMPARE(points.last().angle, endOfScanAngle);
+
+        QTemporaryDir dir;
+        QVERIFY(w.saveScan(dir.filePath("scan.csv")));
+        QFile csv(dir.filePath("scan.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.first(), QByteArray("angle,distance,confidence"));
+        QCOMPARE(lines.last(), QByteArray()); // the last row ends its line
+        QCOMPARE(lines.size(), points.size() - 1 + 2);
+        for (int i = 0; i + 1 < points.size(); ++i) {
+            const QList<QByteArray> cells = lines.at(i + 1).split(',');
+            QCOMPARE(cells.size(), 3);
+            // Exactly the same double, not just close to it.
+            QVERIFY2(cells[0].toDouble() == points[i].angle, cells[0].constData());
+            QCOMPARE(cells[1].toInt(), int(points[i].distance));
+            QCOMPARE(cells[2].toInt(), int(points[i].confidence));
+        }
+
+        QVERIFY(w.saveScan(dir.filePath("map.PNG")));
+        const QImage png(dir.filePath("map.PNG"), "png");
+        QCOMPARE(png.size(), view->size());
+        const QImage canvas = view->canvasImage();
+        QCOMPARE(png.convertToFormat(QImage::Format_ARGB32),
+                 canvas.convertToFormat(QImage::Format_ARGB32));
+        QVERIFY(png.convertToFormat(QImage::Format_ARGB32) != empty);
+
+        ModalCatcher catcher;
+        const QString nowhere = dir.filePath("missing/scan.csv");
+        QVERIFY(!w.saveScan(nowhere));
+        QCOMPARE(catcher.boxes.size(), 1);
+        QCOMPARE(catcher.boxes[0].icon, QMessageBox::Warning);
+        QVERIFY(catcher.boxes[0].text.contains(nowhere));
+        QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+    }
+
+    void capturesComeFromTheDialogDropsAndCommandLine()
+    {
+        MainWindow w(fakeEnumerator());
+        QSignalSpy chosen(&w, &MainWindow::captureChosen);
+        ModalCatcher catcher;
+        const QString missing = workDir.filePath("gone.pcapng");
+        w.openCapture(missing);
+        QCOMPARE(catcher.boxes.size(), 1);
+        QCOMPARE(catcher.boxes[0].icon, QMessageBox::Warning);
+        QVERIFY(catcher.boxes[0].text.contains(missing));
+        w.openCapture(workDir.path());
+        QCOMPARE(catcher.boxes.size(), 2);
+
+        QMimeData dropped;
+        dropped.setUrls({QUrl("https://example.invalid/a.pcapng"), QUrl::fromLocalFile(missing)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dropped, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&w, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&w, &drop);
+        QVERIFY(drop.isAccepted());
+        QTRY_COMPARE(catcher.boxes.size(), 3);
+        QVERIFY(catcher.boxes[2].text.contains(missing));
+
+        QMimeData text;
+        text.setText("gone.pcapng");
+        QDragEnterEvent notAFile(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton,
+                                 Qt::NoModifier);
+        QApplication::sendEvent(&w, &notAFile);
+        QVERIFY(!notAFile.isAccepted());
+        QVERIFY(chosen.isEmpty());
+
+        QFile capture("capture.pcapng");
+        QVERIFY(capture.open(QIODevice::WriteOnly));
+        capture.close();
+        w.openCapture("capture.pcapng");
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen[0][0].toString(), QFileInfo(capture).absoluteFilePath());
+        QCOMPARE(catcher.boxes.size(), 3);
+
+        QCOMPARE(captureArgument({"Viewer", "capture.pcapng"}), QString("capture.pcapng"));
+        QCOMPARE(captureArgument({"Viewer"}), QString());
+    }
+
+    void replayBarOnlyReportsRequests()
+    {
+        MainWindow w(fakeEnumerator());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *bar = w.findChild<ReplayBar *>("replayBar");
+        QVERIFY(bar);
+        QVERIFY(!bar->isVisible());
+        QSignalSpy play(bar, &ReplayBar::playToggled);
+        QSignalSpy step(bar, &ReplayBar::stepRequested);
+        QSignalSpy speed(bar, &ReplayBar::speedChanged);
+        QSignalSpy loop(bar, &ReplayBar::loopChanged);
+        QSignalSpy seek(bar, &ReplayBar::seekRequested);
+        QSignalSpy end(bar, &ReplayBar::endRequested);
+
+        // Hidden, its keys are not taken.
+        QTest::keyClick(&w, Qt::Key_Space);
+        QTest::keyClick(&w, Qt::Key_Right);
+        QCOMPARE(play.count() + step.count(), 0);
+
+        bar->show();
+        QTest::keyClick(&w, Qt::Key_Space);
+        QTest::keyClick(&w, Qt::Key_Right);
+        QTest::keyClick(&w, Qt::Key_Space);
+        QCOMPARE(play.count(), 2);
+        QCOMPARE(play[0][0].toBool(), true);
+        QCOMPARE(play[1][0].toBool(), false);
+        QCOMPARE(step.count(), 1);
+        bar->setPlaying(true);
+        QCOMPARE(play.count(), 2);
+        QVERIFY(bar->playing());
+        QCOMPARE(bar->findChild<QAction *>("replayPlay")->text(), QString("Pause"));
+
+        auto *speeds = bar->findChild<QComboBox *>("replaySpeed");
+        QStringList factors;
+        for (int i = 0; i < speeds->count(); ++i)
+            factors << speeds->itemText(i) + "=" + speeds->itemData(i).toString();
+        QCOMPARE(factors, QStringList({"1/4x=0.25", "1/2x=0.5", "1x=1", "2x=2", "4x=4", "8x=8",
+                                       "As fast as possible=0"}));
+        QCOMPARE(speeds->currentData().toDouble(), 1.0);
+        speeds->setCurrentIndex(speeds->count() - 1);
+        speeds->setCurrentIndex(0);
+        QCOMPARE(speed.count(), 2);
+        QCOMPARE(speed[0][0].toDouble(), 0.0);
+        QCOMPARE(speed[1][0].toDouble(), 0.25);
+
+        bar->findChild<QAction *>("replayLoop")->trigger();
+        QCOMPARE(loop.count(), 1);
+        QCOMPARE(loop[0][0].toBool(), true);
+
+        auto *slider = bar->findChild<QSlider *>("replayPosition");
+        auto *elapsed = bar->findChild<QLabel *>("replayElapsed");
+        bar->setDuration(725'360'000'000); // 12:05.36
+        QCOMPARE(bar->findChild<QLabel *>("replayTotal")->text(), QString("12:05.3"));
+        bar->setPosition(61'050'000'000);
+        QCOMPARE(elapsed->text(), QString("01:01.0"));
+        QCOMPARE(slider->value(), 61050);
+        QVERIFY(seek.isEmpty());
+        slider->setValue(90'000); // a click or a key on the slider
+        QCOMPARE(seek.count(), 1);
+        QCOMPARE(seek[0][0].toLongLong(), 90'000'000'000);
+        // A drag seeks once, where it ends, and the replay's reports wait.
+        slider->setSliderDown(true);
+        slider->setValue(100'000);
+        slider->setValue(slider->maximum());
+        bar->setPosition(5'000'000'000);
+        QCOMPARE(elapsed->text(), QString("12:05.3"));
+        QCOMPARE(seek.count(), 1);
+        slider->setSliderDown(false);
+        QCOMPARE(seek.count(), 2);
+        QCOMPARE(seek[1][0].toLongLong(), 725'360'000'000);
+
+        bar->findChild<QAction *>("replayEnd")->trigger();
+        QCOMPARE(end.count(), 1);
+        for (QObject *child : bar->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            QVERIFY2(!child->objectName().isEmpty(), child->metaObject()->className());
     }
 
     void helpBoxExplainsUse()

@@ -7,8 +7,8 @@
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
-#include "scriptedsensor.h"
 #include "qtrnet.h"
+#include "scriptedsensor.h"
 #include "streamframes.h"
 
 #include <QAction>
@@ -17,6 +17,7 @@
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 namespace {
@@ -113,6 +114,15 @@ private slots:
         QCOMPARE(win.pkg->filterVariant(), 0);
         QCOMPARE(win.view->modelNameValue(), QString("Alder"));
         QCOMPARE(win.view->scaleValue(), 1.9);
+        // The same capture controls as the full edition.
+        QStringList actions;
+        for (QAction *a : win.w.findChild<QToolBar *>("ToolBar")->actions())
+            if (!a->text().isEmpty())
+                actions << a->objectName();
+        QCOMPARE(actions, QStringList({"actionStart", "actionStop", "actionFullScreen",
+                                       "actionHelp", "actionRecord", "actionOpenCapture"}));
+        QVERIFY(win.w.findChild<QToolBar *>("replayBar")->isHidden());
+        QVERIFY(!win.w.findChild<QAction *>("actionSaveScan")->isEnabled());
     }
 
     void modelChoiceByName_data()

@@ -25,6 +25,8 @@ for entry in "$stage"/usr/share/applications/*.desktop; do
     desktop-file-validate "$entry" || { echo "invalid desktop entry: $entry"; status=1; }
     exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
     [ -x "$stage/usr/bin/$exec_name" ] || { echo "$entry starts $exec_name, which is not installed"; status=1; }
+    grep -q '^Exec=[^ ]* %f$' "$entry" || { echo "$entry does not pass a capture file on"; status=1; }
+    grep -q '^MimeType=.*application/x-pcapng;' "$entry" || { echo "$entry does not open captures"; status=1; }
 done
 appstreamcli validate --no-net "$stage"/usr/share/metainfo/*.metainfo.xml || status=1
 grep -q 'ATTRS{idVendor}=="10c4"' "$stage"/usr/lib/udev/rules.d/*.rules || { echo "udev rule lacks the bridge vendor"; status=1; }
