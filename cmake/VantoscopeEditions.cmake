@@ -38,12 +38,14 @@ function(vantoscope_library name)
     endforeach()
 endfunction()
 
-# vantoscope_test(<name> SOURCES ... DEPS ... [GUI])
+# vantoscope_test(<name> SOURCES ... DEPS ... [GUI] [TIMING])
 # One QtTest executable per edition, registered with CTest as
 # <name> (full) and <name>_classic. Tests run in their own scratch
-# directory so they never touch a real settings file.
+# directory so they never touch a real settings file. TIMING marks a test
+# that measures CPU or wall time: it gets the label "timing" and runs alone,
+# so parallel tests do not eat its margins.
 function(vantoscope_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;TIMING" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
     if(NOT ARG_EDITIONS)
         set(ARG_EDITIONS ${VANTOSCOPE_EDITIONS})
     endif()
@@ -65,5 +67,9 @@ function(vantoscope_test name)
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1"
             LABELS "${edition}"
             TIMEOUT 300)
+        if(ARG_TIMING)
+            set_property(TEST ${target} APPEND PROPERTY LABELS timing)
+            set_tests_properties(${target} PROPERTIES RUN_SERIAL TRUE)
+        endif()
     endforeach()
 endfunction()

@@ -94,8 +94,9 @@ private slots:
         win.stop->trigger();
         QCOMPARE(win.status->text(), QString("Disconnected"));
         QCOMPARE(win.statusColor(), QColor(Qt::darkRed));
-        QTest::qWait(100);
-        QVERIFY(pty.readAvailable().isEmpty());
+        const QByteArray sentinel("\xEE end of test \xEE");
+        QVERIFY(pty.writeAsProgram(sentinel));
+        QCOMPARE(pty.readThrough(sentinel), sentinel);
     }
 
     void missingPortShowsOpenError()

@@ -84,6 +84,24 @@ QByteArray Pty::readAtLeast(int count, int timeoutMs)
     return out;
 }
 
+QByteArray Pty::readThrough(const QByteArray &sentinel, int timeoutMs)
+{
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains(sentinel) && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        out += readAvailable();
+    }
+    return out;
+}
+
+bool Pty::writeAsProgram(const QByteArray &data)
+{
+    return slaveKeepAlive >= 0 && ::write(slaveKeepAlive, data.constData(),
+                                          static_cast<size_t>(data.size())) == data.size();
+}
+
 void Pty::closeMaster()
 {
     if (master >= 0) {
