@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(bench.status->text(), QString("Disconnected"));
         QVERIFY(bench.start->isEnabled());
         if (net)
-            QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+            QVERIFY(sim.waitForOutput("command: 15 (stop)", 10000));
     }
 
     void silentHandshakeShowsConnectFailed()
@@ -170,14 +170,14 @@ private slots:
         bench.choose("Fir");
         ModalCatcher catcher;
         bench.start->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), 1, 10000);
         QCOMPARE(catcher.boxes[0].title, QString("error"));
         QCOMPARE(catcher.boxes[0].text, QString("connect failed"));
         // The port stays open; the window stays connected.
         QVERIFY(bench.status->text().startsWith("Connected to"));
         QVERIFY(!bench.start->isEnabled());
         bench.stop->trigger();
-        QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+        QVERIFY(sim.waitForOutput("command: 15 (stop)", 10000));
     }
 
     void pulledCableReturnsToDisconnected()
@@ -189,7 +189,7 @@ private slots:
         bench.start->trigger();
         QVERIFY(bench.status->text().startsWith("Connected to"));
         QVERIFY(sim.waitForOutput("disconnected", 5000));
-        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("Disconnected"), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("Disconnected"), 10000);
         QCOMPARE(bench.status->palette().color(QPalette::WindowText), QColor(Qt::darkRed));
         QVERIFY(bench.start->isEnabled());
         QVERIFY(bench.deviceBox->isEnabled());

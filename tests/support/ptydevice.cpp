@@ -72,18 +72,6 @@ QByteArray Pty::readAvailable()
     return out;
 }
 
-QByteArray Pty::readAtLeast(int count, int timeoutMs)
-{
-    QByteArray out;
-    QElapsedTimer timer;
-    timer.start();
-    while (out.size() < count && timer.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        out += readAvailable();
-    }
-    return out;
-}
-
 QByteArray Pty::readThrough(const QByteArray &sentinel, int timeoutMs)
 {
     QByteArray out;

@@ -498,7 +498,7 @@ void TestDecodeTool::liveRunSavesWhatItDecodes()
     QCOMPARE(seen.infos, QStringList{"v1.2.10 hw:1f"});
     QCOMPARE(QFileInfo(raw).size(), qint64(seen.end.value("bytes").toInt()));
     if (findSimModel(model)->commandProtocol())
-        QVERIFY2(sim.waitForOutput("command: 15", 3000), qPrintable(sim.output()));
+        QVERIFY2(sim.waitForOutput("command: 15", 10000), qPrintable(sim.output()));
 
     const Run replay = runDecoder({"--model", model, raw});
     QCOMPARE(replay.status, 0);

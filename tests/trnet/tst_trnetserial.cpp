@@ -189,7 +189,7 @@ void TestTrNetSerial::lateReplyIgnored()
     rig.net.startLidar();
     QCOMPARE(failed.count(), 1);
 
-    QTRY_COMPARE_WITH_TIMEOUT(int(rig.net.lastDecodedFrame().command), 18, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(rig.net.lastDecodedFrame().command), 18, 10000);
     QCOMPARE(rig.net.deviceParams().halfSlope[0], uint32_t(0));
     QCOMPARE(rig.net.rawMode(), uint8_t(0));
     // No start command follows the late reply: a stop sent now arrives
