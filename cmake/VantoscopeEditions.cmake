@@ -47,14 +47,16 @@ set(VANTOSCOPE_TEST_ENVIRONMENT
     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=print_stacktrace=1")
 
-# vantoscope_test(<name> SOURCES ... DEPS ... [GUI])
+# vantoscope_test(<name> SOURCES ... DEPS ... [GUI] [TIMING])
 # One QtTest executable per edition, registered with CTest as
 # <name> (full) and <name>_classic. Tests run in their own scratch
 # directory so they never touch a real settings file. GUI marks tests that
 # draw widgets or text: they carry the label "gui", and scripts/test runs
 # them a second time with another font family.
+# TIMING marks a test that measures CPU or wall time: it gets the label
+# "timing" and runs alone, so parallel tests do not eat its margins.
 function(vantoscope_test name)
-    cmake_parse_arguments(ARG "GUI" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;TIMING" "" "SOURCES;DEPS;EDITIONS;LIBS" ${ARGN})
     if(NOT ARG_EDITIONS)
         set(ARG_EDITIONS ${VANTOSCOPE_EDITIONS})
     endif()
@@ -80,5 +82,9 @@ function(vantoscope_test name)
             ENVIRONMENT "${VANTOSCOPE_TEST_ENVIRONMENT}"
             LABELS "${labels}"
             TIMEOUT 300)
+        if(ARG_TIMING)
+            set_property(TEST ${target} APPEND PROPERTY LABELS timing)
+            set_tests_properties(${target} PROPERTIES RUN_SERIAL TRUE)
+        endif()
     endforeach()
 endfunction()

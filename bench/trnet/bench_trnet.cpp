@@ -1,5 +1,6 @@
 #include "commandframes.h"
 #include "debugpkg.h"
+#include "framesplitter.h"
 #include "qtrnet.h"
 #include "streamframes.h"
 
@@ -117,8 +118,61 @@ void BM_DebugPkgPushDataStreaming(benchmark::State &state)
     run(state, stream, [&pkg](const QByteArray &chunk) { pkg.pushData(chunk); });
 }
 
+// A line read one byte at a time, with a long stretch of noise before the
+// frame: the cost per byte must not grow with the length of the stretch.
+// Bytes per second stay about level across the lengths; a buffer copied per
+// chunk shows as a fitted N^2 and a rate falling with every length.
+QByteArray noiseThenFrame(int noise)
+{
+    return QByteArray(noise, '\x00') + Wire::encodeTrFrame(1, 2, 0, QByteArray(40, '\x11'));
+}
+
+void BM_FrameSplitterSingleByteChunks(benchmark::State &state)
+{
+    const QByteArray stream = noiseThenFrame(int(state.range(0)));
+    for (auto _ : state) {
+        FrameSplitter splitter;
+        for (int i = 0; i < stream.size(); ++i)
+            splitter.append(stream.constData() + i, 1);
+        TRData frame;
+        if (!splitter.takeFrame(frame))
+            state.SkipWithError("the frame behind the noise was not found");
+        benchmark::DoNotOptimize(frame);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * stream.size());
+    state.SetComplexityN(state.range(0));
+}
+
+// The same through the receive path, which takes frames and compacts after
+// every chunk.
+void BM_QTRNetPushDataSingleByteChunks(benchmark::State &state)
+{
+    const QByteArray stream = noiseThenFrame(int(state.range(0)));
+    for (auto _ : state) {
+        QSerialPort port;
+        QTRNet net(&port);
+        net.setModelType(7);
+        for (int i = 0; i < stream.size(); ++i)
+            net.pushData(QByteArray::fromRawData(stream.constData() + i, 1));
+        if (net.lastDecodedFrame().command != 2)
+            state.SkipWithError("the frame behind the noise was not decoded");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * stream.size());
+    state.SetComplexityN(state.range(0));
+}
+
 } // namespace
 
+BENCHMARK(BM_FrameSplitterSingleByteChunks)
+    ->RangeMultiplier(4)
+    ->Range(1 << 14, 1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_QTRNetPushDataSingleByteChunks)
+    ->RangeMultiplier(4)
+    ->Range(1 << 14, 1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 BENCHMARK(BM_QTRNetPushDataFir);
 BENCHMARK(BM_QTRNetPushDataMaple);
 BENCHMARK(BM_QTRNetPushDataForeignStream);

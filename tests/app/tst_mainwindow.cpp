@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDesktopWidget>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -347,11 +348,12 @@ private slots:
 
     void firstStartUsesDefaultSizeAndCloseSavesIt()
     {
-        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
-        const QSize expected(qRound(qRound(available.width() * 0.25) * 3.0),
-                             qRound(qRound(available.height() * 0.25) * 3.0));
         {
             MainWindow w(fakeEnumerator());
+            // The screen the window is on, as the window picks it.
+            const QSize available = QApplication::desktop()->availableGeometry(&w).size();
+            const QSize expected(qRound(qRound(available.width() * 0.25) * 3.0),
+                                 qRound(qRound(available.height() * 0.25) * 3.0));
             QCOMPARE(w.size(), expected);
             w.resize(812, 611);
             w.close();

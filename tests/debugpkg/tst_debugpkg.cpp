@@ -76,7 +76,9 @@ void TestDebugPkg::requestBytesOnTheWire()
     QVERIFY(port.open(QIODevice::ReadWrite));
     DebugPkg pkg(&port);
     QVERIFY(pkg.sendRequest(uint8_t(command), uint16_t(value)));
-    QCOMPARE(pty.readAtLeast(expected.size() + 1, 300).toHex(' '), expected.toHex(' '));
+    const QByteArray sentinel("\xEE end of test \xEE");
+    port.write(sentinel);
+    QCOMPARE(pty.readThrough(sentinel).toHex(' '), (expected + sentinel).toHex(' '));
     QCOMPARE(Wire::serviceRequest(uint8_t(command), uint16_t(value)), expected);
 }
 
@@ -92,7 +94,9 @@ void TestDebugPkg::requestRefusedWhileBusyOrClosed()
     QTimer::singleShot(10, &pkg, [&] { nested = pkg.sendRequest(127, 1); });
     QVERIFY(pkg.sendRequest(127, 0));
     QVERIFY(!nested);
-    QCOMPARE(pty.readAtLeast(40, 200), Wire::serviceRequest(127, 0));
+    const QByteArray sentinel("\xEE end of test \xEE");
+    port.write(sentinel);
+    QCOMPARE(pty.readThrough(sentinel), Wire::serviceRequest(127, 0) + sentinel);
 }
 
 void TestDebugPkg::informationReply_data()

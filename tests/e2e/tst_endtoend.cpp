@@ -1,9 +1,9 @@
 // The whole road from serial bytes to the map view: the real window against
 // the simulator on a pseudo-terminal, for every model of this edition.
+#include "cpuusage.h"
 #include "edition.h"
 #include "limapview.h"
 #include "lipkg.h"
-#include "cpuusage.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "qtrnet.h"
@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 namespace {
 
 bool within(double value, double expected, double tolerance)
@@ -25,11 +24,43 @@ bool within(double value, double expected, double tolerance)
     return expected > 0 && std::abs(value - expected) <= tolerance * expected;
 }
 
+// The live scan rate is timed from one scan to the next on the viewer's
+// clock, so a busy machine that hands over two scans at once shows a wild
+// figure for each. The periods behind the figures still add up to the time
+// the scans took: their mean is what the sensor did, give or take the delay
+// of the first and the last scan.
+class MeanScanRate
+{
+public:
+    explicit MeanScanRate(const LiPkg *pkg)
+    {
+        QObject::connect(pkg, &LiPkg::mapReady, &context, [this, pkg] {
+            // The first scan seen only starts the clock; a rate of zero
+            // after it is a period too short to count.
+            if (scans++ > 0 && pkg->scanRate() > 0)
+                periodsMs += 1000.0 / pkg->scanRate();
+        });
+    }
+    int timed() const { return std::max(scans - 1, 0); }
+    double hz() const { return periodsMs > 0 ? 1000.0 * timed() / periodsMs : 0.0; }
+
+private:
+    QObject context;
+    double periodsMs = 0;
+    int scans = 0;
+};
+
+// Enough scans that the delay of the first and the last stays small
+// against the time they span.
+constexpr int scansTimed = 12;
+
 // The window with its parts, listing only the simulator's port.
 struct Bench
 {
     explicit Bench(const QString &port)
-        : w([port] { return QList<PortEntry>{{port, false, 0, true}}; })
+        : w([port] {
+              return QList<PortEntry>{{port, false, 0, true}};
+          })
     {
         deviceBox = w.findChild<QComboBox *>("deviceBox");
         portBox = w.findChild<QComboBox *>("portBox");
@@ -100,19 +131,21 @@ private slots:
         bench.start->trigger();
         QVERIFY2(catcher.boxes.isEmpty(),
                  qPrintable(catcher.boxes.isEmpty() ? QString() : catcher.boxes[0].text));
-        QCOMPARE(bench.status->text(), QString("Connected to %1 : %2, 8, 0, 1, 0")
-                                           .arg(sim.port())
-                                           .arg(sm->baudrate));
+        QCOMPARE(bench.status->text(),
+                 QString("Connected to %1 : %2, 8, 0, 1, 0").arg(sim.port()).arg(sm->baudrate));
         QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("v2.3.12 hw:100"), 5000);
 
         const bool net = sm->commandProtocol();
-        auto validPoints = [&] { return net ? bench.trNet->validCount() : bench.pkg->validCount(); };
+        MeanScanRate meanRate(bench.pkg);
+        auto validPoints = [&] {
+            return net ? bench.trNet->validCount() : bench.pkg->validCount();
+        };
         QTRY_VERIFY_WITH_TIMEOUT(bench.view->scan().size() > 20 && validPoints() > 20, 5000);
 
-        // Figures settle once two scans arrived.
         if (!net) {
-            QTRY_VERIFY2_WITH_TIMEOUT(within(bench.pkg->scanRate(), sm->rotationHz, 0.2),
-                                      qPrintable(QString::number(bench.pkg->scanRate())), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(meanRate.timed() >= scansTimed, 20000);
+            QVERIFY2(within(meanRate.hz(), sm->rotationHz, 0.25),
+                     qPrintable(QString::number(meanRate.hz())));
             QVERIFY2(within(bench.pkg->rotationSpeed(), sm->rotationHz, 0.2),
                      qPrintable(QString::number(bench.pkg->rotationSpeed())));
             QVERIFY(bench.pkg->pointTotal() > 200);
@@ -126,7 +159,7 @@ private slots:
         QCOMPARE(bench.status->text(), QString("Disconnected"));
         QVERIFY(bench.start->isEnabled());
         if (net)
-            QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+            QVERIFY(sim.waitForOutput("command: 15 (stop)", 10000));
     }
 
     void silentHandshakeShowsConnectFailed()
@@ -137,14 +170,14 @@ private slots:
         bench.choose("Fir");
         ModalCatcher catcher;
         bench.start->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), 1, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), 1, 10000);
         QCOMPARE(catcher.boxes[0].title, QString("error"));
         QCOMPARE(catcher.boxes[0].text, QString("connect failed"));
         // The port stays open; the window stays connected.
         QVERIFY(bench.status->text().startsWith("Connected to"));
         QVERIFY(!bench.start->isEnabled());
         bench.stop->trigger();
-        QVERIFY(sim.waitForOutput("command: 15 (stop)", 3000));
+        QVERIFY(sim.waitForOutput("command: 15 (stop)", 10000));
     }
 
     void pulledCableReturnsToDisconnected()
@@ -156,7 +189,7 @@ private slots:
         bench.start->trigger();
         QVERIFY(bench.status->text().startsWith("Connected to"));
         QVERIFY(sim.waitForOutput("disconnected", 5000));
-        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("Disconnected"), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("Disconnected"), 10000);
         QCOMPARE(bench.status->palette().color(QPalette::WindowText), QColor(Qt::darkRed));
         QVERIFY(bench.start->isEnabled());
         QVERIFY(bench.deviceBox->isEnabled());

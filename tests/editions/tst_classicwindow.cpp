@@ -198,11 +198,14 @@ private slots:
         QCOMPARE(win.trNet->deviceParams().halfIntercept[DeviceParams::Left], 400u);
 
         QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
-        QVERIFY(pty.write(Wire::measuredSampleFrame(
-            100, QVector<uint16_t>(160, Wire::firSample(300, 100)), 777)));
-        QVERIFY(pty.write(pkg47Rotation().left(47 * 3)));
+        const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
+        QVERIFY(pty.write(Wire::measuredSampleFrame(100, samples, 777)));
         QTRY_COMPARE(win.trNet->pixelSum(), uint16_t(777));
-        QTest::qWait(50);
+        // Streaming frames, then a Fir frame behind them: once that one is
+        // decoded, the streaming frames have been read and went nowhere.
+        QVERIFY(pty.write(pkg47Rotation().left(47 * 3)));
+        QVERIFY(pty.write(Wire::measuredSampleFrame(200, samples, 778)));
+        QTRY_COMPARE(win.trNet->pixelSum(), uint16_t(778));
         QCOMPARE(frames.count(), 0);
         QCOMPARE(win.pkg->errorCount(), 0);
 
@@ -259,9 +262,11 @@ private slots:
         QCOMPARE(win.trNet->rxBufferSize(), 0);
 
         win.stop->trigger();
-        QTest::qWait(100);
-        // No handshake on open and no stop command on close.
-        QVERIFY(sensor.commands.isEmpty());
+        // No handshake on open and no stop command on close: the first
+        // command the sensor sees is one written after the close.
+        QVERIFY(pty.writeAsProgram(Wire::command(QTRNet::Calibration, 1)));
+        QTRY_VERIFY(!sensor.commands.isEmpty());
+        QCOMPARE(sensor.commands, QVector<int>({QTRNet::Calibration}));
     }
 };
 

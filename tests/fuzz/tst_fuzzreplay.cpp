@@ -9,7 +9,6 @@
 #include "simmodels.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -30,7 +29,7 @@ private slots:
     void commandScanChecks_data();
     void commandScanChecks();
     void debugPkgQueueStaysBounded();
-    void frameSplitterSmallChunksStayLinear();
+    void frameSplitterFindsAFrameBehindLongNoiseByteByByte();
 };
 
 namespace {
@@ -226,21 +225,18 @@ void TestFuzzReplay::debugPkgQueueStaysBounded()
     QVERIFY(recognised.count() - before >= DebugPkg::queueLimit / chunk.size() * 10 - 1);
 }
 
-// Single-byte chunks (a slow line read byte by byte) must cost constant
-// work per byte: the checksum prefix once grew by exactly one element per
-// chunk, copying the whole buffer every time (many seconds for this stream).
-void TestFuzzReplay::frameSplitterSmallChunksStayLinear()
+// A line read byte by byte behind a long stretch of noise still yields the
+// frame at its end (that the cost per byte stays constant is measured in the
+// frame splitter's benchmark).
+void TestFuzzReplay::frameSplitterFindsAFrameBehindLongNoiseByteByByte()
 {
     const QByteArray frame = Wire::encodeTrFrame(1, 2, 0, QByteArray(40, '\x11'));
     const QByteArray stream = QByteArray(1000000, '\x00') + frame;
     FrameSplitter splitter;
-    QElapsedTimer clock;
-    clock.start();
     for (int i = 0; i < stream.size(); ++i)
         splitter.append(stream.constData() + i, 1);
     TRData taken;
     QVERIFY(splitter.takeFrame(taken));
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(taken.command, uint8_t(2));
     QCOMPARE(taken.payload, QByteArray(40, '\x11'));
 }

@@ -3,7 +3,6 @@
 #include "streambuilder.h"
 #include "streamframes.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -243,21 +242,26 @@ void TestLiPkgAssembly::scanRateAfterFirstAndSecondScan()
 
     LiPkg pkg;
     pkg.setModelType(pkgVariableModel);
+    // Far from zero, so a rate taken from the clock's value rather than
+    // from the time between scans shows.
+    qint64 nowNs = 5'000'000'000'000;
+    pkg.setTimeSource([&nowNs] { return nowNs; });
     QSignalSpy maps(&pkg, &LiPkg::mapReady);
     QCOMPARE(pkg.scanRate(), 0.0);
     pkg.pushData(first.bytes);
     QCOMPARE(maps.count(), 1);
     QCOMPARE(pkg.scanRate(), 0.0);
 
-    QElapsedTimer elapsed;
-    elapsed.start();
-    // The rate is measured between two published scans, so time has to pass.
-    QTest::qWait(40);
+    // The period is counted in whole milliseconds: 40.9 ms make 40.
+    nowNs += 40'900'000;
     pkg.pushData(second.bytes);
-    const qint64 upper = elapsed.elapsed();
     QCOMPARE(maps.count(), 2);
-    QVERIFY2(pkg.scanRate() <= 1000.0 / 40 && pkg.scanRate() >= 1000.0 / (upper + 5),
-             qPrintable(QString::number(pkg.scanRate())));
+    QCOMPARE(pkg.scanRate(), 25.0);
+    // Each period runs from the scan before, not from the first one.
+    nowNs += 100'000'000;
+    pkg.pushData(second.bytes);
+    QCOMPARE(maps.count(), 3);
+    QCOMPARE(pkg.scanRate(), 10.0);
 }
 
 void TestLiPkgAssembly::filterStageFollowsSettings_data()

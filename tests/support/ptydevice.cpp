@@ -72,16 +72,22 @@ QByteArray Pty::readAvailable()
     return out;
 }
 
-QByteArray Pty::readAtLeast(int count, int timeoutMs)
+QByteArray Pty::readThrough(const QByteArray &sentinel, int timeoutMs)
 {
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (out.size() < count && timer.elapsed() < timeoutMs) {
+    while (!out.contains(sentinel) && timer.elapsed() < timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         out += readAvailable();
     }
     return out;
+}
+
+bool Pty::writeAsProgram(const QByteArray &data)
+{
+    return slaveKeepAlive >= 0 && ::write(slaveKeepAlive, data.constData(),
+                                          static_cast<size_t>(data.size())) == data.size();
 }
 
 void Pty::closeMaster()

@@ -21,9 +21,15 @@ public:
     bool write(const QByteArray &data);
     // Everything the program wrote so far that is readable now (non-blocking).
     QByteArray readAvailable();
-    // Reads until at least `count` bytes arrived or `timeoutMs` passed,
-    // keeping the Qt event loop running meanwhile.
-    QByteArray readAtLeast(int count, int timeoutMs);
+    // Reads until `sentinel` arrived and returns everything read, sentinel
+    // included (what was read by `timeoutMs` if it never came). Written by
+    // the program after the bytes under test, the sentinel proves that those
+    // bytes had their chance to arrive, without waiting a fixed time.
+    QByteArray readThrough(const QByteArray &sentinel, int timeoutMs = 10000);
+    // Writes `data` on the program's side of the line, where it reaches the
+    // master after everything the program wrote before: a sentinel for code
+    // under test that should write nothing at all.
+    bool writeAsProgram(const QByteArray &data);
     // Closes the master side: for the program the device is gone.
     void closeMaster();
 

@@ -1,7 +1,7 @@
 #include "commandframes.h"
 #include "ptydevice.h"
-#include "scriptedsensor.h"
 #include "qtrnet.h"
+#include "scriptedsensor.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -29,6 +29,10 @@ namespace {
 
 constexpr int fir = 7;
 constexpr int maple = 32;
+
+// Written through the port after the bytes under test: whatever arrives
+// before it was all the code wrote.
+const QByteArray sentinel("\xEE end of test \xEE");
 
 struct Rig
 {
@@ -74,7 +78,8 @@ void TestTrNetSerial::commandBytesOnTheWire()
                                    : rig.net.sendCommand(1, uint8_t(command), 1);
     QVERIFY(sent);
     QVERIFY(clock.elapsed() >= 50); // the pause after the write
-    QCOMPARE(rig.pty.readAtLeast(expected.size() + 1, 300).toHex(' '), expected.toHex(' '));
+    rig.port.write(sentinel);
+    QCOMPARE(rig.pty.readThrough(sentinel).toHex(' '), (expected + sentinel).toHex(' '));
 }
 
 void TestTrNetSerial::sendRefusedWhileBusyOrClosed()
@@ -94,7 +99,8 @@ void TestTrNetSerial::sendRefusedWhileBusyOrClosed()
     QVERIFY(busyInside);
     QVERIFY(!nestedResult);
     QVERIFY(!rig.net.isBusy());
-    QCOMPARE(rig.pty.readAtLeast(30, 200), Wire::command(15, 1));
+    rig.port.write(sentinel);
+    QCOMPARE(rig.pty.readThrough(sentinel), Wire::command(15, 1) + sentinel);
 }
 
 void TestTrNetSerial::handshakeSucceeds_data()
@@ -132,7 +138,9 @@ void TestTrNetSerial::handshakeSucceeds()
     const qint64 took = clock.elapsed();
 
     QCOMPARE(failed.count(), 0);
-    QVERIFY2(took >= minimumMs && took < 1000, qPrintable(QString::number(took)));
+    // The wait ends with the reply; only its lower bound is a property of the
+    // protocol, a slow machine may take any longer.
+    QVERIFY2(took >= minimumMs, qPrintable(QString::number(took)));
     QTRY_COMPARE(sensor.commands, commands);
     QCOMPARE(sensor.frames.last(), Wire::shortCommand(2, 1));
     const DeviceParams &p = rig.net.deviceParams();
@@ -163,7 +171,7 @@ void TestTrNetSerial::handshakeWithoutReplyFails()
     rig.net.startLidar();
     const qint64 took = clock.elapsed();
 
-    QVERIFY2(took >= 1000 && took < 3000, qPrintable(QString::number(took)));
+    QVERIFY2(took >= 1000, qPrintable(QString::number(took)));
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("connect failed"));
     QVERIFY(rig.port.isOpen());
@@ -181,11 +189,14 @@ void TestTrNetSerial::lateReplyIgnored()
     rig.net.startLidar();
     QCOMPARE(failed.count(), 1);
 
-    QTRY_COMPARE_WITH_TIMEOUT(int(rig.net.lastDecodedFrame().command), 18, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(rig.net.lastDecodedFrame().command), 18, 10000);
     QCOMPARE(rig.net.deviceParams().halfSlope[0], uint32_t(0));
     QCOMPARE(rig.net.rawMode(), uint8_t(0));
-    QTest::qWait(100);
-    QCOMPARE(sensor.commands, (QVector<int>{15, 18}));
+    // No start command follows the late reply: a stop sent now arrives
+    // right after the calibration request.
+    QVERIFY(rig.net.sendCommand(1, 15, 1));
+    QTRY_VERIFY(sensor.commands.size() >= 3);
+    QCOMPARE(sensor.commands, (QVector<int>{15, 18, 15}));
 }
 
 void TestTrNetSerial::replyAlreadyReceivedSatisfiesWait()
@@ -195,10 +206,7 @@ void TestTrNetSerial::replyAlreadyReceivedSatisfiesWait()
     ScriptedSensor sensor(rig.pty);
     rig.net.pushData(Wire::firCalibrationReply(9, 10, 11, 12));
     QSignalSpy failed(&rig.net, &QTRNet::errorMessage);
-    QElapsedTimer clock;
-    clock.start();
     rig.net.startLidar();
-    QVERIFY(clock.elapsed() < 1000);
     QCOMPARE(failed.count(), 0);
     QCOMPARE(rig.net.deviceParams().halfIntercept[DeviceParams::Left], uint32_t(12));
     QCOMPARE(rig.net.rawMode(), uint8_t(1));
