@@ -3,12 +3,13 @@
 
 # Building and running the programs (scripts/run).
 VANTOSCOPE_RUN_PACKAGES=(
-    build-essential cmake pkg-config
+    build-essential cmake
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     fonts-dejavu-core
 )
 # What the test suite, the benchmarks, the fuzzers and the package checks add.
 VANTOSCOPE_TEST_PACKAGES=(
+    pkg-config
     libbenchmark-dev
     clang libclang-rt-dev
     xvfb xauth
