@@ -1,15 +1,22 @@
 # Shared by the project's scripts: installs the Debian packages the build,
 # the programs and the tests need, when they are missing. Sourced, not run.
 
-VANTOSCOPE_PACKAGES=(
-    build-essential cmake pkg-config
+# Building and running the programs (scripts/run).
+VANTOSCOPE_RUN_PACKAGES=(
+    build-essential cmake
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    fonts-dejavu-core
+)
+# What the test suite, the benchmarks, the fuzzers and the package checks add.
+VANTOSCOPE_TEST_PACKAGES=(
+    pkg-config
     libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth fonts-dejavu-core fonts-liberation fontconfig tcpdump
+    xvfb xauth fonts-liberation fontconfig tcpdump
     desktop-file-utils appstream dpkg-dev file
     python3
 )
+VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}")
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -22,10 +29,13 @@ as_root() {
     fi
 }
 
+# install_missing_packages [package...]   (default: all of VANTOSCOPE_PACKAGES)
 install_missing_packages() {
+    local wanted=("$@")
+    [ ${#wanted[@]} -gt 0 ] || wanted=("${VANTOSCOPE_PACKAGES[@]}")
     local missing=()
     local pkg
-    for pkg in "${VANTOSCOPE_PACKAGES[@]}"; do
+    for pkg in "${wanted[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$pkg")
         fi
