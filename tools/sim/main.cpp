@@ -45,8 +45,8 @@ double positiveOption(const QCommandLineParser &parser, const QString &name, dou
     bool ok = false;
     const double value = parser.value(name).toDouble(&ok);
     if (!ok || value <= 0.0)
-        usageError(QStringLiteral("--%1 takes a positive number, not '%2'")
-                       .arg(name, parser.value(name)));
+        usageError(
+            QStringLiteral("--%1 takes a positive number, not '%2'").arg(name, parser.value(name)));
     return value;
 }
 
@@ -85,17 +85,26 @@ int main(int argc, char *argv[])
     parser.addOptions({
         {{"m", "model"}, "Sensor model to play (default Alder; see --list).", "NAME", "Alder"},
         {"list", "List the models with their line speed and wire format, then exit."},
-        {{"o", "output"}, "Write the raw byte stream of --scans scans to FILE ('-' for standard "
-                          "output) instead of opening a pseudo-terminal.", "FILE"},
+        {{"o", "output"},
+         "Write the raw byte stream of --scans scans to FILE ('-' for standard "
+         "output) instead of opening a pseudo-terminal.",
+         "FILE"},
         {{"n", "scans"}, "Number of scans written by --output (default 10).", "N", "10"},
         {"seed", "Seed of the random generator, for repeatable streams (default 1).", "N", "1"},
         {"firmware", "Firmware version in the information reply (default 1.2.10).", "X.Y.Z",
          "1.2.10"},
-        {"hardware", "Hardware version in the information reply, hexadecimal (default 1f).",
-         "HEX", "1f"},
+        {"hardware", "Hardware version in the information reply, hexadecimal (default 1f).", "HEX",
+         "1f"},
         {"garbage-rate", "Chance per frame of random bytes before it (0..1).", "P"},
         {"corrupt-rate", "Chance per frame of a damaged byte, failing its checksum (0..1).", "P"},
         {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
+        {"fault-period",
+         "Make the faults above for SECONDS, then none for SECONDS, and so on. "
+         "At the end of each fault-free stretch print 'clean FIRST LAST COUNT "
+         "FROM TO': scans FIRST to LAST (COUNT of them) were sent whole inside "
+         "it, and scans FIRST-1 and LAST were sent completely at FROM and TO "
+         "(CLOCK_MONOTONIC nanoseconds).",
+         "SECONDS"},
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},
         {"frame-rate", "Fir and Maple: sample frames per second (default 15).", "HZ"},
@@ -104,8 +113,10 @@ int main(int argc, char *argv[])
         {"reply-delay", "Answer commands only after SECONDS, as a slow sensor does.", "SECONDS"},
         {"disconnect-after", "Close the pseudo-terminal after SECONDS, as a pulled cable does.",
          "SECONDS"},
-        {"replay", "Play the capture FILE onto the pseudo-terminal at the model's line speed "
-                   "instead of simulating.", "FILE"},
+        {"replay",
+         "Play the capture FILE onto the pseudo-terminal at the model's line speed "
+         "instead of simulating.",
+         "FILE"},
         {"speed", "With --replay: play FACTOR times faster than the line (default 1).", "FACTOR"},
         {"loop", "With --replay: start again at the end of the file."},
     });
@@ -137,14 +148,16 @@ int main(int argc, char *argv[])
     SimModel chosen = *found;
     if (parser.isSet("frame-rate")) {
         if (!chosen.commandProtocol())
-            usageError(QStringLiteral("--frame-rate is for the command-protocol models (Fir, Maple)"));
+            usageError(
+                QStringLiteral("--frame-rate is for the command-protocol models (Fir, Maple)"));
         chosen.frameHz = positiveOption(parser, "frame-rate", chosen.frameHz);
     }
     const SimModel *model = &chosen;
     bool ok = false;
     const uint32_t seed = parser.value("seed").toUInt(&ok);
     if (!ok)
-        usageError(QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value("seed")));
+        usageError(
+            QStringLiteral("--seed takes a whole number, not '%1'").arg(parser.value("seed")));
     SimIdentity identity;
     identity.firmwareWord = parseFirmware(parser.value("firmware"));
     identity.hardwareVersion = parser.value("hardware").toUInt(&ok, 16);
@@ -156,6 +169,7 @@ int main(int argc, char *argv[])
     faults.corruptRate = rateOption(parser, "corrupt-rate");
     faults.dropRate = rateOption(parser, "drop-rate");
     faults.silentHandshake = parser.isSet("no-handshake");
+    faults.period = positiveOption(parser, "fault-period", 0.0);
 
     if (parser.isSet("output")) {
         const int scans = parser.value("scans").toInt(&ok);
@@ -179,11 +193,12 @@ int main(int argc, char *argv[])
     options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);
     options.replyDelay = positiveOption(parser, "reply-delay", 0.0);
     options.reportScans = parser.isSet("report-scans");
+    options.reportStretches = faults.period > 0;
     if (parser.isSet("replay")) {
         QFile file(parser.value("replay"));
         if (!file.open(QIODevice::ReadOnly)) {
-            err() << "vantoscope-sim: cannot read " << file.fileName() << ": "
-                  << file.errorString() << "\n";
+            err() << "vantoscope-sim: cannot read " << file.fileName() << ": " << file.errorString()
+                  << "\n";
             return 1;
         }
         options.replay = file.readAll();

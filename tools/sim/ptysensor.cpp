@@ -5,9 +5,9 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <pty.h>
-#include <ctime>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,6 +35,15 @@ const char *commandName(int command)
     default:
         return "unknown";
     }
+}
+
+// CLOCK_MONOTONIC is shared by all processes, so a viewer can compare its own
+// times with the ones printed here.
+qint64 monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
 } // namespace
@@ -104,16 +113,19 @@ void PtySensor::tick()
     const double t = now();
     if (options.replay.isEmpty()) {
         send(sim.advance(t));
-        if (options.reportScans && sim.scansSent() > reportedScans) {
-            // CLOCK_MONOTONIC is shared by all processes, so a viewer can
-            // compare its own times with these.
-            timespec ts{};
-            clock_gettime(CLOCK_MONOTONIC, &ts);
+        if (sim.scansSent() > reportedScans) {
+            const qint64 sentAt = monotonicNs();
+            if (options.reportStretches)
+                for (int k = reportedScans + 1; k <= sim.scansSent(); ++k)
+                    scanSentAt.insert(k, sentAt);
             reportedScans = sim.scansSent();
-            out() << "scan " << reportedScans << " " << ts.tv_sec * 1000000000LL + ts.tv_nsec
-                  << "\n";
-            out().flush();
+            if (options.reportScans) {
+                out() << "scan " << reportedScans << " " << sentAt << "\n";
+                out().flush();
+            }
         }
+        if (options.reportStretches)
+            reportStretches();
         return;
     }
     // A byte on the line takes ten bit times (start, eight data bits, stop).
@@ -140,6 +152,19 @@ void PtySensor::tick()
         out() << "replay finished\n";
         out().flush();
     }
+}
+
+void PtySensor::reportStretches()
+{
+    for (const CleanStretch &stretch : sim.takeCleanStretches()) {
+        out() << "clean " << stretch.firstScan << " " << stretch.lastScan << " " << stretch.count()
+              << " " << scanSentAt.value(stretch.firstScan - 1) << " "
+              << scanSentAt.value(stretch.lastScan) << "\n";
+        out().flush();
+    }
+    const int oldestNeeded = sim.cleanRunStart();
+    while (!scanSentAt.isEmpty() && scanSentAt.firstKey() < oldestNeeded)
+        scanSentAt.erase(scanSentAt.begin());
 }
 
 void PtySensor::readCommands()
