@@ -112,24 +112,31 @@ read -r start_rss end_rss warm_rss growth cpu_pct warm_at < <(awk -v w="$warmup"
 # Scans on the fault-free stretches. The simulator gives for each stretch
 # the times scans FIRST-1 and LAST were sent; the window publishes a scan
 # a little after its last frame arrives, so the stretch is shifted by half a
-# scan period: publications in (FROM + P/2, TO + P/2] are scans FIRST..LAST.
-# Only stretches that began after the window published its first scan count.
-read -r stretches sent published mismatched < <(awk '
+# scan period P: publications in (FROM + P/2, TO + P/2] are scans FIRST..LAST.
+# A publication within P/4 of either edge came far from its scan's time (a
+# process was held up there) and leaves that stretch's count in doubt: such
+# stretches are left out and counted. Only stretches that began after the
+# window published its first scan count.
+read -r stretches sent published mismatched doubtful < <(awk '
     BEGIN { k = 1 }
     FNR == NR { pub[++n] = $1; next }
     $1 == "clean" && n > 0 && $5 > pub[1] {
-        half = ($6 - $5) / $4 / 2
-        lo = $5 + half; hi = $6 + half
-        got = 0
-        for (; k <= n && pub[k] <= lo; ++k) {}
-        for (j = k; j <= n && pub[j] <= hi; ++j) ++got
+        p = ($6 - $5) / $4
+        lo = $5 + p / 2; hi = $6 + p / 2; q = p / 4
+        got = 0; doubt = 0
+        for (; k <= n && pub[k] <= lo - q; ++k) {}
+        for (j = k; j <= n && pub[j] < hi + q; ++j) {
+            if ((pub[j] > lo - q && pub[j] < lo + q) || pub[j] > hi - q) doubt = 1
+            if (pub[j] > lo && pub[j] <= hi) ++got
+        }
+        if (doubt) { ++doubtful; next }
         ++stretches; sent += $4; published += got
         if (got != $4) {
             ++bad
             printf "  stretch of scans %d..%d: sent %d, published %d\n", $2, $3, $4, got > "/dev/stderr"
         }
     }
-    END { printf "%d %d %d %d\n", stretches, sent, published, bad }' \
+    END { printf "%d %d %d %d %d\n", stretches, sent, published, bad, doubtful }' \
     <(sort -n scans.log) sim.log)
 lost=$((sent - published))
 
@@ -139,11 +146,12 @@ echo "RSS at end ($duration s): $end_rss kB ($(mib "$end_rss"))"
 echo "RSS growth after warm-up (${warm_at} s .. $duration s): $growth kB ($(mib "$growth"))"
 echo "mean CPU (${warm_at} s .. $duration s): ${cpu_pct}% of one core"
 echo "fault-free stretches: $stretches; scans sent whole in them: $sent; published: $published;" \
-    "lost: $lost; stretches that differ: $mismatched"
+    "lost: $lost; stretches that differ: $mismatched; left out (edge in doubt): $doubtful"
 
 fail=0
 ((growth < growth_limit_kb)) || { echo "MISSED: RSS grew by 1 MiB or more"; fail=1; }
-((stretches > 0)) || { echo "MISSED: no fault-free stretch was observed"; fail=1; }
+((stretches > 0 && stretches >= doubtful)) ||
+    { echo "MISSED: too few fault-free stretches could be judged"; fail=1; }
 ((mismatched == 0)) || { echo "MISSED: scans lost (or extra) on fault-free stretches"; fail=1; }
 awk -v c="$cpu_pct" -v l="$cpu_limit" 'BEGIN { exit !(c <= l) }' ||
     { echo "MISSED: CPU above $cpu_limit% of one core"; fail=1; }

@@ -103,7 +103,8 @@ int main(int argc, char *argv[])
          "At the end of each fault-free stretch print 'clean FIRST LAST COUNT "
          "FROM TO': scans FIRST to LAST (COUNT of them) were sent whole inside "
          "it, and scans FIRST-1 and LAST were sent completely at FROM and TO "
-         "(CLOCK_MONOTONIC nanoseconds).",
+         "(CLOCK_MONOTONIC nanoseconds), each at least 3/4 of a scan apart from the "
+         "scan after it.",
          "SECONDS"},
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},

@@ -156,7 +156,20 @@ void PtySensor::tick()
 
 void PtySensor::reportStretches()
 {
-    for (const CleanStretch &stretch : sim.takeCleanStretches()) {
+    // A tick that comes late (the machine was busy) sends several scans at
+    // once, and their times no longer tell them apart: a stretch must neither
+    // begin nor end among them.
+    const auto apart = static_cast<qint64>(0.75e9 / model.scanHz());
+    const auto separated = [this, apart](int scan) {
+        return scanSentAt.value(scan + 1) - scanSentAt.value(scan) >= apart;
+    };
+    for (CleanStretch stretch : sim.takeCleanStretches()) {
+        while (stretch.count() > 0 && !separated(stretch.firstScan - 1))
+            ++stretch.firstScan;
+        while (stretch.count() > 0 && !separated(stretch.lastScan))
+            --stretch.lastScan;
+        if (stretch.count() <= 0)
+            continue;
         out() << "clean " << stretch.firstScan << " " << stretch.lastScan << " " << stretch.count()
               << " " << scanSentAt.value(stretch.firstScan - 1) << " "
               << scanSentAt.value(stretch.lastScan) << "\n";
