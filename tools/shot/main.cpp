@@ -1,8 +1,10 @@
 // vantoscope-shot: runs the viewer's window without a display, connects it
-// to a port, lets it draw live data for a while and saves a screenshot.
+// to a port, lets it draw live data for a while and saves a screenshot;
+// optionally it logs the time of every scan it publishes.
 #include "appsetup.h"
 #include "edition.h"
 #include "mainwindow.h"
+#include "sensorsession.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,6 +38,10 @@ int main(int argc, char *argv[])
         {"dark", "Without a settings file in the working directory, first write one that gives "
                  "the map a black background (as chosen from its menu)."},
         {"settings-only", "With --dark: write the settings file and exit."},
+        {"log-scans",
+         "Append a line to FILE for every scan the window publishes: its time "
+         "in CLOCK_MONOTONIC nanoseconds.",
+         "FILE"},
     });
     parser.process(app);
     QTextStream err(stderr);
@@ -69,6 +75,20 @@ int main(int argc, char *argv[])
         return 2;
     }
     devices->setCurrentIndex(index);
+    QFile scanLog(parser.value("log-scans"));
+    QTextStream scanLines(&scanLog);
+    if (parser.isSet("log-scans")) {
+        if (!scanLog.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            err << "vantoscope-shot: cannot write " << scanLog.fileName() << "\n";
+            return 1;
+        }
+        // A line per scan as it happens, so a run cut short still leaves its record.
+        QObject::connect(window.findChild<SensorSession *>("session"), &SensorSession::scanReady,
+                         &window, [&scanLines](const SensorScan &scan) {
+                             scanLines << scan.time << '\n';
+                             scanLines.flush();
+                         });
+    }
     window.findChild<QAction *>("actionStart")->trigger();
     if (window.findChild<QAction *>("actionStart")->isEnabled()) {
         err << "vantoscope-shot: could not open " << port << ": "

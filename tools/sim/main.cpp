@@ -99,6 +99,14 @@ int main(int argc, char *argv[])
         {"garbage-rate", "Chance per frame of random bytes before it (0..1).", "P"},
         {"corrupt-rate", "Chance per frame of a damaged byte, failing its checksum (0..1).", "P"},
         {"drop-rate", "Chance per frame of losing some of its bytes (0..1).", "P"},
+        {"fault-period",
+         "Make the faults above for SECONDS, then none for SECONDS, and so on. "
+         "At the end of each fault-free stretch print 'clean FIRST LAST COUNT "
+         "FROM TO': scans FIRST to LAST (COUNT of them) were sent whole inside "
+         "it, and scans FIRST-1 and LAST were sent completely at FROM and TO "
+         "(CLOCK_MONOTONIC nanoseconds), each at least 3/4 of a scan apart from the "
+         "scan after it.",
+         "SECONDS"},
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},
         {"frame-rate", "Fir and Maple: sample frames per second (default 15).", "HZ"},
@@ -164,6 +172,7 @@ int main(int argc, char *argv[])
     faults.corruptRate = rateOption(parser, "corrupt-rate");
     faults.dropRate = rateOption(parser, "drop-rate");
     faults.silentHandshake = parser.isSet("no-handshake");
+    faults.period = positiveOption(parser, "fault-period", 0.0);
 
     if (parser.isSet("output")) {
         const int scans = parser.value("scans").toInt(&ok);
@@ -187,6 +196,7 @@ int main(int argc, char *argv[])
     options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);
     options.replyDelay = positiveOption(parser, "reply-delay", 0.0);
     options.reportScans = parser.isSet("report-scans");
+    options.reportStretches = faults.period > 0;
     if (parser.isSet("replay")) {
         QFile file(parser.value("replay"));
         if (!file.open(QIODevice::ReadOnly)) {

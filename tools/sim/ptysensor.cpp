@@ -39,6 +39,15 @@ const char *commandName(int command)
     }
 }
 
+// CLOCK_MONOTONIC is shared by all processes, so a viewer can compare its own
+// times with the ones printed here.
+qint64 monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
 } // namespace
 
 PtySensor::PtySensor(const SimModel &simModel, SensorSim sensorSim, const Options &opts)
@@ -132,16 +141,19 @@ void PtySensor::tick()
     const double t = now();
     if (options.replay.isEmpty()) {
         send(sim.advance(t));
-        if (options.reportScans && sim.scansSent() > reportedScans) {
-            // CLOCK_MONOTONIC is shared by all processes, so a viewer can
-            // compare its own times with these.
-            timespec ts{};
-            clock_gettime(CLOCK_MONOTONIC, &ts);
+        if (sim.scansSent() > reportedScans) {
+            const qint64 sentAt = monotonicNs();
+            if (options.reportStretches)
+                for (int k = reportedScans + 1; k <= sim.scansSent(); ++k)
+                    scanSentAt.insert(k, sentAt);
             reportedScans = sim.scansSent();
-            out() << "scan " << reportedScans << " " << ts.tv_sec * 1000000000LL + ts.tv_nsec
-                  << "\n";
-            out().flush();
+            if (options.reportScans) {
+                out() << "scan " << reportedScans << " " << sentAt << "\n";
+                out().flush();
+            }
         }
+        if (options.reportStretches)
+            reportStretches();
         return;
     }
     // A byte on the line takes ten bit times (start, eight data bits, stop).
@@ -168,6 +180,32 @@ void PtySensor::tick()
         out() << "replay finished\n";
         out().flush();
     }
+}
+
+void PtySensor::reportStretches()
+{
+    // A tick that comes late (the machine was busy) sends several scans at
+    // once, and their times no longer tell them apart: a stretch must neither
+    // begin nor end among them.
+    const auto apart = static_cast<qint64>(0.75e9 / model.scanHz());
+    const auto separated = [this, apart](int scan) {
+        return scanSentAt.value(scan + 1) - scanSentAt.value(scan) >= apart;
+    };
+    for (CleanStretch stretch : sim.takeCleanStretches()) {
+        while (stretch.count() > 0 && !separated(stretch.firstScan - 1))
+            ++stretch.firstScan;
+        while (stretch.count() > 0 && !separated(stretch.lastScan))
+            --stretch.lastScan;
+        if (stretch.count() <= 0)
+            continue;
+        out() << "clean " << stretch.firstScan << " " << stretch.lastScan << " " << stretch.count()
+              << " " << scanSentAt.value(stretch.firstScan - 1) << " "
+              << scanSentAt.value(stretch.lastScan) << "\n";
+        out().flush();
+    }
+    const int oldestNeeded = sim.cleanRunStart();
+    while (!scanSentAt.isEmpty() && scanSentAt.firstKey() < oldestNeeded)
+        scanSentAt.erase(scanSentAt.begin());
 }
 
 void PtySensor::readCommands()

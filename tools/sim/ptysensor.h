@@ -4,6 +4,7 @@
 #include "sensorsim.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -25,7 +26,8 @@ public:
         QString replayCapture;        // or this pcapng capture, at its recorded pace
         double replaySpeed = 1.0;
         bool loop = false;
-        bool reportScans = false; // print each completed scan with its send time
+        bool reportScans = false;     // print each completed scan with its send time
+        bool reportStretches = false; // print each fault-free stretch (needs a fault period)
     };
 
     PtySensor(const SimModel &model, SensorSim sim, const Options &options);
@@ -41,6 +43,7 @@ private:
     void readCommands();
     void send(const QByteArray &bytes);
     void disconnectLine();
+    void reportStretches();
     double now() const { return clock.nsecsElapsed() / 1e9; }
 
     SimModel model;
@@ -57,6 +60,8 @@ private:
     double lastTick = 0.0;
     int reportedCommands = 0;
     int reportedScans = 0;
+    // Send times of the scans a clean stretch may still begin or end with.
+    QMap<int, qint64> scanSentAt;
 };
 
 #endif

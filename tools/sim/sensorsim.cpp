@@ -79,8 +79,20 @@ void SensorSim::pointAt(double angle, double t, uint16_t &distance, uint8_t &con
     confidence = static_cast<uint8_t>(c);
 }
 
-void SensorSim::appendFrame(QByteArray &out, QByteArray frame)
+bool SensorSim::faultsOnAt(double t) const
 {
+    return faults.period <= 0 || static_cast<int64_t>(std::floor(t / faults.period)) % 2 == 0;
+}
+
+// `frameTime` is the stream time the frame was measured at; it decides whether
+// the faults are on, so a capture has the same fault periods as a live run.
+void SensorSim::appendFrame(QByteArray &out, QByteArray frame, double frameTime)
+{
+    if (!faultsOnAt(frameTime)) {
+        out.append(frame);
+        return;
+    }
+    scanTouched = true;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     if (faults.garbageRate > 0 && unit(rng) < faults.garbageRate) {
         std::uniform_int_distribution<int> length(1, 32), byte(0, 255);
@@ -129,11 +141,7 @@ QByteArray SensorSim::streamingFrames(double t)
         const double before = startAngle + nextSample * degPerSample;
         nextSample += perFrame;
         const double after = startAngle + nextSample * degPerSample;
-        if (std::floor(after / 360.0) > std::floor(before / 360.0)) {
-            // The first wrap only starts the first scan.
-            if (++wraps > 1)
-                ++scansSent_;
-        }
+        const bool wrapped = std::floor(after / 360.0) > std::floor(before / 360.0);
 
         QByteArray frame;
         switch (model.format) {
@@ -155,9 +163,39 @@ QByteArray SensorSim::streamingFrames(double t)
             break;
         }
         }
-        appendFrame(out, frame);
+        appendFrame(out, frame, static_cast<double>(nextSample) / model.samplesPerSecond);
+        if (wrapped) {
+            // The first wrap only starts the first scan.
+            if (++wraps > 1)
+                scanCompleted();
+            else
+                scanTouched = false;
+        }
     }
     return out;
+}
+
+void SensorSim::scanCompleted()
+{
+    ++scansSent_;
+    if (faults.period <= 0)
+        return;
+    if (scanTouched) {
+        // The run was cleanRunFirst .. scansSent_ - 1; its ends are dropped.
+        if (cleanRunFirst > 0 && scansSent_ - 2 >= cleanRunFirst + 1)
+            endedStretches.append({cleanRunFirst + 1, scansSent_ - 2});
+        cleanRunFirst = 0;
+    } else if (cleanRunFirst == 0) {
+        cleanRunFirst = scansSent_;
+    }
+    scanTouched = false;
+}
+
+QVector<CleanStretch> SensorSim::takeCleanStretches()
+{
+    QVector<CleanStretch> taken;
+    taken.swap(endedStretches);
+    return taken;
 }
 
 QByteArray SensorSim::sampleFrames(double t)
@@ -166,8 +204,9 @@ QByteArray SensorSim::sampleFrames(double t)
     const auto due = static_cast<int64_t>((t - streamStart) * model.frameHz);
     while (framesSent < due) {
         ++framesSent;
-        appendFrame(out, sampleFrame(streamStart + framesSent / model.frameHz));
-        ++scansSent_;
+        const double frameTime = streamStart + framesSent / model.frameHz;
+        appendFrame(out, sampleFrame(frameTime), frameTime);
+        scanCompleted();
     }
     return out;
 }
@@ -188,14 +227,15 @@ QByteArray SensorSim::sampleFrame(double t)
         double offset = 0;
         if (model.format == SimModel::Fir) {
             const bool right = c > 79;
-            const double h = firHalfSlope / 10000.0 * (right ? 159 - c : 79 - c)
-                             - firHalfIntercept / 10000.0;
+            const double h =
+                firHalfSlope / 10000.0 * (right ? 159 - c : 79 - c) - firHalfIntercept / 10000.0;
             angle = right ? h - 22.5 : h + 22.5;
             projection = std::cos((right ? 22.5 - h : h + 22.5) * degToRad);
             offset = 1.22;
         } else {
             const int m = (columns == 160 ? 2 : 1) * c;
-            angle = std::atan(m * mapleZoneSlope / 10000.0 - mapleZoneIntercept / 10000.0) / degToRad;
+            angle =
+                std::atan(m * mapleZoneSlope / 10000.0 - mapleZoneIntercept / 10000.0) / degToRad;
             projection = std::cos(angle * degToRad);
         }
         uint16_t distance = 0;
@@ -236,7 +276,10 @@ QByteArray SensorSim::calibrationReply() const
                                      firHalfIntercept);
 }
 
-QByteArray SensorSim::columnsReply() const { return Wire::columnsReply(sampleColumns); }
+QByteArray SensorSim::columnsReply() const
+{
+    return Wire::columnsReply(sampleColumns);
+}
 
 void SensorSim::handleCommand(uint8_t command, QByteArray &replies, double t)
 {

@@ -12,10 +12,24 @@
 // Faults the simulated sensor can be told to make.
 struct SimFaults
 {
-    double garbageRate = 0.0; // chance per frame of random bytes before it
-    double corruptRate = 0.0; // chance per frame of one damaged byte (bad checksum)
-    double dropRate = 0.0;    // chance per frame of losing a few of its bytes
+    double garbageRate = 0.0;     // chance per frame of random bytes before it
+    double corruptRate = 0.0;     // chance per frame of one damaged byte (bad checksum)
+    double dropRate = 0.0;        // chance per frame of losing a few of its bytes
     bool silentHandshake = false; // never answer the calibration request
+    // Seconds; the faults are on for one period and off for the next, by
+    // stream time, starting on. 0: always on.
+    double period = 0.0;
+};
+
+// Scans sent whole while the faults were off. The first and the last scan of
+// a fault-free run are left out: the first may begin on a frame sent just
+// before the faults went off, and the decoder finishes the last only on the
+// next frame, which may be faulty.
+struct CleanStretch
+{
+    int firstScan = 0; // numbered as scansSent() counts them
+    int lastScan = 0;
+    int count() const { return lastScan - firstScan + 1; }
 };
 
 // What the sensor reports in its information record.
@@ -45,6 +59,12 @@ public:
     // Complete revolutions (streaming) or sample frames (command protocol) sent.
     int scansSent() const { return scansSent_; }
     const QVector<int> &commandsSeen() const { return commandsSeen_; }
+    // The clean stretches that ended since the last call (with a fault
+    // period; a stretch ends when a scan touched by the faults completes).
+    QVector<CleanStretch> takeCleanStretches();
+    // The first scan of the fault-free run in progress, or the next scan to
+    // complete when there is none: earlier scans belong to no future stretch.
+    int cleanRunStart() const { return cleanRunFirst > 0 ? cleanRunFirst : scansSent_ + 1; }
     QString versionText() const;
 
     // The sensor's replies, as it sends them.
@@ -58,7 +78,9 @@ public:
     QByteArray capture(int scans);
 
 private:
-    void appendFrame(QByteArray &out, QByteArray frame);
+    void appendFrame(QByteArray &out, QByteArray frame, double frameTime);
+    bool faultsOnAt(double t) const;
+    void scanCompleted();
     QByteArray streamingFrames(double t);
     QByteArray sampleFrames(double t);
     QByteArray sampleFrame(double t);
@@ -74,6 +96,11 @@ private:
     int scansSent_ = 0;
     QVector<int> commandsSeen_;
     QByteArray input;
+    // Fault periods: whether the scan in progress met the faults, the run of
+    // untouched scans so far and the stretches not yet taken.
+    bool scanTouched = false;
+    int cleanRunFirst = 0;
+    QVector<CleanStretch> endedStretches;
 
     // Streaming models: the index of the next sample and the angle of sample 0.
     int64_t nextSample = 0;
