@@ -393,7 +393,7 @@ void MainWindow::startRecording()
         QStringLiteral("Vantoscope ") + QString::fromLatin1(Edition::versionText);
     metadata.edition = Edition::classic ? QStringLiteral("classic") : QStringLiteral("full");
     metadata.model = deviceBox->currentText();
-    metadata.portName = session->port()->portName();
+    metadata.portName = portBox->currentText();
     metadata.baudrate = static_cast<int>(session->port()->baudRate());
     if (!recorder->start(captureFolder(), metadata))
         recordingFailed(recorder->path(), recorder->errorString());
@@ -479,9 +479,9 @@ void MainWindow::replayCapture(const QString &path)
 
     setSelectorsEnabled(false);
     QString status = tr("Replaying %1").arg(QFileInfo(path).fileName());
-    if (capture.truncated())
+    if (engine->truncated())
         status += tr(" (truncated: replayed to the last whole record)");
-    else if (capture.damaged())
+    else if (engine->damaged())
         status += tr(" (damaged: replayed up to the damage)");
     setStatus(status, Qt::darkBlue);
     replayBar->setDuration(engine->duration());
