@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "appsetup.h"
+#include "capturerecorder.h"
 #include "edition.h"
 #include "limapview.h"
 #include "lipkg.h"
@@ -9,6 +10,7 @@
 #include "portwatch.h"
 #include "qtrnet.h"
 #include "replaybar.h"
+#include "replayengine.h"
 #include "scanexport.h"
 
 #include <QAction>
@@ -30,6 +32,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -133,18 +136,41 @@ MainWindow::MainWindow(PortEnumerator ports)
             [this](int index) { deviceChanged(deviceBox->itemText(index)); });
     connect(session->qtrNet(), &QTRNet::mapReady, mapView,
             qOverload<QList<PointData>>(&LiMapView::updateMap));
-    connect(session, &SensorSession::stateChanged, this,
-            [this](SensorSession::State state, const QString &text) {
-                setStatus(text,
-                          state == SensorSession::State::Disconnected ? Qt::darkRed : Qt::darkBlue);
-                if (state == SensorSession::State::Disconnected)
-                    setSelectorsEnabled(true);
-            });
+    connect(session, &SensorSession::stateChanged, this, &MainWindow::sessionStateChanged);
     connect(session, &SensorSession::openFailed, this, [this](const QString &error) {
         QMessageBox::critical(this, tr("Error"), error, QMessageBox::Ok);
     });
     connect(session, &SensorSession::handshakeFailed, this, &MainWindow::showTrNetError);
     connect(session, &SensorSession::versionText, statusLabel, &QLabel::setText);
+
+    recorder = new CaptureRecorder(this);
+    recorder->setObjectName(QStringLiteral("recorder"));
+    recordLabel = new QLabel(this);
+    recordLabel->setObjectName(QStringLiteral("recordLabel"));
+    statusBar()->addPermanentWidget(recordLabel, 0);
+    recordLabel->hide();
+    connect(recorder, &CaptureRecorder::statusChanged, recordLabel, [this](const QString &text) {
+        recordLabel->setText(text);
+        recordLabel->setVisible(!text.isEmpty());
+    });
+    connect(recorder, &CaptureRecorder::failed, this, &MainWindow::recordingFailed);
+    connect(ui->actionRecord, &QAction::toggled, this, &MainWindow::recordToggled);
+    connect(session, &SensorSession::received, recorder, [this](const QByteArray &chunk) {
+        recorder->append(CaptureDirection::Inbound, chunk);
+    });
+    connect(session, &SensorSession::written, recorder, [this](const QByteArray &chunk) {
+        recorder->append(CaptureDirection::Outbound, chunk);
+    });
+    connect(session, &SensorSession::versionText, recorder, &CaptureRecorder::setVersionText);
+    connect(session, &SensorSession::scanReady, this, [this](const SensorScan &scan) {
+        if (!scan.streaming())
+            lastFramePoints = scan.points;
+    });
+    connect(this, &MainWindow::captureChosen, this, &MainWindow::replayCapture);
+    connect(replayBar, &ReplayBar::speedChanged, this,
+            [this](double factor) { replaySpeed = factor; });
+    connect(replayBar, &ReplayBar::loopChanged, this, [this](bool on) { replayLoops = on; });
+    connect(replayBar, &ReplayBar::endRequested, this, &MainWindow::endReplay);
     ui->actionSaveScan->setEnabled(false);
     connect(session, &SensorSession::scanReady, ui->actionSaveScan,
             [this] { ui->actionSaveScan->setEnabled(true); });
@@ -169,6 +195,9 @@ MainWindow::MainWindow(PortEnumerator ports)
 
 MainWindow::~MainWindow()
 {
+    recorder->finish();
+    if (replay)
+        replay->pause();
     // The widgets the session reports to go first.
     session->blockSignals(true);
 }
@@ -277,6 +306,17 @@ void MainWindow::setSelectorsEnabled(bool enabled)
         refreshPorts();
 }
 
+void MainWindow::sessionStateChanged(SensorSession::State state, const QString &text)
+{
+    setStatus(text, state == SensorSession::State::Disconnected ? Qt::darkRed : Qt::darkBlue);
+    if (state == SensorSession::State::Connected && ui->actionRecord->isChecked())
+        startRecording();
+    if (state == SensorSession::State::Disconnected) {
+        stopRecording();
+        setSelectorsEnabled(true);
+    }
+}
+
 void MainWindow::showTrNetError(const QString &message)
 {
     QMessageBox::warning(this, tr("error"), message, QMessageBox::Ok);
@@ -322,6 +362,174 @@ bool MainWindow::saveScan(const QString &path)
         QMessageBox::warning(this, tr("Save scan"),
                              tr("Cannot write %1:\n%2").arg(QDir::toNativeSeparators(path), error));
     return written;
+}
+
+// --- Recording -------------------------------------------------------------
+
+QString MainWindow::captureFolder() const
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    const QString folder = settings.value(QStringLiteral("Capture/Folder")).toString();
+    if (!folder.isEmpty())
+        return folder;
+    return QFileInfo(settings.fileName()).absoluteDir().filePath(QStringLiteral("captures"));
+}
+
+void MainWindow::recordToggled(bool on)
+{
+    if (!on)
+        stopRecording();
+    else if (session->isOpen())
+        startRecording();
+    // Otherwise the next Start begins the file.
+}
+
+void MainWindow::startRecording()
+{
+    if (recorder->recording())
+        return;
+    CaptureMetadata metadata;
+    metadata.application =
+        QStringLiteral("Vantoscope ") + QString::fromLatin1(Edition::versionText);
+    metadata.edition = Edition::classic ? QStringLiteral("classic") : QStringLiteral("full");
+    metadata.model = deviceBox->currentText();
+    metadata.portName = portBox->currentText();
+    metadata.baudrate = static_cast<int>(session->port()->baudRate());
+    if (!recorder->start(captureFolder(), metadata))
+        recordingFailed(recorder->path(), recorder->errorString());
+}
+
+void MainWindow::stopRecording()
+{
+    recorder->finish();
+}
+
+void MainWindow::recordingFailed(const QString &path, const QString &reason)
+{
+    {
+        // Unchecking finishes what is left of the recording.
+        const QSignalBlocker blocker(ui->actionRecord);
+        ui->actionRecord->setChecked(false);
+    }
+    recorder->finish();
+    QMessageBox::warning(
+        this, tr("Record"),
+        tr("Cannot record to %1:\n%2").arg(QDir::toNativeSeparators(path), reason));
+}
+
+// --- Replay ----------------------------------------------------------------
+
+void MainWindow::replayCapture(const QString &path)
+{
+    const QString rawModel = deviceBox->currentText();
+    auto *engine = new ReplayEngine(this);
+    engine->setObjectName(QStringLiteral("replayEngine"));
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!engine->open(path, Edition::modelChoice(rawModel).baudrate)) {
+        const QString reason = engine->errorString();
+        delete engine;
+        QMessageBox::warning(this, tr("Open capture"),
+                             tr("Cannot replay %1:\n%2").arg(shown, reason));
+        return;
+    }
+    const CaptureReader &capture = engine->capture();
+    QString model = capture.interfaces().value(0).metadata.model;
+    if (model.isEmpty())
+        model = rawModel;
+    const int modelIndex = deviceBox->findText(model, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (modelIndex < 0) {
+        delete engine;
+        QMessageBox::warning(
+            this, tr("Open capture"),
+            tr("%1 was recorded from a %2, a model this program does not know.").arg(shown, model));
+        return;
+    }
+
+    // The capture takes the decoders from the live line or the last replay.
+    if (replay)
+        endReplay();
+    if (session->isOpen())
+        session->close();
+
+    replay = engine;
+    if (modelIndex != deviceBox->currentIndex())
+        deviceBox->setCurrentIndex(modelIndex);
+    else
+        deviceChanged(model);
+    session->setCalibrateFromStream(
+        Edition::usesCommandProtocol(Edition::modelChoice(model).decoderKind));
+    session->setTimeSource(engine->timeSource());
+    engine->setSink([this](const QByteArray &chunk) { session->push(chunk); });
+    engine->setSpeed(replaySpeed);
+    engine->setLoop(replayLoops);
+    connect(session, &SensorSession::scanReady, engine, [engine] { engine->scanPublished(); });
+    connect(engine, &ReplayEngine::seekingChanged, this, &MainWindow::setMapFrozen);
+    connect(engine, &ReplayEngine::playingChanged, replayBar, &ReplayBar::setPlaying);
+    connect(engine, &ReplayEngine::positionChanged, replayBar, &ReplayBar::setPosition);
+    connect(replayBar, &ReplayBar::playToggled, engine, [engine](bool on) {
+        if (on)
+            engine->play();
+        else
+            engine->pause();
+    });
+    connect(replayBar, &ReplayBar::stepRequested, engine, &ReplayEngine::stepScan);
+    connect(replayBar, &ReplayBar::speedChanged, engine, &ReplayEngine::setSpeed);
+    connect(replayBar, &ReplayBar::loopChanged, engine, &ReplayEngine::setLoop);
+    connect(replayBar, &ReplayBar::seekRequested, engine, &ReplayEngine::seek);
+
+    setSelectorsEnabled(false);
+    QString status = tr("Replaying %1").arg(QFileInfo(path).fileName());
+    if (engine->truncated())
+        status += tr(" (truncated: replayed to the last whole record)");
+    else if (engine->damaged())
+        status += tr(" (damaged: replayed up to the damage)");
+    setStatus(status, Qt::darkBlue);
+    replayBar->setDuration(engine->duration());
+    replayBar->setPosition(0);
+    replayBar->show();
+    engine->play();
+}
+
+void MainWindow::endReplay()
+{
+    if (!replay)
+        return;
+    ReplayEngine *engine = replay;
+    replay = nullptr;
+    engine->setSink({});
+    engine->pause();
+    engine->disconnect(this);
+    engine->disconnect(replayBar);
+    // The bar's end button may be what called this.
+    engine->deleteLater();
+    setMapFrozen(false);
+    session->setTimeSource({});
+    session->setCalibrateFromStream(false);
+    replayBar->setPlaying(false);
+    replayBar->hide();
+    setSelectorsEnabled(true);
+    setStatus(tr("Disconnected"), Qt::darkRed);
+}
+
+// While a seek replays the capture up to a position, the map keeps the scan
+// it had; the last one decoded is drawn when the seek is done.
+void MainWindow::setMapFrozen(bool frozen)
+{
+    if (frozen == mapFrozen)
+        return;
+    mapFrozen = frozen;
+    if (frozen) {
+        disconnect(session->liPkg(), &LiPkg::mapReady, mapView, nullptr);
+        disconnect(session->qtrNet(), &QTRNet::mapReady, mapView, nullptr);
+        return;
+    }
+    connect(session->liPkg(), &LiPkg::mapReady, mapView, qOverload<>(&LiMapView::updateMap));
+    connect(session->qtrNet(), &QTRNet::mapReady, mapView,
+            qOverload<QList<PointData>>(&LiMapView::updateMap));
+    if (session->commandProtocolSelected())
+        mapView->updateMap(lastFramePoints);
+    else
+        mapView->updateMap();
 }
 
 void MainWindow::chooseCapture()
@@ -409,6 +617,7 @@ void MainWindow::restoreWindowSettings()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    stopRecording();
     QSettings settings(settingsFile, QSettings::IniFormat);
     settings.setValue(QStringLiteral("Window/Size"), size());
     mapView->saveSettings(settings);

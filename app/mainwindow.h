@@ -14,7 +14,9 @@ class QTimer;
 class QToolBar;
 class LiMapView;
 class PortWatch;
+class CaptureRecorder;
 class ReplayBar;
+class ReplayEngine;
 struct MainWindowForm;
 
 class MainWindow : public QMainWindow
@@ -66,6 +68,15 @@ private:
     void showTrNetError(const QString &message);
     void setStatus(const QString &text, Qt::GlobalColor color);
     void setSelectorsEnabled(bool enabled);
+    void sessionStateChanged(SensorSession::State state, const QString &text);
+    void recordToggled(bool on);
+    void startRecording();
+    void stopRecording();
+    void recordingFailed(const QString &path, const QString &reason);
+    QString captureFolder() const;
+    void replayCapture(const QString &path);
+    void endReplay();
+    void setMapFrozen(bool frozen);
 
     std::unique_ptr<MainWindowForm> ui;
     QString settingsFile;
@@ -79,6 +90,13 @@ private:
     bool portsChangedWhileBusy = false;
     QToolBar *toolBar = nullptr;
     ReplayBar *replayBar = nullptr;
+    CaptureRecorder *recorder = nullptr;
+    QLabel *recordLabel = nullptr;
+    ReplayEngine *replay = nullptr;
+    double replaySpeed = 1.0;
+    bool replayLoops = false;
+    bool mapFrozen = false;
+    QList<PointData> lastFramePoints;
 
     PortEnumerator portEnumerator;
 };

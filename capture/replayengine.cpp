@@ -82,6 +82,8 @@ bool ReplayEngine::prepare()
             firstTime = record.timeNs;
         last = record.timeNs;
     }
+    cutOff = reader.truncated();
+    damage = reader.damaged();
     length = records > 0 ? last - firstTime : 0;
     loopGap = records > 1 ? std::max<qint64>(1, length / (records - 1)) : 1'000'000;
     if (!reader.rewind()) {

@@ -65,6 +65,10 @@ public:
     QString errorString() const { return error; }
     // Metadata, version text, and whether the capture was cut off or damaged.
     const CaptureReader &capture() const { return reader; }
+    // Whether the read through at open() ended early at a cut or at damage;
+    // the reader forgets it when it starts again from the first record.
+    bool truncated() const { return cutOff; }
+    bool damaged() const { return damage; }
 
     void setSink(Sink target) { sink = std::move(target); }
     std::function<qint64()> timeSource();
@@ -136,6 +140,8 @@ private:
     bool seeking = false;
     bool looping = false;
     bool scanSeen = false;
+    bool cutOff = false;
+    bool damage = false;
 };
 
 #endif

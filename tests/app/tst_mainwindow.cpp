@@ -471,7 +471,9 @@ private slots:
         w.openCapture("capture.pcapng");
         QCOMPARE(chosen.count(), 1);
         QCOMPARE(chosen[0][0].toString(), QFileInfo(capture).absoluteFilePath());
-        QCOMPARE(catcher.boxes.size(), 3);
+        // Handed on, the empty file is then refused by the replay: not a capture.
+        QTRY_COMPARE(catcher.boxes.size(), 4);
+        QVERIFY(catcher.boxes[3].text.contains("capture.pcapng"));
 
         QCOMPARE(captureArgument({"Viewer", "capture.pcapng"}), QString("capture.pcapng"));
         QCOMPARE(captureArgument({"Viewer"}), QString());
