@@ -336,6 +336,10 @@ void MainWindow::openSerialPort()
 
 void MainWindow::closeSerialPort()
 {
+    if (replay) {
+        endReplay();
+        return;
+    }
     session->close();
 }
 
@@ -484,6 +488,10 @@ void MainWindow::replayCapture(const QString &path)
     else if (engine->damaged())
         status += tr(" (damaged: replayed up to the damage)");
     setStatus(status, Qt::darkBlue);
+    // The sensor's version text takes the left of the status bar as it does
+    // live; what is replaying, and whether the file was whole, stays here.
+    recordLabel->setText(status);
+    recordLabel->show();
     replayBar->setDuration(engine->duration());
     replayBar->setPosition(0);
     replayBar->show();
@@ -507,6 +515,8 @@ void MainWindow::endReplay()
     session->setCalibrateFromStream(false);
     replayBar->setPlaying(false);
     replayBar->hide();
+    recordLabel->clear();
+    recordLabel->hide();
     setSelectorsEnabled(true);
     setStatus(tr("Disconnected"), Qt::darkRed);
 }

@@ -213,7 +213,9 @@ private slots:
             QVERIFY(std::abs(meanRate(replay.scans) - meanRate(live)) <= 0.01 * meanRate(live));
         }
 
-        replay.bar->findChild<QAction *>("replayEnd")->trigger();
+        // Stop ends a replay as the bar's end button does.
+        (live.first().streaming() ? replay.stop : replay.bar->findChild<QAction *>("replayEnd"))
+            ->trigger();
         QCOMPARE(replay.status->text(), QString("Disconnected"));
         QVERIFY(!replay.bar->isVisible());
         QVERIFY(replay.start->isEnabled());
@@ -270,6 +272,16 @@ private slots:
         auto *engine = bench.w.findChild<ReplayEngine *>("replayEngine");
         QTRY_VERIFY_WITH_TIMEOUT(engine->atEnd() && !engine->isPlaying(), 20000);
         QVERIFY(!bench.scans.isEmpty());
+        // The version text replaced the left of the status bar, as live; the
+        // cut is still told on the right.
+        CaptureReader reader;
+        QVERIFY(reader.open(whole.fileName()));
+        for (CaptureRecord record; reader.readNext(record);) {
+        }
+        QVERIFY(!reader.versionText().isEmpty());
+        QCOMPARE(bench.status->text(), reader.versionText());
+        QCOMPARE(bench.recordLabel->text(),
+                 QString("Replaying cut.pcapng (truncated: replayed to the last whole record)"));
     }
 
     void unwritableFolderUnchecksRecordAndStaysConnected()

@@ -31,6 +31,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOptions({
         {"port", "Serial port (or pseudo-terminal) to open.", "PORT"},
+        {"capture", "Replay this capture instead of opening a port; the shot shows the replay.",
+         "FILE"},
         {"model", "Sensor model to choose (default Alder).", "NAME", "Alder"},
         {"seconds", "How long to show live data before the shot (default 4).", "S", "4"},
         {"size", "Window size (default 1280x800).", "WxH", "1280x800"},
@@ -51,8 +53,8 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet("settings-only"))
         return 0;
-    if (!parser.isSet("port") || !parser.isSet("output")) {
-        err << "vantoscope-shot: --port and --output are required\n";
+    if (parser.isSet("port") == parser.isSet("capture") || !parser.isSet("output")) {
+        err << "vantoscope-shot: --output and one of --port and --capture are required\n";
         return 2;
     }
     const QString port = parser.value("port");
@@ -65,7 +67,9 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    MainWindow window([port] { return QList<PortEntry>{{port, false, 0, true}}; });
+    MainWindow window([port] {
+        return port.isEmpty() ? QList<PortEntry>{} : QList<PortEntry>{{port, false, 0, true}};
+    });
     window.resize(width, height);
     window.show();
     auto *devices = window.findChild<QComboBox *>("deviceBox");
@@ -89,11 +93,20 @@ int main(int argc, char *argv[])
                              scanLines.flush();
                          });
     }
-    window.findChild<QAction *>("actionStart")->trigger();
-    if (window.findChild<QAction *>("actionStart")->isEnabled()) {
-        err << "vantoscope-shot: could not open " << port << ": "
-            << window.findChild<QLabel *>("statusLabel")->text() << "\n";
-        return 1;
+    if (parser.isSet("capture")) {
+        window.openCapture(parser.value("capture"));
+        if (!window.findChild<QWidget *>("replayBar")->isVisible()) {
+            err << "vantoscope-shot: could not replay " << parser.value("capture") << "\n";
+            return 1;
+        }
+    } else {
+        auto *start = window.findChild<QAction *>("actionStart");
+        start->trigger();
+        if (start->isEnabled()) {
+            err << "vantoscope-shot: could not open " << port << ": "
+                << window.findChild<QLabel *>("statusLabel")->text() << "\n";
+            return 1;
+        }
     }
 
     int status = 0;
