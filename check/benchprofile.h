@@ -1,0 +1,51 @@
+#ifndef VANTOSCOPE_CHECK_BENCHPROFILE_H
+#define VANTOSCOPE_CHECK_BENCHPROFILE_H
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct CheckLimit
+{
+    std::optional<double> low, high;
+};
+
+// What a model is expected to do, and the limits each check is held to. The
+// built-in defaults are bench defaults, meant to be tightened per product
+// with a profile file.
+class BenchProfile
+{
+public:
+    // The defaults for `model` (a name the edition knows).
+    static BenchProfile defaults(const QString &model);
+
+    // Applies a JSON profile over these limits: an object whose keys are
+    // check keys, each with "low" and/or "high" (a number, or null for no
+    // limit), plus "min_firmware": "X.Y.Z". An unknown key or a malformed
+    // file gives false and a message naming the key or the problem and its
+    // line.
+    bool apply(const QByteArray &json, QString *error);
+    bool load(const QString &path, QString *error);
+
+    // Every key a profile may set.
+    static QStringList keys();
+    CheckLimit limit(const QString &key) const { return limits.value(key); }
+    void setLimit(const QString &key, CheckLimit value) { limits[key] = value; }
+
+    double nominalScanHz = 0; // revolutions or frames per second
+    bool commandProtocol = false;
+    // The field of view in degrees, clockwise from `fanStart` over
+    // `fanWidth` (360 for a full turn).
+    double fanStart = 0, fanWidth = 360;
+    QString minFirmware; // "X.Y.Z", empty for no minimum
+
+private:
+    QMap<QString, CheckLimit> limits;
+};
+
+// Compares firmware versions "1.2.10" with the version text the sensor
+// reports ("v1.2.10 hw:1f"): -1, 0, 1, or nullopt when either is unreadable.
+std::optional<int> compareFirmware(const QString &versionText, const QString &minimum);
+
+#endif

@@ -1,0 +1,60 @@
+#ifndef VANTOSCOPE_CHECK_CHECKREPORT_H
+#define VANTOSCOPE_CHECK_CHECKREPORT_H
+
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+#include <optional>
+
+enum class Verdict
+{
+    Pass,
+    Fail,
+    Skipped, // not measurable in this run (no bins in a band, no timestamps, ...)
+};
+
+QString verdictText(Verdict verdict); // "pass", "fail", "skipped"
+
+// One check: a measured value against its limits.
+struct CheckResult
+{
+    QString key;  // stable identifier, as profiles name it
+    QString name; // for people
+    double value = 0;
+    QString text; // the value when it is a text (a version), else empty
+    QString unit;
+    std::optional<double> low, high;
+    Verdict verdict = Verdict::Skipped;
+    QString note; // why it failed or was skipped, or what it measured
+
+    bool isText() const { return !text.isNull(); }
+    // The value as printed: a text, or a number with a sensible precision.
+    QString valueText() const;
+    // "≥ 5.4", "5.4 .. 6.6", "≤ 0.01" or "-" (ASCII ">=" / "<=" in the
+    // plain variant).
+    QString limitText(bool ascii = false) const;
+};
+
+// The verdict of one sensor: where the data came from, and every check.
+struct CheckReport
+{
+    QString toolVersion;
+    QString model;
+    QString edition; // "full" or "classic"
+    QString source;  // port name or capture file
+    bool live = true;
+    QDateTime start; // UTC
+    double durationS = 0;
+    QString sensorVersion;
+    QVector<CheckResult> checks;
+    // Sentences the report states with the results (assumptions, marks).
+    QStringList notes;
+
+    int failures() const;
+    int counted() const; // checks that passed or failed
+    bool passed() const { return failures() == 0; }
+    // "PASS" or "FAIL: k of n checks failed".
+    QString verdictLine() const;
+};
+
+#endif
