@@ -35,9 +35,9 @@ public:
 
     double nominalScanHz = 0; // revolutions or frames per second
     bool commandProtocol = false;
-    // The field of view in degrees, clockwise from `fanStart` over
-    // `fanWidth` (360 for a full turn).
-    double fanStart = 0, fanWidth = 360;
+    // The field of view: `fanWidth` degrees around `fanCentre` (360 for a
+    // full turn).
+    double fanCentre = 0, fanWidth = 360;
     QString minFirmware; // "X.Y.Z", empty for no minimum
 
 private:

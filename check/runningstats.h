@@ -47,7 +47,9 @@ public:
     void add(double x)
     {
         const double at = x / binWidth;
-        const int bin = at <= 0 ? 0 : at >= counts.size() ? counts.size() - 1 : static_cast<int>(at);
+        const int bin = at <= 0               ? 0
+                        : at >= counts.size() ? counts.size() - 1
+                                              : static_cast<int>(at);
         ++counts[bin];
         ++n;
     }

@@ -6,6 +6,10 @@
 
 #include <QVector>
 #include <array>
+#include <vector>
+
+// Folds an angle in degrees into [0, 360).
+double normalizedAngle(double degrees);
 
 // A known distance in a sector of the scene, from --reference.
 struct ReferenceTarget
@@ -55,6 +59,11 @@ public:
     void add(const SensorScan &scan);
     // Frames the decoders accepted, for the error rate.
     void setAcceptedFrames(qint64 frames) { accepted = frames; }
+    // The part of the turn the sensor sees: `width` degrees centred on
+    // `centre` (360: all of it). Gaps and coverage count inside it.
+    void setFieldOfView(double centre, double width);
+    bool inFieldOfView(int bin) const;
+    double fieldOfView() const { return fanWidth; }
 
     long long scans() const { return scanCount; }
     bool commandProtocol() const { return frames; }
@@ -69,7 +78,7 @@ public:
     // Rotation speed in rev/s as the sensor reports it (streaming), or the
     // frame rate in frames/s from each frame interval (command protocol).
     const RunningStats &speed() const { return speedStats; }
-    const RunningStats &intervals() const { return intervalStats; } // seconds
+    const RunningStats &intervals() const { return intervalStats; }     // seconds
     const Histogram &intervalHistogram() const { return intervalHist; } // milliseconds
     long long stalls() const { return stallCount; }
     const RunningStats &pointsPerScan() const { return pointStats; }
@@ -80,6 +89,8 @@ public:
     // Frames the errors are counted against: accepted plus lost or rejected.
     long long framesSeen() const { return accepted + errors(); }
     const Histogram &largestGap() const { return gapHist; } // degrees
+    // Share of the 1° bins in the field of view with a return in most scans.
+    double coverage() const;
 
     const std::array<Bin, binCount> &bins() const { return angleBins; }
     // Share of the scans with a return in bin `i`.
@@ -101,6 +112,8 @@ public:
 
 private:
     void addPoints(const SensorScan &scan);
+    // Degrees from the centre of the field of view, -180 .. 180.
+    double fromCentre(double angle) const { return normalizedAngle(angle - fanCentre + 180) - 180; }
 
     double nominal;
     bool frames;
@@ -117,10 +130,10 @@ private:
     Histogram intervalHist{0.1, 20000}; // 0.1 ms up to 2 s
     Histogram gapHist{0.01, 36001};     // 0.01° up to 360°
     std::array<Bin, binCount> angleBins;
+    double fanCentre = 0, fanWidth = 360;
+    std::vector<double> validAngles; // of the scan being added
     DownsampledSeries speedOverTime, errorsOverTime;
 };
 
-// Folds an angle in degrees into [0, 360).
-double normalizedAngle(double degrees);
 
 #endif

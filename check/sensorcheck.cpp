@@ -1,0 +1,105 @@
+#include "sensorcheck.h"
+
+#include "capturereader.h"
+#include "lipkg.h"
+
+#include <QElapsedTimer>
+
+SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
+                         const QVector<ReferenceTarget> &references, bool filter, QObject *parent)
+    : QObject(parent), limits(profile),
+      stats(profile.nominalScanHz, profile.commandProtocol, references), modelName(model)
+{
+    stats.setFieldOfView(profile.fanCentre, profile.fanWidth);
+    // The first model is in force from the start, as in the window.
+    sensor.chooseModel(Edition::modelNames().constFirst());
+    sensor.chooseModel(model);
+    sensor.liPkg()->setEnableFilter(filter);
+    connect(&sensor, &SensorSession::scanReady, this,
+            [this](const SensorScan &scan) { stats.add(scan); });
+    connect(&sensor, &SensorSession::versionText, this,
+            [this](const QString &text) { facts.versionText = text; });
+    connect(&sensor, &SensorSession::received, this,
+            [this](const QByteArray &chunk) { facts.bytes += chunk.size(); });
+    connect(&sensor, &SensorSession::deviceLost, this, [this] { lost = true; });
+}
+
+bool SensorCheck::openPort(const QString &portName, QString *error)
+{
+    facts.live = true;
+    facts.handshakeExpected = sensor.commandProtocolSelected();
+    QString why;
+    bool handshakeFailed = false;
+    const QMetaObject::Connection refused = connect(&sensor, &SensorSession::openFailed, this,
+                                                    [&why](const QString &text) { why = text; });
+    const QMetaObject::Connection unanswered =
+        connect(&sensor, &SensorSession::handshakeFailed, this, [&] { handshakeFailed = true; });
+    stats.setStart(sensor.now());
+    QElapsedTimer handshake;
+    handshake.start();
+    const int baudrate = Edition::modelChoice(modelName).baudrate;
+    const bool opened = sensor.open(portName, baudrate);
+    if (facts.handshakeExpected && opened && !handshakeFailed)
+        facts.handshakeMs = handshake.nsecsElapsed() / 1e6;
+    disconnect(refused);
+    disconnect(unanswered);
+    if (!opened && error)
+        *error = why.isEmpty() ? QStringLiteral("the port closed while opening") : why;
+    return opened;
+}
+
+void SensorCheck::closePort()
+{
+    if (sensor.isOpen())
+        sensor.close();
+    stats.setAcceptedFrames(sensor.acceptedFrames());
+}
+
+bool SensorCheck::runCapture(const QString &path, QString *error)
+{
+    facts.live = false;
+    CaptureReader reader;
+    if (!reader.open(path, Edition::modelChoice(modelName).baudrate)) {
+        *error = reader.errorString();
+        return false;
+    }
+    facts.timestamps = reader.format() == CaptureReader::Format::Pcapng;
+    qint64 recorded = 0;
+    sensor.setTimeSource([&recorded] { return recorded; });
+    sensor.setCalibrateFromStream(true);
+    CaptureRecord record;
+    bool first = true;
+    while (reader.readNext(record)) {
+        if (first) {
+            stats.setStart(record.timeNs);
+            first = false;
+        }
+        recorded = record.timeNs;
+        if (record.direction != CaptureDirection::Inbound)
+            continue;
+        facts.bytes += record.data.size();
+        sensor.push(record.data);
+    }
+    sensor.setTimeSource(monotonicNanoseconds);
+    if (facts.versionText.isEmpty())
+        facts.versionText = reader.versionText();
+    if (reader.damaged())
+        problem = QStringLiteral("The capture is damaged after its last good record (%1); the "
+                                 "checks cover what came before.")
+                      .arg(reader.errorString());
+    else if (reader.truncated())
+        problem = QStringLiteral("The capture was cut off; the checks cover its whole records.");
+    stats.setAcceptedFrames(sensor.acceptedFrames());
+    return true;
+}
+
+CheckReport SensorCheck::report() const
+{
+    CheckReport r = evaluate(stats, facts, limits);
+    r.model = modelName;
+    if (!problem.isEmpty())
+        r.notes.prepend(problem);
+    if (lost)
+        r.notes.prepend(QStringLiteral("The sensor was lost (the cable pulled?) before the end."));
+    return r;
+}

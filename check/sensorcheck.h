@@ -1,0 +1,50 @@
+#ifndef VANTOSCOPE_CHECK_SENSORCHECK_H
+#define VANTOSCOPE_CHECK_SENSORCHECK_H
+
+#include "benchprofile.h"
+#include "evaluation.h"
+#include "scanstatistics.h"
+#include "sensorsession.h"
+
+#include <QObject>
+
+// One sensor under test: a session of its own, fed from a port or a capture,
+// with the statistics its checks are computed from.
+class SensorCheck : public QObject
+{
+    Q_OBJECT
+public:
+    SensorCheck(const QString &model, const BenchProfile &profile,
+                const QVector<ReferenceTarget> &references, bool filter, QObject *parent = nullptr);
+
+    // Opens the port as the window does (handshake and information request
+    // included); false with `error` when it would not open.
+    bool openPort(const QString &portName, QString *error);
+    // Sends the stop command and closes the port.
+    void closePort();
+    // Replays a capture as fast as it reads, with the decoders' time taken
+    // from its timestamps; false with `error` when it cannot be read at all.
+    bool runCapture(const QString &path, QString *error);
+
+    qint64 bytes() const { return facts.bytes; }
+    long long scans() const { return stats.scans(); }
+    bool deviceLost() const { return lost; }
+    // Damage or a cut found in a capture, for the report's notes.
+    QString captureProblem() const { return problem; }
+    const ScanStatistics &statistics() const { return stats; }
+    SensorSession &session() { return sensor; }
+
+    // The checks; the caller fills in the report's header fields.
+    CheckReport report() const;
+
+private:
+    SensorSession sensor;
+    BenchProfile limits;
+    ScanStatistics stats;
+    LinkFacts facts;
+    QString modelName;
+    QString problem;
+    bool lost = false;
+};
+
+#endif

@@ -1,0 +1,339 @@
+// vantoscope-check: the bench acceptance test. Tests one or more sensors
+// live, or a capture, against a model's limits and prints a verdict table;
+// writes JSON, JUnit XML and HTML reports on request.
+#include "benchprofile.h"
+#include "edition.h"
+#include "reportwriters.h"
+#include "sensorcheck.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QSaveFile>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int failedStatus = 1;
+constexpr int usageStatus = 2;
+constexpr int inputStatus = 3;
+
+const char *const baseName = "vantoscope-check";
+const char *const ownEdition = Edition::classic ? "classic" : "full";
+const char *const toolName = Edition::classic ? "vantoscope-check-classic" : baseName;
+
+[[noreturn]] void fail(int status, const QString &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
+    std::exit(status);
+}
+
+[[noreturn]] void usageError(const QString &message)
+{
+    fail(usageStatus, message + QStringLiteral(" (see --help)"));
+}
+
+void warn(const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
+}
+
+// Runs the other edition's program, installed next to this one, with the
+// same arguments.
+[[noreturn]] void runOtherEdition(const QString &edition, std::vector<char *> &argv)
+{
+    const QString path = QCoreApplication::applicationDirPath() +
+                         QStringLiteral("/%1-%2").arg(QLatin1String(baseName), edition);
+    const QByteArray file = QFile::encodeName(path);
+    std::fflush(stdout);
+    ::execv(file.constData(), argv.data());
+    fail(inputStatus, QStringLiteral("cannot start the %1 edition's check %2: %3")
+                          .arg(edition, path, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+volatile std::sig_atomic_t interrupted = 0;
+
+ReferenceTarget parseReference(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool ok[3] = {false, false, true};
+    ReferenceTarget target;
+    if (parts.size() == 2 || parts.size() == 3) {
+        target.angle = parts[0].toDouble(&ok[0]);
+        target.distance = parts[1].toDouble(&ok[1]);
+        if (parts.size() == 3)
+            target.halfWidth = parts[2].toDouble(&ok[2]);
+    }
+    if (parts.size() < 2 || parts.size() > 3 || !ok[0] || !ok[1] || !ok[2] ||
+        target.distance <= 0 || target.halfWidth <= 0 || target.halfWidth > 180)
+        usageError(QStringLiteral("--reference takes ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] with a "
+                                  "positive distance and half-width, not '%1'")
+                       .arg(text));
+    return target;
+}
+
+// Report files for sensor `name` of several get its base name before the
+// extension: report.json -> report-ttyUSB0.json.
+QString reportPath(const QString &path, const QString &source, bool several)
+{
+    if (!several || path.isEmpty())
+        return path;
+    const QFileInfo info(path);
+    const QString tag = QFileInfo(source).fileName();
+    const QString suffix = info.suffix();
+    const QString stem = suffix.isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(stem + QLatin1Char('-') + tag +
+                               (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool wantsHtml(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--html", 6) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::vector<char *> originalArguments(argv, argv + argc);
+    originalArguments.push_back(nullptr);
+    // The HTML report draws its plots with a painter, which needs the GUI
+    // side of Qt; it draws off screen.
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsHtml(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QLatin1String(toolName));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOSCOPE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Tests sensors on the bench: opens each --port through the viewer's own session "
+            "(handshake and information request included), collects for --seconds and sends the "
+            "stop command; or replays a CAPTURE as fast as it reads, timed by its timestamps. "
+            "Prints a table of checks and PASS or FAIL: k of n checks failed.\n\n"
+            "Exit status: 0 every check passed, 1 a check failed, 2 usage error, 3 the input or "
+            "port could not be read, or no data came.\n\n"
+            "Models of this edition: %1")
+            .arg(Edition::modelNames().join(QStringLiteral(", "))));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("CAPTURE"),
+                                 QStringLiteral("A capture (.pcapng) or raw byte file (.bin)."),
+                                 QStringLiteral("[CAPTURE]"));
+    parser.addOptions({
+        {QStringLiteral("model"), QStringLiteral("Sensor model (required)."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("edition"), QStringLiteral("full (default) or classic."),
+         QStringLiteral("EDITION"), QStringLiteral("full")},
+        {QStringLiteral("port"),
+         QStringLiteral("Serial port of a sensor; repeat to test several sensors at once."),
+         QStringLiteral("PORT")},
+        {QStringLiteral("seconds"), QStringLiteral("Live: how long to collect (default 30)."),
+         QStringLiteral("S"), QStringLiteral("30")},
+        {QStringLiteral("profile"), QStringLiteral("JSON file of limits over the defaults."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("reference"),
+         QStringLiteral("A known distance: ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] (default half-width "
+                        "1°); repeatable."),
+         QStringLiteral("SPEC")},
+        {QStringLiteral("json"), QStringLiteral("Write the JSON record to FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("junit"), QStringLiteral("Write JUnit XML to FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("html"), QStringLiteral("Write the HTML report to FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("no-filter"), QStringLiteral("Check the points before the filter stage.")},
+    });
+    if (!parser.parse(QCoreApplication::arguments()))
+        usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", toolName, VANTOSCOPE_VERSION);
+        return 0;
+    }
+    const QString edition = parser.value(QStringLiteral("edition"));
+    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
+        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
+    if (edition != QLatin1String(ownEdition))
+        runOtherEdition(edition, originalArguments);
+
+    if (!parser.isSet(QStringLiteral("model")))
+        usageError(QStringLiteral("--model is required"));
+    QString model;
+    for (const QString &known : Edition::modelNames())
+        if (known.compare(parser.value(QStringLiteral("model")), Qt::CaseInsensitive) == 0)
+            model = known;
+    if (model.isEmpty())
+        usageError(QStringLiteral("unknown model '%1' for the %2 edition; known models: %3")
+                       .arg(parser.value(QStringLiteral("model")), edition,
+                            Edition::modelNames().join(QStringLiteral(", "))));
+
+    const QStringList ports = parser.values(QStringLiteral("port"));
+    const QStringList positional = parser.positionalArguments();
+    if (ports.isEmpty() == positional.isEmpty())
+        usageError(QStringLiteral("give either --port PORT (one or more) or one CAPTURE"));
+    if (positional.size() > 1)
+        usageError(QStringLiteral("one CAPTURE at a time, not %1").arg(positional.size()));
+    if (!positional.isEmpty() && parser.isSet(QStringLiteral("seconds")))
+        usageError(QStringLiteral("--seconds is for live runs (--port)"));
+    bool ok = false;
+    const double seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 7 * 24 * 3600)
+        usageError(QStringLiteral("--seconds takes a positive number of seconds, not '%1'")
+                       .arg(parser.value(QStringLiteral("seconds"))));
+
+    BenchProfile profile = BenchProfile::defaults(model);
+    if (parser.isSet(QStringLiteral("profile"))) {
+        QString error;
+        if (!profile.load(parser.value(QStringLiteral("profile")), &error))
+            usageError(QStringLiteral("profile %1").arg(error));
+    }
+    QVector<ReferenceTarget> references;
+    for (const QString &spec : parser.values(QStringLiteral("reference")))
+        references.append(parseReference(spec));
+    const bool filter = !parser.isSet(QStringLiteral("no-filter"));
+
+    const QDateTime start = QDateTime::currentDateTimeUtc();
+    std::vector<std::unique_ptr<SensorCheck>> sensors;
+    QStringList sources;
+    int status = 0;
+    double duration = 0;
+    if (!positional.isEmpty()) {
+        auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
+        QString error;
+        if (!check->runCapture(positional[0], &error))
+            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(positional[0], error));
+        if (check->bytes() == 0)
+            fail(inputStatus, QStringLiteral("no data in %1").arg(positional[0]));
+        duration = check->statistics().span();
+        sources << positional[0];
+        sensors.push_back(std::move(check));
+    } else {
+        for (const QString &port : ports) {
+            auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
+            QString error;
+            if (!check->openPort(port, &error)) {
+                warn(QStringLiteral("cannot open %1: %2").arg(port, error));
+                status = inputStatus;
+                continue;
+            }
+            sources << port;
+            sensors.push_back(std::move(check));
+        }
+        if (sensors.empty())
+            return inputStatus;
+
+        std::signal(SIGINT, [](int) { interrupted = 1; });
+        std::signal(SIGTERM, [](int) { interrupted = 1; });
+        const bool progress = ::isatty(STDERR_FILENO);
+        QElapsedTimer clock;
+        clock.start();
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, app.get(), [&] {
+            const double elapsed = clock.nsecsElapsed() / 1e9;
+            bool anyOpen = false;
+            for (const auto &s : sensors)
+                anyOpen = anyOpen || s->session().isOpen();
+            if (progress) {
+                QString line =
+                    QStringLiteral("\r%1 s of %2 s").arg(elapsed, 0, 'f', 0).arg(seconds);
+                for (size_t i = 0; i < sensors.size(); ++i)
+                    line += QStringLiteral(", %1: %2 scans")
+                                .arg(QFileInfo(sources[static_cast<int>(i)]).fileName())
+                                .arg(sensors[i]->scans());
+                std::fprintf(stderr, "%s  ", qPrintable(line));
+                std::fflush(stderr);
+            }
+            if (elapsed >= seconds || interrupted || !anyOpen)
+                QCoreApplication::quit();
+        });
+        tick.start(100);
+        QCoreApplication::exec();
+        if (progress)
+            std::fputc('\n', stderr);
+        duration = clock.nsecsElapsed() / 1e9;
+        for (const auto &s : sensors)
+            s->closePort();
+    }
+
+    const bool several = sensors.size() > 1;
+    int failures = 0, counted = 0;
+    for (size_t i = 0; i < sensors.size(); ++i) {
+        SensorCheck &sensor = *sensors[i];
+        const QString source = sources[static_cast<int>(i)];
+        if (sensor.bytes() == 0) {
+            warn(QStringLiteral("no data came from %1").arg(source));
+            status = inputStatus;
+            continue;
+        }
+        CheckReport report = sensor.report();
+        report.toolVersion = QStringLiteral(VANTOSCOPE_VERSION);
+        report.edition = QLatin1String(ownEdition);
+        report.source = source;
+        report.start = start;
+        report.durationS = duration;
+        if (interrupted)
+            report.notes.prepend(
+                QStringLiteral("Interrupted after %1 s.").arg(duration, 0, 'f', 1));
+        failures += report.failures();
+        counted += report.counted();
+        if (i > 0)
+            std::fputc('\n', stdout);
+        std::fputs(textReport(report).toUtf8().constData(), stdout);
+
+        QString error;
+        const QString json = reportPath(parser.value(QStringLiteral("json")), source, several);
+        const QString junit = reportPath(parser.value(QStringLiteral("junit")), source, several);
+        if ((!json.isEmpty() && !writeFile(json, jsonReport(report), &error)) ||
+            (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error))) {
+            warn(error);
+            status = inputStatus;
+        }
+        if (!report.passed() && status == 0)
+            status = failedStatus;
+    }
+    if (several) {
+        std::printf(
+            "\nAll %d sensors: %s\n", static_cast<int>(sensors.size()),
+            failures == 0
+                ? "PASS"
+                : qPrintable(
+                      QStringLiteral("FAIL: %1 of %2 checks failed").arg(failures).arg(counted)));
+    }
+    std::fflush(stdout);
+    return status;
+}
