@@ -1,0 +1,80 @@
+// vantoscope-check against live simulated sensors on pseudo-terminals: the
+// clean static scene passes for every model of both editions, and two
+// sensors are tested at once, each with its own session and reports.
+#include "checkrun.h"
+#include "simprocess.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestCheckLive : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanSensorOfEveryModelPasses_data();
+    void cleanSensorOfEveryModelPasses();
+    void twoSensorsAtOnce();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestCheckLive::cleanSensorOfEveryModelPasses_data()
+{
+    QTest::addColumn<QString>("edition");
+    QTest::addColumn<QString>("model");
+    for (const QString &edition : checkEditions())
+        for (const QString &model : editionModels(edition))
+            QTest::addRow("%s %s", qPrintable(edition), qPrintable(model)) << edition << model;
+}
+
+void TestCheckLive::cleanSensorOfEveryModelPasses()
+{
+    QFETCH(QString, edition);
+    QFETCH(QString, model);
+    SimProcess sim({"--model", model, "--static"});
+    QVERIFY(sim.started());
+    const QString json = dir.filePath("live.json");
+    const ProgramRun run = runCheck({"--edition", edition, "--model", model, "--port", sim.port(),
+                                     "--seconds", "2.5", "--json", json});
+    const QJsonObject report = readJson(json);
+    QVERIFY2(run.status == 0, qPrintable(run.out + run.err + failedChecks(report)));
+    QCOMPARE(report["source"].toString(), sim.port());
+    QVERIFY(report["live"].toBool());
+    if (model == "Fir" || model == "Maple") {
+        QCOMPARE(checkByKey(report, "handshake_ms")["verdict"].toString(), QString("pass"));
+        // The stop command went out before the port closed.
+        QVERIFY(sim.waitForOutput("stop", 5000));
+    }
+}
+
+void TestCheckLive::twoSensorsAtOnce()
+{
+    SimProcess good({"--model", "Dogwood", "--static"});
+    SimProcess noisy({"--model", "Dogwood", "--static", "--range-noise", "40", "--seed", "2"});
+    QVERIFY(good.started() && noisy.started());
+    const QString json = dir.filePath("pair.json"), junit = dir.filePath("pair.xml");
+    const ProgramRun run =
+        runCheck({"--model", "Dogwood", "--port", good.port(), "--port", noisy.port(), "--seconds",
+                  "3", "--json", json, "--junit", junit});
+    QCOMPARE(run.status, 1);
+    auto named = [this](const QString &base, const QString &port, const QString &suffix) {
+        return dir.filePath(
+            QStringLiteral("%1-%2.%3").arg(base, QFileInfo(port).fileName(), suffix));
+    };
+    const QJsonObject first = readJson(named("pair", good.port(), "json"));
+    const QJsonObject second = readJson(named("pair", noisy.port(), "json"));
+    QVERIFY2(first["verdict"].toString() == "pass", qPrintable(failedChecks(first)));
+    QCOMPARE(second["verdict"].toString(), QString("fail"));
+    QCOMPARE(checkByKey(second, "noise_median")["verdict"].toString(), QString("fail"));
+    QCOMPARE(first["source"].toString(), good.port());
+    QCOMPARE(second["source"].toString(), noisy.port());
+    QVERIFY(QFileInfo::exists(named("pair", good.port(), "xml")));
+    QVERIFY(QFileInfo::exists(named("pair", noisy.port(), "xml")));
+    QVERIFY(run.out.contains(
+        QRegularExpression("\nAll 2 sensors: FAIL: \\d+ of \\d+ checks failed\n$")));
+}
+
+QTEST_GUILESS_MAIN(TestCheckLive)
+#include "tst_checklive.moc"
