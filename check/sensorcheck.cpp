@@ -57,12 +57,29 @@ void SensorCheck::closePort()
 
 bool SensorCheck::runCapture(const QString &path, QString *error)
 {
-    facts.live = false;
     CaptureReader reader;
     if (!reader.open(path, Edition::modelChoice(modelName).baudrate)) {
         *error = reader.errorString();
         return false;
     }
+    replay(reader);
+    return true;
+}
+
+bool SensorCheck::runCapture(QIODevice *device, QString *error)
+{
+    CaptureReader reader;
+    if (!reader.open(device, Edition::modelChoice(modelName).baudrate)) {
+        *error = reader.errorString();
+        return false;
+    }
+    replay(reader);
+    return true;
+}
+
+void SensorCheck::replay(CaptureReader &reader)
+{
+    facts.live = false;
     facts.timestamps = reader.format() == CaptureReader::Format::Pcapng;
     qint64 recorded = 0;
     sensor.setTimeSource([&recorded] { return recorded; });
@@ -90,7 +107,6 @@ bool SensorCheck::runCapture(const QString &path, QString *error)
     else if (reader.truncated())
         problem = QStringLiteral("The capture was cut off; the checks cover its whole records.");
     stats.setAcceptedFrames(sensor.acceptedFrames());
-    return true;
 }
 
 CheckReport SensorCheck::report() const

@@ -8,6 +8,9 @@
 
 #include <QObject>
 
+class CaptureReader;
+class QIODevice;
+
 // One sensor under test: a session of its own, fed from a port or a capture,
 // with the statistics its checks are computed from.
 class SensorCheck : public QObject
@@ -25,6 +28,9 @@ public:
     // Replays a capture as fast as it reads, with the decoders' time taken
     // from its timestamps; false with `error` when it cannot be read at all.
     bool runCapture(const QString &path, QString *error);
+    // As runCapture(path), from a device open for reading (raw bytes
+    // without a pcapng header).
+    bool runCapture(QIODevice *device, QString *error);
 
     qint64 bytes() const { return facts.bytes; }
     long long scans() const { return stats.scans(); }
@@ -38,6 +44,8 @@ public:
     CheckReport report() const;
 
 private:
+    void replay(CaptureReader &reader);
+
     SensorSession sensor;
     BenchProfile limits;
     ScanStatistics stats;
