@@ -151,8 +151,8 @@ int main(int argc, char *argv[])
         "The room: walls straight ahead (0 degrees) at 2300 mm, at 90 degrees at 3600 mm, at\n"
         "180 degrees at 1700 mm and at 270 degrees at 2400 mm (angles clockwise), with a few\n"
         "fixed objects off those directions and a person walking across the room 1300 mm\n"
-        "ahead (--static leaves them out). Fir and Maple see the room scaled by 0.19 and 0.4:\n"
-        "straight ahead is 437 mm and 920 mm for them.\n"
+        "ahead (--static leaves the person out). Fir and Maple see the room scaled by 0.19\n"
+        "and 0.4: straight ahead is 437 mm and 920 mm for them.\n"
         "Distances carry noise of about 4 mm + 0.2 % of the distance (Fir, Maple: 1 mm),\n"
         "standard deviation, and are cut to whole millimetres; about 3 % of the points come\n"
         "back without a return."));

@@ -440,24 +440,31 @@ bool SensorSim::capture(const CapturePlan &plan, const ChunkSink &sink)
         return bytes.isEmpty() || sink(bytes, t);
     };
     const bool timed = plan.seconds > 0;
-    // Steps of stream time are added up, not multiplied, as the raw capture
-    // has always done (a frame's time stamp depends on it).
     const auto more = [&](double t, double step) {
         return timed ? t + step / 2 < plan.seconds : scansSent_ < plan.scans;
     };
+    // The raw capture adds its steps up (a frame's time stamp depends on
+    // the sum); a chosen step is multiplied, so times land on its grid.
+    int64_t steps = 0;
+    const auto next = [&](double t, double step) {
+        return plan.step > 0 ? static_cast<double>(++steps) * step : t + step;
+    };
     if (model.commandProtocol()) {
+        // The replies to the start handshake, in one chunk as they arrive.
+        QByteArray replies;
         if (model.format == SimModel::Maple) {
-            if (!send(columnsReply(), 0))
-                return false;
+            replies.append(columnsReply());
             columns = sampleColumns;
         }
-        if (!send(calibrationReply(), 0) || !send(informationReply(), 0))
+        replies.append(calibrationReply());
+        replies.append(informationReply());
+        if (!send(replies, 0))
             return false;
         startStreaming(0);
         const double step = plan.step > 0 ? plan.step : 1.0 / model.frameHz;
         double t = 0;
         while (more(t, step)) {
-            t += step;
+            t = next(t, step);
             const double until = plan.step > 0 ? t : t + 1e-9;
             if (!send(advance(until), until))
                 return false;
@@ -471,19 +478,16 @@ bool SensorSim::capture(const CapturePlan &plan, const ChunkSink &sink)
     const double step = plan.step > 0 ? plan.step : 0.01;
     double t = 0;
     while (more(t, step)) {
-        t += step;
+        t = next(t, step);
         if (!send(advance(t), t))
             return false;
     }
     if (timed)
         return true;
     const double end = t + 60.0 / 360.0 / model.rotationHz;
-    if (plan.step > 0) {
-        while (t + step < end) {
-            t += step;
-            if (!send(advance(t), t))
+    if (plan.step > 0)
+        for (double u = next(t, step); u < end; u = next(u, step))
+            if (!send(advance(u), u))
                 return false;
-        }
-    }
     return send(advance(end), end);
 }
