@@ -19,6 +19,13 @@
 
 namespace {
 
+// Checks that `value` lies within [low, high] and shows it when not.
+#define VERIFY_WITHIN(value, low, high)                                                            \
+    do {                                                                                           \
+        const double v_ = (value);                                                                 \
+        QVERIFY2(v_ >= (low) && v_ <= (high), qPrintable(#value " = " + QString::number(v_)));     \
+    } while (false)
+
 // Decodes `scans` scans of the simulated sensor through the session, fed in
 // 1 ms chunks with the clock at each chunk's stream time, filter off.
 QVector<SensorScan> decodeSim(const QString &modelName, const SimFaults &faults, int scans)
@@ -49,35 +56,32 @@ QVector<double> distancesNear(const QVector<SensorScan> &scans, double angle)
 {
     QVector<double> found;
     for (const SensorScan &scan : scans)
-        for (const PointData &p : scan.points) {
-            const double off = std::fmod(p.angle - angle + 540.0, 360.0) - 180.0;
-            if (p.distance != 0 && p.angle < 360.0 && std::abs(off) <= 1.0)
+        for (const PointData &p : scan.points)
+            if (p.distance != 0 && p.angle < 360.0 &&
+                std::abs(std::fmod(p.angle - angle + 540.0, 360.0) - 180.0) <= 1.0)
                 found.append(p.distance);
-        }
     return found;
 }
 
-double mean(const QVector<double> &values)
+struct Stats
 {
-    double sum = 0;
-    for (double v : values)
-        sum += v;
-    return values.isEmpty() ? 0.0 : sum / values.size();
-}
+    double mean = 0, sd = 0, median = 0;
+    double cv() const { return sd / mean; }
+};
 
-double deviation(const QVector<double> &values)
+Stats stats(QVector<double> values)
 {
-    const double m = mean(values);
-    double sum = 0;
+    Stats s;
+    if (values.size() < 2)
+        return s;
     for (double v : values)
-        sum += (v - m) * (v - m);
-    return values.size() < 2 ? 0.0 : std::sqrt(sum / (values.size() - 1));
-}
-
-double median(QVector<double> values)
-{
+        s.mean += v / values.size();
+    for (double v : values)
+        s.sd += (v - s.mean) * (v - s.mean) / (values.size() - 1);
+    s.sd = std::sqrt(s.sd);
     std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0.0 : values[values.size() / 2];
+    s.median = values[values.size() / 2];
+    return s;
 }
 
 double validRatio(const QVector<SensorScan> &scans)
@@ -87,7 +91,7 @@ double validRatio(const QVector<SensorScan> &scans)
         valid += scan.valid;
         total += scan.total;
     }
-    return total > 0 ? valid / total : 0.0;
+    return valid / total;
 }
 
 // Seconds between consecutive published scans.
@@ -184,21 +188,17 @@ void TestSimFaults::distancesFollowNoiseDropoutAndRoom()
     const QVector<SensorScan> movingScans = decodeSim("Dogwood", moving, 100);
     QVERIFY(noisyScans.size() >= 99 && exactScans.size() >= 99 && movingScans.size() >= 99);
 
-    // The walls of the empty room; distances are cut to whole millimetres.
+    // The walls of the empty room, without noise only cut to whole
+    // millimetres; with it the same spread near and far, unlike the built-in
+    // noise.
     const double walls[][2] = {{0, 2300}, {90, 3600}, {180, 1700}, {270, 2400}};
     for (const auto &wall : walls) {
-        const QVector<double> near = distancesNear(exactScans, wall[0]);
-        QVERIFY2(near.size() >= 100, qPrintable(QString::number(near.size())));
-        QVERIFY2(std::abs(median(near) - wall[1]) <= 3,
-                 qPrintable(QStringLiteral("%1: %2").arg(wall[0]).arg(median(near))));
-        // Only the cut to whole millimetres is left without noise.
-        QVERIFY2(deviation(near) < 1.0, qPrintable(QString::number(deviation(near))));
-        const QVector<double> noisyNear = distancesNear(noisyScans, wall[0]);
-        QVERIFY2(std::abs(median(noisyNear) - wall[1]) <= 3,
-                 qPrintable(QStringLiteral("%1: %2").arg(wall[0]).arg(median(noisyNear))));
-        // The same spread near and far, unlike the built-in noise.
-        QVERIFY2(deviation(noisyNear) >= 8 && deviation(noisyNear) <= 12,
-                 qPrintable(QString::number(deviation(noisyNear))));
+        const Stats exactWall = stats(distancesNear(exactScans, wall[0]));
+        const Stats noisyWall = stats(distancesNear(noisyScans, wall[0]));
+        VERIFY_WITHIN(exactWall.median, wall[1] - 3, wall[1] + 3);
+        VERIFY_WITHIN(exactWall.sd, 0, 1);
+        VERIFY_WITHIN(noisyWall.median, wall[1] - 3, wall[1] + 3);
+        VERIFY_WITHIN(noisyWall.sd, 8, 12);
     }
 
     // The walker crosses straight ahead in the moving room only.
@@ -211,10 +211,8 @@ void TestSimFaults::distancesFollowNoiseDropoutAndRoom()
     QCOMPARE(walkerSeen(noisyScans), 0);
 
     // Dropout takes its share of the returns left by the built-in losses.
-    const double withDropout = validRatio(exactScans), without = validRatio(noisyScans);
-    QVERIFY2(withDropout >= 0.85 && withDropout <= 0.95, qPrintable(QString::number(withDropout)));
-    QVERIFY2(std::abs(withDropout / without - 0.9) < 0.02,
-             qPrintable(QString::number(withDropout / without)));
+    VERIFY_WITHIN(validRatio(exactScans), 0.85, 0.95);
+    VERIFY_WITHIN(validRatio(exactScans) / validRatio(noisyScans), 0.88, 0.92);
 }
 
 void TestSimFaults::speedJitterVariesRevolutionsAndFrames()
@@ -227,47 +225,36 @@ void TestSimFaults::speedJitterVariesRevolutionsAndFrames()
     QVector<double> speeds;
     for (const SensorScan &scan : scans)
         speeds.append(scan.speed);
-    QVERIFY2(std::abs(mean(speeds) / dogwood.rotationHz - 1) < 0.02,
-             qPrintable(QString::number(mean(speeds))));
-    const double speedCv = deviation(speeds) / mean(speeds);
-    QVERIFY2(speedCv >= 0.04 && speedCv <= 0.06, qPrintable(QString::number(speedCv)));
-    const QVector<double> gaps = intervals(scans);
-    const double gapCv = deviation(gaps) / mean(gaps);
-    QVERIFY2(gapCv >= 0.04 && gapCv <= 0.06, qPrintable(QString::number(gapCv)));
+    VERIFY_WITHIN(stats(speeds).mean, 0.98 * dogwood.rotationHz, 1.02 * dogwood.rotationHz);
+    VERIFY_WITHIN(stats(speeds).cv(), 0.04, 0.06);
+    VERIFY_WITHIN(stats(intervals(scans)).cv(), 0.04, 0.06);
     // A full turn still, whatever the speed: the samples keep their rate, so
     // a slow revolution has more of them. (A scan whose closing frame starts
     // exactly on the wrap reports the next revolution's speed.)
-    const auto turnMatchesSpeed = [&dogwood](const SensorScan &scan) {
-        return std::abs(scan.total * scan.speed / dogwood.samplesPerSecond - 1) < 0.02;
-    };
-    const auto matching = std::count_if(scans.begin() + 1, scans.end(), turnMatchesSpeed);
-    QVERIFY2(matching >= 0.8 * scans.size(), qPrintable(QString::number(matching)));
+    const auto matching = std::count_if(scans.begin() + 1, scans.end(), [&](const SensorScan &s) {
+        return std::abs(s.total * s.speed / dogwood.samplesPerSecond - 1) < 0.02;
+    });
+    VERIFY_WITHIN(matching, 0.8 * scans.size(), scans.size());
 
-    // Fir's frames come at a rate that varies alike; without jitter they
-    // come like clockwork.
+    // Fir's frames come at a rate that varies alike, steady without jitter.
     const SimModel &fir = *findSimModel("Fir");
-    const QVector<double> firGaps = intervals(decodeSim(fir.name, faults, 200));
-    QVERIFY(firGaps.size() >= 198);
-    const double firCv = deviation(firGaps) / mean(firGaps);
-    QVERIFY2(firCv >= 0.04 && firCv <= 0.06, qPrintable(QString::number(firCv)));
-    QVERIFY2(std::abs(mean(firGaps) * fir.frameHz - 1) < 0.02,
-             qPrintable(QString::number(mean(firGaps))));
-    const QVector<double> steadyGaps = intervals(decodeSim(fir.name, SimFaults{}, 50));
-    QVERIFY(deviation(steadyGaps) / mean(steadyGaps) < 0.01);
+    const Stats firGaps = stats(intervals(decodeSim(fir.name, faults, 200)));
+    VERIFY_WITHIN(firGaps.cv(), 0.04, 0.06);
+    VERIFY_WITHIN(firGaps.mean * fir.frameHz, 0.98, 1.02);
+    VERIFY_WITHIN(stats(intervals(decodeSim(fir.name, SimFaults{}, 50))).cv(), 0, 0.01);
 }
 
 void TestSimFaults::timestampedCaptureReadsBack()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    struct Case
+    const struct
     {
         QString model;
-        QStringList length; // --scans or --seconds
-        int scans;          // expected
-    };
-    const Case cases[] = {{"Dogwood", {"-n", "40"}, 40}, {"Fir", {"--seconds", "3"}, 45}};
-    for (const Case &c : cases) {
+        QStringList length;
+        int scans;
+    } cases[] = {{"Dogwood", {"-n", "40"}, 40}, {"Fir", {"--seconds", "3"}, 45}};
+    for (const auto &c : cases) {
         const SimModel &model = *findSimModel(c.model);
         const QString path = dir.filePath(c.model + ".pcapng");
         QProcess sim;
@@ -278,47 +265,42 @@ void TestSimFaults::timestampedCaptureReadsBack()
 
         CaptureReader reader;
         QVERIFY2(reader.open(path), qPrintable(reader.errorString()));
-        QCOMPARE(reader.format(), CaptureReader::Format::Pcapng);
         SensorSession session;
         session.chooseModel(model.name);
         session.setCalibrateFromStream(true);
-        qint64 now = 0;
+        qint64 now = 0, first = -1;
         session.setTimeSource([&now] { return now; });
         QVector<SensorScan> published;
         connect(&session, &SensorSession::scanReady, this,
                 [&published](const SensorScan &scan) { published.append(scan); });
         CaptureRecord record;
-        qint64 first = -1;
         int records = 0;
         while (reader.readNext(record)) {
             QCOMPARE(record.direction, CaptureDirection::Inbound);
             QVERIFY(record.timeNs > now);
-            if (first < 0)
-                first = record.timeNs;
             now = record.timeNs;
+            first = first < 0 ? now : first;
             session.push(record.data);
             ++records;
         }
-        QVERIFY(!reader.damaged() && !reader.truncated());
+        QVERIFY(reader.format() == CaptureReader::Format::Pcapng && !reader.damaged() &&
+                !reader.truncated());
         const CaptureMetadata &metadata = reader.interfaces().value(0).metadata;
         QCOMPARE(metadata.model, model.name);
         QCOMPARE(metadata.baudrate, model.baudrate);
         QCOMPARE(metadata.edition, QStringLiteral("full"));
         QVERIFY(reader.versionText().startsWith("v1.2.10"));
 
-        // About a frame a record, and as long as the scans take.
-        const double duration = (now - first) / 1e9;
-        QVERIFY2(std::abs(duration - c.scans / model.scanHz()) <= 1.0 / model.scanHz(),
-                 qPrintable(QString::number(duration)));
-        const double framesPerScan =
-            model.commandProtocol() ? 1 : model.samplesPerSecond / model.rotationHz / 12;
-        QVERIFY2(records >= c.scans * framesPerScan, qPrintable(QString::number(records)));
-        QVERIFY2(std::abs(published.size() - c.scans) <= 1,
-                 qPrintable(QString::number(published.size())));
-        const QVector<double> gaps = intervals(published);
-        QVERIFY2(std::abs(mean(gaps) * model.scanHz() - 1) < 0.02,
-                 qPrintable(QString::number(mean(gaps))));
-        QVERIFY(std::abs(published.last().rate - model.scanHz()) < 0.05 * model.scanHz());
+        // About a frame a record, as long as the scans take, and decoded at
+        // the model's pace.
+        const double hz = model.scanHz();
+        VERIFY_WITHIN(records,
+                      c.scans * (model.commandProtocol() ? 1 : model.samplesPerSecond / hz / 12),
+                      1e9);
+        VERIFY_WITHIN((now - first) / 1e9 * hz, c.scans - 1, c.scans + 1);
+        VERIFY_WITHIN(published.size(), c.scans - 1, c.scans + 1);
+        VERIFY_WITHIN(stats(intervals(published)).mean * hz, 0.98, 1.02);
+        VERIFY_WITHIN(published.last().rate / hz, 0.95, 1.05);
     }
 }
 

@@ -8,23 +8,16 @@
 // the rotation and sample rates of a typical unit.
 struct SimModel
 {
-    enum Format
-    {
-        Pkg47,
-        Pkg36,
-        PkgVariable,
-        Fir,
-        Maple
-    };
+    enum Format { Pkg47, Pkg36, PkgVariable, Fir, Maple };
 
     QString name;
     int baudrate;
     Format format;
-    double rotationHz;    // streaming models: revolutions per second
-    int samplesPerSecond; // streaming models: points per second
-    double frameHz;       // command-protocol models: sample frames per second
-    bool flagConfidence;  // bit 0 of the confidence marks bright reflectors
-    bool inClassic;       // also known to the earlier edition
+    double rotationHz;     // streaming models: revolutions per second
+    int samplesPerSecond;  // streaming models: points per second
+    double frameHz;        // command-protocol models: sample frames per second
+    bool flagConfidence;   // bit 0 of the confidence marks bright reflectors
+    bool inClassic;        // also known to the earlier edition
 
     bool commandProtocol() const { return format == Fir || format == Maple; }
     // Scans per second the viewer should report.
