@@ -1,6 +1,7 @@
 // vantoscope-sim: plays a sensor at the far end of a pseudo-terminal, or
 // writes its byte stream to a file.
 #include "capturereader.h"
+#include "capturewriter.h"
 #include "ptysensor.h"
 #include "sensorsim.h"
 #include "simmodels.h"
@@ -51,6 +52,71 @@ double positiveOption(const QCommandLineParser &parser, const QString &name, dou
     return value;
 }
 
+double rangeOption(const QCommandLineParser &parser, const QString &name, double low, double high,
+                   double fallback)
+{
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        usageError(QStringLiteral("--%1 takes a number from %2 to %3, not '%4'")
+                       .arg(name)
+                       .arg(low)
+                       .arg(high)
+                       .arg(parser.value(name)));
+    return value;
+}
+
+// Stream time 0 of a timestamped capture: 2026-01-01T00:00:00Z, so the same
+// options give the same file.
+constexpr qint64 captureBaseNs = 1767225600LL * 1000000000LL;
+// Timestamped captures come in chunks of 1 ms of stream time, about a frame
+// each, so the recorded times place every scan as closely as a port would.
+constexpr double captureStep = 0.001;
+
+// Writes the capture to `name`: a pcapng capture when it ends in .pcapng,
+// raw bytes otherwise. Returns the exit status.
+int writeOutput(SensorSim &sim, const SimModel &model, const CapturePlan &plan, const QString &name)
+{
+    const auto cannotWrite = [&name](const QString &why) {
+        err() << "vantoscope-sim: cannot write " << name << ": " << why << "\n";
+        return 1;
+    };
+    if (name.endsWith(QLatin1String(".pcapng"), Qt::CaseInsensitive)) {
+        CaptureMetadata metadata;
+        metadata.application = QStringLiteral("vantoscope-sim %1").arg(VANTOSCOPE_VERSION);
+        metadata.comment = QStringLiteral("simulated");
+        metadata.edition = QStringLiteral("full");
+        metadata.model = model.name;
+        metadata.baudrate = model.baudrate;
+        CaptureWriter writer;
+        if (!writer.open(name, metadata))
+            return cannotWrite(writer.errorString());
+        writer.setVersionText(sim.versionText());
+        CapturePlan timed = plan;
+        timed.step = captureStep;
+        const bool written = sim.capture(timed, [&writer](const QByteArray &bytes, double t) {
+            return writer.append(CaptureDirection::Inbound, bytes,
+                                 captureBaseNs + std::llround(t * 1e9));
+        });
+        if (!writer.close() || !written)
+            return cannotWrite(writer.errorString());
+        return 0;
+    }
+    QFile file;
+    const bool opened = name == "-" ? file.open(stdout, QIODevice::WriteOnly)
+                                    : (file.setFileName(name), file.open(QIODevice::WriteOnly));
+    if (!opened)
+        return cannotWrite(file.errorString());
+    const bool written = sim.capture(plan, [&file](const QByteArray &bytes, double) {
+        return file.write(bytes) == bytes.size();
+    });
+    if (!written || !file.flush())
+        return cannotWrite(file.errorString());
+    return 0;
+}
+
 uint32_t parseFirmware(const QString &text)
 {
     const QStringList parts = text.split('.');
@@ -81,16 +147,28 @@ int main(int argc, char *argv[])
         "information request, and for the command-protocol models (Fir, Maple) answers the\n"
         "start handshake and streams sample frames between the start and the stop command.\n"
         "Point the viewer at the printed port (VANTOSCOPE_EXTRA_PORTS=PATH adds it to the\n"
-        "port list) and press Start."));
+        "port list) and press Start.\n\n"
+        "The room: walls straight ahead (0 degrees) at 2300 mm, at 90 degrees at 3600 mm, at\n"
+        "180 degrees at 1700 mm and at 270 degrees at 2400 mm (angles clockwise), with a few\n"
+        "fixed objects off those directions and a person walking across the room 1300 mm\n"
+        "ahead (--static leaves the person out). Fir and Maple see the room scaled by 0.19\n"
+        "and 0.4: straight ahead is 437 mm and 920 mm for them.\n"
+        "Distances carry noise of about 4 mm + 0.2 % of the distance (Fir, Maple: 1 mm),\n"
+        "standard deviation, and are cut to whole millimetres; about 3 % of the points come\n"
+        "back without a return."));
     parser.addHelpOption();
     parser.addOptions({
         {{"m", "model"}, "Sensor model to play (default Alder; see --list).", "NAME", "Alder"},
         {"list", "List the models with their line speed and wire format, then exit."},
         {{"o", "output"},
-         "Write the raw byte stream of --scans scans to FILE ('-' for standard "
-         "output) instead of opening a pseudo-terminal.",
+         "Write the byte stream of --scans scans (or --seconds) to FILE ('-' for standard "
+         "output) instead of opening a pseudo-terminal. A FILE ending in .pcapng becomes a "
+         "capture with times: chunks of 1 ms of stream time, timed from "
+         "2026-01-01T00:00:00Z, as the viewer records them. Any other FILE gets the raw bytes.",
          "FILE"},
         {{"n", "scans"}, "Number of scans written by --output (default 10).", "N", "10"},
+        {"seconds", "With --output: write SECONDS of stream time instead of a number of scans.",
+         "SECONDS"},
         {"seed", "Seed of the random generator, for repeatable streams (default 1).", "N", "1"},
         {"firmware", "Firmware version in the information reply (default 1.2.10).", "X.Y.Z",
          "1.2.10"},
@@ -110,6 +188,21 @@ int main(int argc, char *argv[])
         {"no-handshake", "Never answer the calibration request (or, for Fir and Maple, the "
                          "information request): the handshake fails."},
         {"frame-rate", "Fir and Maple: sample frames per second (default 15).", "HZ"},
+        {"range-noise",
+         "Gaussian noise of standard deviation MM millimetres on every distance, in place of "
+         "the built-in noise (0: none; distances are still cut to whole millimetres).",
+         "MM"},
+        {"speed-jitter",
+         "Draw the rotation speed of each revolution from a normal distribution around the "
+         "model's speed with a standard deviation of PERCENT % (at most 4 of them away, "
+         "0..25). Samples keep their rate, so scan intervals vary alike; the frames carry "
+         "their revolution's speed. Fir and Maple: each frame interval varies so.",
+         "PERCENT"},
+        {"dropout",
+         "Chance per point of coming back without a return (distance 0, "
+         "confidence 0), on top of the built-in 3 % (0..1).",
+         "P"},
+        {"static", "Leave the walking person out of the room; the rest stays."},
         {"report-scans", "Print 'scan K NANOSECONDS' (CLOCK_MONOTONIC) when scan K has been "
                          "sent completely; for latency measurements."},
         {"reply-delay", "Answer commands only after SECONDS, as a slow sensor does.", "SECONDS"},
@@ -173,24 +266,27 @@ int main(int argc, char *argv[])
     faults.dropRate = rateOption(parser, "drop-rate");
     faults.silentHandshake = parser.isSet("no-handshake");
     faults.period = positiveOption(parser, "fault-period", 0.0);
+    faults.rangeNoise = rangeOption(parser, "range-noise", 0.0, 10000.0, -1.0);
+    faults.speedJitter = rangeOption(parser, "speed-jitter", 0.0, 25.0, 0.0);
+    faults.dropout = rateOption(parser, "dropout");
+    faults.staticScene = parser.isSet("static");
 
     if (parser.isSet("output")) {
-        const int scans = parser.value("scans").toInt(&ok);
-        if (!ok || scans < 1)
+        CapturePlan plan;
+        plan.scans = parser.value("scans").toInt(&ok);
+        if (!ok || plan.scans < 1)
             usageError(QStringLiteral("--scans takes a positive whole number, not '%1'")
                            .arg(parser.value("scans")));
-        SensorSim sim(*model, seed, faults, identity);
-        const QByteArray bytes = sim.capture(scans);
-        QFile file;
-        const QString name = parser.value("output");
-        const bool opened = name == "-" ? file.open(stdout, QIODevice::WriteOnly)
-                                        : (file.setFileName(name), file.open(QIODevice::WriteOnly));
-        if (!opened || file.write(bytes) != bytes.size()) {
-            err() << "vantoscope-sim: cannot write " << name << ": " << file.errorString() << "\n";
-            return 1;
+        if (parser.isSet("seconds")) {
+            if (parser.isSet("scans"))
+                usageError(QStringLiteral("give either --scans or --seconds, not both"));
+            plan.seconds = rangeOption(parser, "seconds", 0.001, 1e6, 0.0);
         }
-        return 0;
+        SensorSim sim(*model, seed, faults, identity);
+        return writeOutput(sim, *model, plan, parser.value("output"));
     }
+    if (parser.isSet("seconds"))
+        usageError(QStringLiteral("--seconds goes with --output"));
 
     PtySensor::Options options;
     options.disconnectAfter = positiveOption(parser, "disconnect-after", 0.0);

@@ -32,16 +32,17 @@ double rayDisc(double dx, double dy, double cx, double cy, double r)
 
 } // namespace
 
-Scene::Scene(double size) : maxRange_(12000.0 * size), scale(size)
+Scene::Scene(double size, bool withMover)
+    : maxRange_(12000.0 * size), scale(size), moving(withMover)
 {
     // x to the right, y straight ahead of the sensor, millimetres.
     const double left = -2400, right = 3600, front = 2300, back = -1700;
     walls = {
         {left, front, right - 900, front}, // front wall, with an open doorway
         {right - 100, front, right, front},
-        {right, front, right, back}, // right wall
-        {right, back, left, back},   // back wall
-        {left, back, left, front},   // left wall
+        {right, front, right, back},                     // right wall
+        {right, back, left, back},                       // back wall
+        {left, back, left, front},                       // left wall
         {right - 900, front, right - 900, front + 3000}, // corridor behind the door
         {right - 100, front, right - 100, front + 3000},
     };
@@ -73,8 +74,10 @@ double Scene::distanceAt(double angle, double t) const
     for (const Disc &d : objects)
         consider(rayDisc(dx, dy, d.x, d.y, d.r));
     // Someone walking back and forth across the room in front of the sensor.
-    const double walkerX = scale * 1800.0 * std::sin(t * 0.6);
-    consider(rayDisc(dx, dy, walkerX, scale * 1300.0, scale * 180.0));
+    if (moving) {
+        const double walkerX = scale * 1800.0 * std::sin(t * 0.6);
+        consider(rayDisc(dx, dy, walkerX, scale * 1300.0, scale * 180.0));
+    }
     if (best < 0 || best > maxRange_)
         return 0.0;
     return best;

@@ -37,14 +37,31 @@ constexpr uint32_t mapleZoneSlope = 53;
 constexpr uint32_t mapleZoneIntercept = 8391;
 constexpr int sampleColumns = 160;
 
+// Mixed into the seed of the measurement faults' generator, so its draws do
+// not repeat those of the main one.
+constexpr uint32_t knobSeedMix = 0x6A09E667;
+
 } // namespace
 
 SensorSim::SensorSim(const SimModel &simModel, uint32_t seed, const SimFaults &simFaults,
                      const SimIdentity &simIdentity)
     : model(simModel), faults(simFaults), identity(simIdentity),
-      scene(simModel.commandProtocol() ? (simModel.format == SimModel::Fir ? 0.19 : 0.4) : 1.0),
-      rng(seed), streaming_(!simModel.commandProtocol())
+      scene(simModel.commandProtocol() ? (simModel.format == SimModel::Fir ? 0.19 : 0.4) : 1.0,
+            !simFaults.staticScene),
+      rng(seed), knobRng(seed ^ knobSeedMix), streaming_(!simModel.commandProtocol())
 {
+    revolutionHz = jitteredHz(model.rotationHz);
+}
+
+// A speed drawn around `nominal` with the jitter's spread, kept within four
+// standard deviations and well above 0; `nominal` itself without jitter.
+double SensorSim::jitteredHz(double nominal)
+{
+    if (faults.speedJitter <= 0)
+        return nominal;
+    const double sigma = faults.speedJitter / 100.0;
+    std::normal_distribution<double> factor(1.0, sigma);
+    return nominal * std::max(0.1, std::clamp(factor(knobRng), 1.0 - 4 * sigma, 1.0 + 4 * sigma));
 }
 
 QString SensorSim::versionText() const
@@ -67,7 +84,13 @@ void SensorSim::pointAt(double angle, double t, uint16_t &distance, uint8_t &con
         confidence = 0;
         return;
     }
-    d += noise(rng) * (model.commandProtocol() ? 1.0 : 4.0 + d * 0.002);
+    if (faults.rangeNoise < 0) {
+        d += noise(rng) * (model.commandProtocol() ? 1.0 : 4.0 + d * 0.002);
+    } else {
+        // The built-in draw still happens, so the other draws stay in step.
+        noise(rng);
+        d += std::normal_distribution<double>(0.0, faults.rangeNoise)(knobRng);
+    }
     distance = static_cast<uint16_t>(std::clamp(d, 1.0, 65000.0));
     const double strength = 235.0 - d / (model.commandProtocol() ? 8.0 : 60.0) + noise(rng) * 6.0;
     int c = static_cast<int>(std::clamp(strength, 20.0, 250.0));
@@ -77,6 +100,10 @@ void SensorSim::pointAt(double angle, double t, uint16_t &distance, uint8_t &con
             c |= 1;
     }
     confidence = static_cast<uint8_t>(c);
+    if (faults.dropout > 0 && unit(knobRng) < faults.dropout) {
+        distance = 0;
+        confidence = 0;
+    }
 }
 
 bool SensorSim::faultsOnAt(double t) const
@@ -124,24 +151,47 @@ QByteArray SensorSim::streamingFrames(double t)
     const int perFrame = pointsPerFrame(model.format);
     const double degPerSample = 360.0 * model.rotationHz / model.samplesPerSecond;
     const auto due = static_cast<int64_t>(t * model.samplesPerSecond);
-    const auto speed = static_cast<uint16_t>(std::lround(model.rotationHz * 360.0));
+    // With speed jitter the angle is accumulated sample by sample, at the
+    // speed of the revolution the sample belongs to; without, it follows
+    // from the sample index.
+    const bool jitter = faults.speedJitter > 0;
     while (nextSample + perFrame <= due) {
+        // A frame carries the speed of the revolution its first point is in.
+        const double frameHz = revolutionHz;
+        const auto speed = static_cast<uint16_t>(std::lround(frameHz * 360.0));
         QVector<Wire::StreamPoint> points(perFrame);
         double firstAngle = 0, lastAngle = 0;
         for (int i = 0; i < perFrame; ++i) {
             const int64_t k = nextSample + i;
-            const double turns = (startAngle + k * degPerSample) / 360.0;
-            const double angle = (turns - std::floor(turns)) * 360.0;
+            double angle = 0;
+            if (jitter) {
+                angle = sampleAngle >= 360.0 ? sampleAngle - 360.0 : sampleAngle;
+                const double next = sampleAngle + 360.0 * revolutionHz / model.samplesPerSecond;
+                if (std::floor(next / 360.0) > std::floor(sampleAngle / 360.0))
+                    revolutionHz = jitteredHz(model.rotationHz);
+                sampleAngle = next;
+            } else {
+                const double turns = (startAngle + k * degPerSample) / 360.0;
+                angle = (turns - std::floor(turns)) * 360.0;
+            }
             if (i == 0)
                 firstAngle = angle;
             lastAngle = angle;
             pointAt(angle, static_cast<double>(k) / model.samplesPerSecond, points[i].distance,
                     points[i].confidence);
         }
-        const double before = startAngle + nextSample * degPerSample;
-        nextSample += perFrame;
-        const double after = startAngle + nextSample * degPerSample;
-        const bool wrapped = std::floor(after / 360.0) > std::floor(before / 360.0);
+        bool wrapped = false;
+        if (jitter) {
+            nextSample += perFrame;
+            wrapped = sampleAngle >= 360.0;
+            if (wrapped)
+                sampleAngle -= 360.0;
+        } else {
+            const double before = startAngle + nextSample * degPerSample;
+            nextSample += perFrame;
+            const double after = startAngle + nextSample * degPerSample;
+            wrapped = std::floor(after / 360.0) > std::floor(before / 360.0);
+        }
 
         QByteArray frame;
         switch (model.format) {
@@ -157,7 +207,8 @@ QByteArray SensorSim::streamingFrames(double t)
                                       Wire::pkg36AngleWord(lastAngle));
             break;
         default: {
-            const auto ct = static_cast<uint8_t>(std::lround(model.rotationHz * 10.0) << 1);
+            // 0.1 rev/s in the upper seven bits.
+            const auto ct = static_cast<uint8_t>(std::min(std::lround(frameHz * 10.0), 127L) << 1);
             frame = Wire::encodePkgVariable(ct, Wire::pkgVariableAngleValue(firstAngle),
                                             Wire::pkgVariableAngleValue(lastAngle), points);
             break;
@@ -201,6 +252,17 @@ QVector<CleanStretch> SensorSim::takeCleanStretches()
 QByteArray SensorSim::sampleFrames(double t)
 {
     QByteArray out;
+    if (faults.speedJitter > 0) {
+        // Each frame interval at a rate of its own.
+        while (nextFrameAt <= t) {
+            const double frameTime = nextFrameAt;
+            ++framesSent;
+            appendFrame(out, sampleFrame(frameTime), frameTime);
+            scanCompleted();
+            nextFrameAt += 1.0 / jitteredHz(model.frameHz);
+        }
+        return out;
+    }
     const auto due = static_cast<int64_t>((t - streamStart) * model.frameHz);
     while (framesSent < due) {
         ++framesSent;
@@ -301,15 +363,21 @@ void SensorSim::handleCommand(uint8_t command, QByteArray &replies, double t)
             replies.append(calibrationReply());
         break;
     case 2: // start
-        if (!streaming_) {
-            streaming_ = true;
-            streamStart = t;
-            framesSent = 0;
-        }
+        if (!streaming_)
+            startStreaming(t);
         break;
     default:
         break;
     }
+}
+
+void SensorSim::startStreaming(double t)
+{
+    streaming_ = true;
+    streamStart = t;
+    framesSent = 0;
+    if (faults.speedJitter > 0)
+        nextFrameAt = t + 1.0 / jitteredHz(model.frameHz);
 }
 
 QByteArray SensorSim::receive(const QByteArray &bytes, double t)
@@ -357,33 +425,69 @@ QByteArray SensorSim::receive(const QByteArray &bytes, double t)
 QByteArray SensorSim::capture(int scans)
 {
     QByteArray out;
+    CapturePlan plan;
+    plan.scans = scans;
+    capture(plan, [&out](const QByteArray &bytes, double) {
+        out.append(bytes);
+        return true;
+    });
+    return out;
+}
+
+bool SensorSim::capture(const CapturePlan &plan, const ChunkSink &sink)
+{
+    const auto send = [&sink](const QByteArray &bytes, double t) {
+        return bytes.isEmpty() || sink(bytes, t);
+    };
+    const bool timed = plan.seconds > 0;
+    const auto more = [&](double t, double step) {
+        return timed ? t + step / 2 < plan.seconds : scansSent_ < plan.scans;
+    };
+    // The raw capture adds its steps up (a frame's time stamp depends on
+    // the sum); a chosen step is multiplied, so times land on its grid.
+    int64_t steps = 0;
+    const auto next = [&](double t, double step) {
+        return plan.step > 0 ? static_cast<double>(++steps) * step : t + step;
+    };
     if (model.commandProtocol()) {
+        // The replies to the start handshake, in one chunk as they arrive.
+        QByteArray replies;
         if (model.format == SimModel::Maple) {
-            out.append(columnsReply());
+            replies.append(columnsReply());
             columns = sampleColumns;
         }
-        out.append(calibrationReply());
-        out.append(informationReply());
-        streaming_ = true;
-        streamStart = 0;
-        framesSent = 0;
+        replies.append(calibrationReply());
+        replies.append(informationReply());
+        if (!send(replies, 0))
+            return false;
+        startStreaming(0);
+        const double step = plan.step > 0 ? plan.step : 1.0 / model.frameHz;
         double t = 0;
-        while (scansSent_ < scans) {
-            t += 1.0 / model.frameHz;
-            out.append(advance(t + 1e-9));
+        while (more(t, step)) {
+            t = next(t, step);
+            const double until = plan.step > 0 ? t : t + 1e-9;
+            if (!send(advance(until), until))
+                return false;
         }
-        return out;
+        return true;
     }
-    out.append(informationReply());
+    if (!send(informationReply(), 0))
+        return false;
     // Start a little before a wrap; the decoder publishes a scan when the wrap
     // after it arrives, so run a little past the last one.
-    const double step = 0.01;
+    const double step = plan.step > 0 ? plan.step : 0.01;
     double t = 0;
-    while (scansSent_ < scans) {
-        t += step;
-        out.append(advance(t));
+    while (more(t, step)) {
+        t = next(t, step);
+        if (!send(advance(t), t))
+            return false;
     }
-    t += 60.0 / 360.0 / model.rotationHz;
-    out.append(advance(t));
-    return out;
+    if (timed)
+        return true;
+    const double end = t + 60.0 / 360.0 / model.rotationHz;
+    if (plan.step > 0)
+        for (double u = next(t, step); u < end; u = next(u, step))
+            if (!send(advance(u), u))
+                return false;
+    return send(advance(end), end);
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QVector>
 #include <cstdint>
+#include <functional>
 #include <random>
 
 // Faults the simulated sensor can be told to make.
@@ -19,6 +20,23 @@ struct SimFaults
     // Seconds; the faults are on for one period and off for the next, by
     // stream time, starting on. 0: always on.
     double period = 0.0;
+
+    // Measurement faults, always on. Their random draws come from a generator
+    // of their own, so with none of them set the stream is the same as before.
+    double rangeNoise = -1.0; // σ in mm of the distance noise; < 0: the built-in noise
+    double speedJitter = 0.0; // σ in percent of each revolution's (or frame interval's) speed
+    double dropout = 0.0;     // chance per point of an extra empty return
+    bool staticScene = false; // nobody walks through the room
+};
+
+// How long a capture runs and how it is cut into chunks.
+struct CapturePlan
+{
+    int scans = 10;       // complete scans, when `seconds` is 0
+    double seconds = 0.0; // stream time instead of a scan count
+    // Stream time per chunk; 0: as the raw capture has always been cut
+    // (10 ms for the streaming models, one frame interval for Fir and Maple).
+    double step = 0.0;
 };
 
 // Scans sent whole while the faults were off. The first and the last scan of
@@ -76,6 +94,11 @@ public:
     // power-on: for the command-protocol models the calibration (and columns)
     // reply first, then the information reply and the scan data.
     QByteArray capture(int scans);
+    // The same, handed over chunk by chunk as it is made, each with the
+    // stream time (seconds) by which it was sent. A false from the sink stops
+    // the capture, and capture() returns false.
+    using ChunkSink = std::function<bool(const QByteArray &bytes, double t)>;
+    bool capture(const CapturePlan &plan, const ChunkSink &sink);
 
 private:
     void appendFrame(QByteArray &out, QByteArray frame, double frameTime);
@@ -86,12 +109,15 @@ private:
     QByteArray sampleFrame(double t);
     void pointAt(double angle, double t, uint16_t &distance, uint8_t &confidence);
     void handleCommand(uint8_t command, QByteArray &replies, double t);
+    void startStreaming(double t);
+    double jitteredHz(double nominal);
 
     SimModel model;
     SimFaults faults;
     SimIdentity identity;
     Scene scene;
     std::mt19937 rng;
+    std::mt19937 knobRng; // draws of the measurement faults only
     bool streaming_;
     int scansSent_ = 0;
     QVector<int> commandsSeen_;
@@ -106,9 +132,14 @@ private:
     int64_t nextSample = 0;
     int wraps = 0;
     double startAngle = 300.0;
+    // With speed jitter: the angle of the next sample (0..360) and the speed
+    // of the revolution it belongs to.
+    double sampleAngle = 300.0;
+    double revolutionHz = 0.0;
     // Command-protocol models: when streaming started and frames sent since.
     double streamStart = 0.0;
     int64_t framesSent = 0;
+    double nextFrameAt = 0.0; // with speed jitter
     int columns = 320;
 };
 
