@@ -1,0 +1,181 @@
+#include "htmlreport.h"
+
+#include "reportplots.h"
+
+#include <QStringList>
+#include <cmath>
+
+namespace {
+
+// Void elements are closed with "/>" and only XML's own entities are used,
+// so that the page parses as XML too.
+const char style[] = R"(
+body { font-family: sans-serif; color: #222; background: #fff; margin: 24px auto;
+       max-width: 960px; padding: 0 16px; line-height: 1.4; }
+h1 { font-size: 1.5em; margin: 0 0 4px; }
+h2 { font-size: 1.15em; margin: 28px 0 8px; border-bottom: 1px solid #ddd; padding-bottom: 2px; }
+.verdict { font-size: 2em; font-weight: bold; margin: 8px 0 16px; padding: 6px 14px;
+           border-radius: 6px; display: inline-block; }
+.verdict.pass { color: #fff; background: #2e7d32; }
+.verdict.fail { color: #fff; background: #c62828; }
+table { border-collapse: collapse; }
+.facts th { text-align: left; font-weight: normal; color: #666; padding: 1px 16px 1px 0; }
+.facts td { padding: 1px 0; }
+.checks { width: 100%; font-size: 0.95em; }
+.checks th, .checks td { padding: 4px 8px; border-bottom: 1px solid #e4e4e4; text-align: left;
+                         vertical-align: top; }
+.checks th { background: #f3f3f3; border-bottom: 1px solid #ccc; }
+.checks td.value { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
+.checks td.limits { white-space: nowrap; }
+.checks td.verdict-cell { font-weight: bold; text-transform: uppercase; }
+.checks tr.pass td.verdict-cell { color: #2e7d32; }
+.checks tr.fail { background: #fdecea; }
+.checks tr.fail td.verdict-cell { color: #c62828; }
+.checks tr.skipped td { color: #999; }
+.checks td.note { color: #555; }
+.checks tr.skipped td.note { color: #999; font-style: italic; }
+.notes li { margin-bottom: 4px; }
+figure { margin: 0 0 24px; }
+figure img { display: block; border: 1px solid #e4e4e4; max-width: 100%; height: auto; }
+figcaption { color: #555; font-size: 0.9em; margin-top: 4px; max-width: 720px; }
+)";
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString orDash(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : escaped(text);
+}
+
+QString durationText(double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0)
+        return QStringLiteral("-");
+    QString text = QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+    if (seconds >= 120) {
+        const long long whole = std::llround(seconds);
+        text += QStringLiteral(" (%1 min %2 s)").arg(whole / 60).arg(whole % 60);
+    }
+    return text;
+}
+
+QString rowClass(Verdict verdict)
+{
+    return verdictText(verdict);
+}
+
+QString header(const CheckReport &report, const ScanStatistics &stats)
+{
+    QString html;
+    html += QStringLiteral("<header>\n<h1>Bench check of %1</h1>\n").arg(orDash(report.model));
+    html += QStringLiteral("<p class=\"verdict %1\">%2</p>\n")
+                .arg(report.passed() ? QStringLiteral("pass") : QStringLiteral("fail"),
+                     escaped(report.verdictLine()));
+    const QString start =
+        report.start.isValid() ? report.start.toUTC().toString(Qt::ISODate) : QStringLiteral("-");
+    const QString source = QStringLiteral("%1 (%2)").arg(
+        orDash(report.source), report.live ? QStringLiteral("live") : QStringLiteral("capture"));
+    const QVector<QPair<QString, QString>> facts = {
+        {QStringLiteral("Model"), orDash(report.model)},
+        {QStringLiteral("Edition"), orDash(report.edition)},
+        {QStringLiteral("Source"), source},
+        {QStringLiteral("Start (UTC)"), start},
+        {QStringLiteral("Duration"), durationText(report.durationS)},
+        {QStringLiteral("Scans"), QString::number(stats.scans())},
+        {QStringLiteral("Sensor version"), orDash(report.sensorVersion)},
+        {QStringLiteral("Tool version"), orDash(report.toolVersion)},
+    };
+    html += QStringLiteral("<table class=\"facts\">\n");
+    for (const auto &fact : facts)
+        html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(fact.first, fact.second);
+    html += QStringLiteral("</table>\n</header>\n");
+    return html;
+}
+
+QString checkTable(const CheckReport &report)
+{
+    QString html = QStringLiteral(
+        "<h2>Checks</h2>\n<table class=\"checks\">\n<thead><tr><th>Check</th><th>Value</th>"
+        "<th>Unit</th><th>Limits</th><th>Verdict</th><th>Note</th></tr></thead>\n<tbody>\n");
+    for (const CheckResult &c : report.checks) {
+        html +=
+            QStringLiteral("<tr class=\"%1\" data-key=\"%2\"><td>%3</td><td class=\"value\">%4"
+                           "</td><td>%5</td><td class=\"limits\">%6</td>"
+                           "<td class=\"verdict-cell\">%7</td><td class=\"note\">%8</td></tr>\n")
+                .arg(rowClass(c.verdict), escaped(c.key), escaped(c.name), escaped(c.valueText()),
+                     escaped(c.unit), c.isText() ? QStringLiteral("-") : escaped(c.limitText()),
+                     verdictText(c.verdict), escaped(c.note));
+    }
+    if (report.checks.isEmpty())
+        html += QStringLiteral("<tr class=\"skipped\"><td colspan=\"6\">no checks</td></tr>\n");
+    html += QStringLiteral("</tbody>\n</table>\n");
+    return html;
+}
+
+QString figure(const QImage &image, const QString &alt, const QString &caption)
+{
+    return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" width=\"%2\" "
+                          "height=\"%3\" alt=\"%4\"/>\n<figcaption>%5</figcaption></figure>\n")
+        .arg(QString::fromLatin1(pngData(image).toBase64()))
+        .arg(plotWidth)
+        .arg(plotHeight)
+        .arg(escaped(alt), escaped(caption));
+}
+
+} // namespace
+
+QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
+                      const QVector<bool> &unsteady)
+{
+    const bool frames = stats.commandProtocol();
+    QString html;
+    html += QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
+        // Nothing on the page may load anything, should a text slip through.
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+        "img-src data:; style-src 'unsafe-inline'\"/>\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n");
+    html += QStringLiteral("<title>%1 %2: %3</title>\n")
+                .arg(orDash(report.model), orDash(report.source), escaped(report.verdictLine()));
+    html += QStringLiteral("<style>") + QString::fromUtf8(style) +
+            QStringLiteral("</style>\n</head>\n<body>\n");
+    html += header(report, stats);
+    html += checkTable(report);
+
+    if (!report.notes.isEmpty()) {
+        html += QStringLiteral("<h2>Notes</h2>\n<ul class=\"notes\">\n");
+        for (const QString &note : report.notes)
+            html += QStringLiteral("<li>%1</li>\n").arg(escaped(note));
+        html += QStringLiteral("</ul>\n");
+    }
+
+    html += QStringLiteral("<h2>Plots</h2>\n");
+    html += figure(scanPolarPlot(stats, unsteady), QStringLiteral("Median scan"),
+                   QStringLiteral("The median distance of every 1° bin, seen from above with 0° "
+                                  "straight ahead and angles clockwise, coloured by the bin's "
+                                  "distance spread σ."));
+    html += figure(speedPlot(stats),
+                   frames ? QStringLiteral("Frame rate") : QStringLiteral("Rotation speed"),
+                   frames ? QStringLiteral("Frames per second from each frame interval, against "
+                                           "the time since the start.")
+                          : QStringLiteral("Rotation speed as the sensor reports it, against the "
+                                           "time since the start."));
+    html += figure(intervalPlot(stats),
+                   frames ? QStringLiteral("Frame intervals") : QStringLiteral("Scan intervals"),
+                   QStringLiteral("How long each %1 took to follow the one before.")
+                       .arg(frames ? QStringLiteral("frame") : QStringLiteral("scan")));
+    html += figure(sigmaPlot(stats, unsteady), QStringLiteral("Range noise by angle"),
+                   QStringLiteral("The spread σ of every 1° bin's distance across the scans, "
+                                  "around the bin's slope with angle."));
+    html += figure(errorPlot(stats),
+                   frames ? QStringLiteral("Lost frames") : QStringLiteral("Packet errors"),
+                   frames ? QStringLiteral("Frames missing from the frame sequence, by when the "
+                                           "gap ended.")
+                          : QStringLiteral("Packets the decoder rejected, by when the scan that "
+                                           "counted them arrived."));
+    html += QStringLiteral("</body>\n</html>\n");
+    return html.toUtf8();
+}

@@ -1,0 +1,807 @@
+#include "reportplots.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace {
+
+const QColor ink(0x22, 0x22, 0x22);
+const QColor softInk(0x66, 0x66, 0x66);
+const QColor gridLine(0xe2, 0xe2, 0xe2);
+const QColor frameLine(0xb0, 0xb0, 0xb0);
+const QColor outOfView(0xf1, 0xf1, 0xf1);
+const QColor hollowGrey(0x9a, 0x9a, 0x9a);
+const QColor seriesBlue(0x1f, 0x5f, 0xa8);
+const QColor bandBlue(0xc6, 0xd9, 0xef);
+const QColor nominalGreen(0x2e, 0x8b, 0x3a);
+const QColor errorRed(0xc0, 0x39, 0x2b);
+const QColor moving = QColor::fromRgba(movingBinColour);
+
+QImage canvas()
+{
+    QImage image(plotWidth * plotScale, plotHeight * plotScale, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(plotScale);
+    image.fill(Qt::white);
+    return image;
+}
+
+QFont plotFont(int pixels, bool bold = false)
+{
+    QFont font;
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+void begin(QPainter &p)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setFont(plotFont(12));
+}
+
+void drawTitle(QPainter &p, const QString &title)
+{
+    p.save();
+    p.setPen(ink);
+    p.setFont(plotFont(15, true));
+    p.drawText(QRectF(16, 6, plotWidth - 32, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
+    p.restore();
+}
+
+// 1, 2 or 5 times a power of ten, so that about `count` steps span `range`.
+double niceStep(double range, int count)
+{
+    if (!(range > 0) || !std::isfinite(range))
+        return 1;
+    const double raw = range / std::max(1, count);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / power;
+    return (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * power;
+}
+
+int decimalsFor(double step)
+{
+    return step >= 1 ? 0 : std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+}
+
+QString tickText(double value, double step)
+{
+    if (std::fabs(value) < step * 1e-6)
+        value = 0;
+    return QString::number(value, 'f', decimalsFor(step));
+}
+
+// A range that can be divided by: finite, low below high.
+void makeUsable(double &lo, double &hi)
+{
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        lo = 0;
+        hi = 1;
+    }
+    if (hi - lo < 1e-9) {
+        const double pad = std::max(1.0, std::fabs(lo) * 0.05);
+        lo -= pad;
+        hi += pad;
+    }
+}
+
+// A plot area with linear axes, ticks, grid and labels.
+class Axes
+{
+public:
+    Axes(double x0, double x1, double y0, double y1) : x0(x0), x1(x1), y0(y0), y1(y1)
+    {
+        makeUsable(this->x0, this->x1);
+        makeUsable(this->y0, this->y1);
+    }
+
+    QRectF area{74, 40, plotWidth - 74 - 24, plotHeight - 40 - 58};
+
+    double mapX(double x) const { return area.left() + (x - x0) / (x1 - x0) * area.width(); }
+    double mapY(double y) const { return area.bottom() - (y - y0) / (y1 - y0) * area.height(); }
+    QPointF map(double x, double y) const { return {mapX(x), mapY(y)}; }
+    double xMin() const { return x0; }
+    double xMax() const { return x1; }
+    double yMin() const { return y0; }
+    double yMax() const { return y1; }
+
+    // Grid, ticks and labels; `xStep` 0 picks a step.
+    void draw(QPainter &p, const QString &xLabel, const QString &yLabel, double xStep = 0,
+              double yStep = 0) const
+    {
+        if (xStep <= 0)
+            xStep = niceStep(x1 - x0, 8);
+        if (yStep <= 0)
+            yStep = niceStep(y1 - y0, 6);
+        p.save();
+        p.setFont(plotFont(11));
+        const QFontMetricsF metrics(p.font());
+        for (double x = std::ceil(x0 / xStep - 1e-9) * xStep; x <= x1 + xStep * 1e-9; x += xStep) {
+            const double px = mapX(x);
+            p.setPen(QPen(gridLine, 1));
+            p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
+            p.setPen(QPen(frameLine, 1));
+            p.drawLine(QPointF(px, area.bottom()), QPointF(px, area.bottom() + 4));
+            p.setPen(softInk);
+            p.drawText(QRectF(px - 40, area.bottom() + 5, 80, metrics.height()), Qt::AlignHCenter,
+                       tickText(x, xStep));
+        }
+        for (double y = std::ceil(y0 / yStep - 1e-9) * yStep; y <= y1 + yStep * 1e-9; y += yStep) {
+            const double py = mapY(y);
+            p.setPen(QPen(gridLine, 1));
+            p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
+            p.setPen(QPen(frameLine, 1));
+            p.drawLine(QPointF(area.left() - 4, py), QPointF(area.left(), py));
+            p.setPen(softInk);
+            p.drawText(QRectF(area.left() - 66, py - metrics.height() / 2, 60, metrics.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, tickText(y, yStep));
+        }
+        p.setPen(QPen(frameLine, 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(area);
+
+        p.setFont(plotFont(12));
+        p.setPen(ink);
+        p.drawText(QRectF(area.left(), area.bottom() + 24, area.width(), 22), Qt::AlignHCenter,
+                   xLabel);
+        p.translate(16, area.center().y());
+        p.rotate(-90);
+        p.drawText(QRectF(-area.height() / 2, -2, area.height(), 20), Qt::AlignHCenter, yLabel);
+        p.restore();
+    }
+
+private:
+    double x0, x1, y0, y1;
+};
+
+void drawNoData(QPainter &p, const QRectF &area, const QString &text)
+{
+    p.save();
+    p.setPen(softInk);
+    p.setFont(plotFont(16));
+    p.drawText(area, Qt::AlignCenter, text);
+    p.restore();
+}
+
+// Entries stacked at the top right of a plot area: a drawn sample and a text.
+class Legend
+{
+public:
+    Legend(QPainter &p, const QRectF &area) : p(p), area(area) {}
+
+    template <typename Sample> void add(const QString &text, Sample sample)
+    {
+        entries.append({text, sample});
+    }
+    void draw()
+    {
+        if (entries.isEmpty())
+            return;
+        p.save();
+        p.setFont(plotFont(11));
+        const QFontMetricsF metrics(p.font());
+        double textWidth = 0;
+        for (const Entry &e : entries)
+            textWidth = std::max(textWidth, metrics.horizontalAdvance(e.text));
+        const double rowHeight = std::max(16.0, metrics.height() + 2);
+        const QRectF box(area.right() - textWidth - 46, area.top() + 6, textWidth + 40,
+                         rowHeight * entries.size() + 8);
+        p.setPen(QPen(frameLine, 1));
+        p.setBrush(QColor(255, 255, 255, 230));
+        p.drawRect(box);
+        for (int i = 0; i < entries.size(); ++i) {
+            const QPointF at(box.left() + 16, box.top() + 4 + rowHeight * (i + 0.5));
+            entries[i].sample(p, at);
+            p.setPen(ink);
+            p.drawText(QRectF(box.left() + 32, at.y() - rowHeight / 2, textWidth + 4, rowHeight),
+                       Qt::AlignLeft | Qt::AlignVCenter, entries[i].text);
+        }
+        p.restore();
+    }
+
+private:
+    struct Entry
+    {
+        QString text;
+        std::function<void(QPainter &, QPointF)> sample;
+    };
+    QPainter &p;
+    QRectF area;
+    QVector<Entry> entries;
+};
+
+// The markers of one bin, in the polar and σ plots.
+void steadyDot(QPainter &p, QPointF at, const QColor &colour)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawEllipse(at, 2.6, 2.6);
+}
+
+void hollowDot(QPainter &p, QPointF at)
+{
+    p.setPen(QPen(hollowGrey, 1.1));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(at, 2.4, 2.4);
+}
+
+void movingCross(QPainter &p, QPointF at)
+{
+    p.setPen(QPen(moving, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    const double r = 3.2;
+    p.drawLine(at + QPointF(-r, -r), at + QPointF(r, r));
+    p.drawLine(at + QPointF(-r, r), at + QPointF(r, -r));
+}
+
+bool marked(const QVector<bool> &unsteady, int bin)
+{
+    return bin < unsteady.size() && unsteady[bin];
+}
+
+// σ low to high: dark violet through teal and green to lime, every step
+// visible on white.
+QColor sigmaColour(double share)
+{
+    static const QColor stops[] = {QColor(0x44, 0x01, 0x54), QColor(0x3b, 0x52, 0x8b),
+                                   QColor(0x21, 0x91, 0x8c), QColor(0x4f, 0xb8, 0x5c),
+                                   QColor(0xb0, 0xd2, 0x1a)};
+    constexpr int last = 4;
+    const double at = std::clamp(std::isfinite(share) ? share : 0.0, 0.0, 1.0) * last;
+    const int k = std::min(last - 1, static_cast<int>(at));
+    const double f = at - k;
+    const QColor &a = stops[k], &b = stops[k + 1];
+    return QColor::fromRgbF(a.redF() + f * (b.redF() - a.redF()),
+                            a.greenF() + f * (b.greenF() - a.greenF()),
+                            a.blueF() + f * (b.blueF() - a.blueF()));
+}
+
+double quantileOf(QVector<double> values, double q)
+{
+    if (values.isEmpty())
+        return std::nan("");
+    std::sort(values.begin(), values.end());
+    return values[std::clamp(static_cast<int>(std::lround(q * (values.size() - 1))), 0,
+                             values.size() - 1)];
+}
+
+// The σ of the bins the noise figures are taken over: steady and not marked.
+QVector<double> steadySigmas(const ScanStatistics &stats, const QVector<bool> &unsteady)
+{
+    QVector<double> values;
+    for (int i = 0; i < ScanStatistics::binCount; ++i)
+        if (stats.steady(i) && !marked(unsteady, i))
+            values.append(stats.binSigma(i));
+    return values;
+}
+
+bool hasPartialView(const ScanStatistics &stats)
+{
+    for (int i = 0; i < ScanStatistics::binCount; ++i)
+        if (!stats.inFieldOfView(i))
+            return true;
+    return false;
+}
+
+QString distanceText(double mm, double step)
+{
+    if (step >= 100)
+        return QString::number(mm / 1000.0, 'f', decimalsFor(step / 1000.0)) + QStringLiteral(" m");
+    return QString::number(mm, 'f', decimalsFor(step)) + QStringLiteral(" mm");
+}
+
+} // namespace
+
+QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
+{
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, QStringLiteral("Median scan, coloured by σ"));
+
+    const QPointF centre(240, 262);
+    const double radius = 186;
+
+    double farthest = 0;
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double median = stats.binMedian(i);
+        if (std::isfinite(median))
+            farthest = std::max(farthest, median);
+    }
+    const bool empty = farthest <= 0;
+    const double ringStep = empty ? 1000 : niceStep(farthest, 4);
+    const double outer = empty ? 4000 : std::ceil(farthest / ringStep - 1e-9) * ringStep;
+    const double pixelsPerMm = radius / outer;
+    auto polar = [&](double angle, double mm) {
+        const double t = angle * M_PI / 180.0;
+        return QPointF(centre.x() + mm * pixelsPerMm * std::sin(t),
+                       centre.y() - mm * pixelsPerMm * std::cos(t));
+    };
+
+    // The part of the turn the sensor does not look at.
+    if (hasPartialView(stats)) {
+        const QRectF disc(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
+        QPainterPath hidden;
+        for (int i = 0; i < ScanStatistics::binCount; ++i) {
+            if (stats.inFieldOfView(i))
+                continue;
+            // Qt's angles run counter-clockwise from 3 o'clock.
+            hidden.moveTo(centre);
+            hidden.arcTo(disc, 90.0 - i, -1.0);
+            hidden.closeSubpath();
+        }
+        p.fillPath(hidden, outOfView);
+    }
+
+    // Grid: rings with their distance, spokes every 30°, the four axes named.
+    p.setBrush(Qt::NoBrush);
+    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+        p.setPen(QPen(r >= outer - ringStep * 1e-6 ? frameLine : gridLine, 1));
+        p.drawEllipse(centre, r * pixelsPerMm, r * pixelsPerMm);
+    }
+    for (int a = 0; a < 360; a += 30) {
+        p.setPen(QPen(a % 90 == 0 ? frameLine : gridLine, 1));
+        p.drawLine(centre, polar(a, outer));
+    }
+    p.setPen(ink);
+    p.setFont(plotFont(12));
+    const double labelGap = 16;
+    const QPointF ahead = polar(0, outer), right = polar(90, outer), behind = polar(180, outer),
+                  left = polar(270, outer);
+    p.drawText(QRectF(ahead.x() - 40, ahead.y() - labelGap - 10, 80, 18), Qt::AlignCenter,
+               QStringLiteral("0°"));
+    p.drawText(QRectF(right.x() + 4, right.y() - 9, 40, 18), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("90°"));
+    p.drawText(QRectF(behind.x() - 40, behind.y() + labelGap - 8, 80, 18), Qt::AlignCenter,
+               QStringLiteral("180°"));
+    p.drawText(QRectF(left.x() - 44, left.y() - 9, 40, 18), Qt::AlignRight | Qt::AlignVCenter,
+               QStringLiteral("270°"));
+
+    // The sensor, pointing ahead.
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawPolygon(
+        QPolygonF({centre + QPointF(0, -6), centre + QPointF(4, 4), centre + QPointF(-4, 4)}));
+
+    const QVector<double> sigmas = steadySigmas(stats, unsteady);
+    double sigmaTop = quantileOf(sigmas, 0.95);
+    if (!(sigmaTop > 0))
+        sigmaTop = 10;
+    const double sigmaStep = niceStep(sigmaTop, 5);
+    sigmaTop = std::ceil(sigmaTop / sigmaStep - 1e-9) * sigmaStep;
+    bool clipped = false;
+
+    // Hollow bins first, so that the measured ones stay on top.
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double median = stats.binMedian(i);
+        if (std::isfinite(median) && !stats.steady(i) && !marked(unsteady, i))
+            hollowDot(p, polar(i + 0.5, median));
+    }
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double median = stats.binMedian(i);
+        if (!std::isfinite(median) || !stats.steady(i) || marked(unsteady, i))
+            continue;
+        const double sigma = stats.binSigma(i);
+        clipped = clipped || sigma > sigmaTop;
+        steadyDot(p, polar(i + 0.5, median), sigmaColour(sigma / sigmaTop));
+    }
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double median = stats.binMedian(i);
+        if (std::isfinite(median) && marked(unsteady, i))
+            movingCross(p, polar(i + 0.5, median));
+    }
+
+    // Ring distances, on a light backing so that points under them do not
+    // hide them.
+    p.setFont(plotFont(11));
+    const QFontMetricsF metrics(p.font());
+    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+        const QString text = distanceText(r, ringStep);
+        const QPointF at = polar(150, r);
+        const QRectF box(at.x() + 3, at.y() - metrics.height() / 2,
+                         metrics.horizontalAdvance(text) + 6, metrics.height());
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 200));
+        p.drawRoundedRect(box, 3, 3);
+        p.setPen(softInk);
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+    if (empty)
+        drawNoData(p, QRectF(centre.x() - 120, centre.y() - 40, 240, 30),
+                   QStringLiteral("no returns"));
+
+    // The σ scale.
+    const QRectF bar(520, 78, 18, 220);
+    p.setFont(plotFont(12, true));
+    p.setPen(ink);
+    p.drawText(QRectF(bar.left() - 10, bar.top() - 28, 160, 20), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("σ (mm)"));
+    QLinearGradient gradient(bar.bottomLeft(), bar.topLeft());
+    for (int k = 0; k <= 8; ++k)
+        gradient.setColorAt(k / 8.0, sigmaColour(k / 8.0));
+    p.setPen(QPen(frameLine, 1));
+    p.setBrush(gradient);
+    p.drawRect(bar);
+    p.setFont(plotFont(11));
+    for (double s = 0; s <= sigmaTop + sigmaStep * 1e-6; s += sigmaStep) {
+        const double y = bar.bottom() - s / sigmaTop * bar.height();
+        p.setPen(QPen(ink, 1));
+        p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 4, y));
+        const bool top = s >= sigmaTop - sigmaStep * 1e-6;
+        p.drawText(QRectF(bar.right() + 8, y - 8, 100, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                   (top && clipped ? QStringLiteral("≥ ") : QString()) + tickText(s, sigmaStep));
+    }
+
+    // What the markers mean.
+    const double keyTop = 336;
+    const double row = 22;
+    p.setFont(plotFont(12));
+    steadyDot(p, QPointF(bar.left() + 6, keyTop), sigmaColour(0.5));
+    hollowDot(p, QPointF(bar.left() + 6, keyTop + row));
+    movingCross(p, QPointF(bar.left() + 6, keyTop + 2 * row));
+    p.setPen(ink);
+    const double textLeft = bar.left() + 20;
+    p.drawText(QRectF(textLeft, keyTop - 9, 190, 18), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("steady bin"));
+    p.drawText(QRectF(textLeft, keyTop + row - 9, 190, 18), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("returns in < %1 % of scans")
+                   .arg(std::lround(ScanStatistics::steadyShare * 100)));
+    p.drawText(QRectF(textLeft, keyTop + 2 * row - 9, 190, 18), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("moving object or edge"));
+    if (hasPartialView(stats)) {
+        p.setPen(QPen(frameLine, 1));
+        p.setBrush(outOfView);
+        p.drawRect(QRectF(bar.left(), keyTop + 3 * row - 6, 12, 12));
+        p.setPen(ink);
+        p.drawText(QRectF(textLeft, keyTop + 3 * row - 9, 190, 18),
+                   Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("outside the field of view"));
+    }
+    p.setPen(softInk);
+    p.setFont(plotFont(11));
+    p.drawText(QRectF(bar.left() - 10, keyTop + 4 * row - 6, 200, 36),
+               Qt::AlignLeft | Qt::TextWordWrap,
+               QStringLiteral("%1 scans, one point per 1° bin").arg(stats.scans()));
+    p.end();
+    return image;
+}
+
+QImage speedPlot(const ScanStatistics &stats)
+{
+    const bool frames = stats.commandProtocol();
+    const QString unit = frames ? QStringLiteral("frames/s") : QStringLiteral("rev/s");
+    const DownsampledSeries &series = stats.speedSeries();
+    const QVector<DownsampledSeries::Bucket> &buckets = series.data();
+    const double width = series.width();
+
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo, end = 0;
+    for (const DownsampledSeries::Bucket &b : buckets) {
+        if (b.count == 0)
+            continue;
+        lo = std::min(lo, b.min);
+        hi = std::max(hi, b.max);
+        end = b.start + width;
+    }
+    const bool empty = !std::isfinite(lo);
+    const double nominal = stats.nominalHz();
+    if (nominal > 0 && !empty) {
+        lo = std::min(lo, nominal);
+        hi = std::max(hi, nominal);
+    }
+    if (empty) {
+        lo = 0;
+        hi = nominal > 0 ? nominal * 1.2 : 1;
+    }
+    const double pad = std::max((hi - lo) * 0.12, std::max(std::fabs(hi), 1e-3) * 0.01);
+    Axes axes(0, empty ? 10 : end, std::max(0.0, lo - pad), hi + pad);
+
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, frames ? QStringLiteral("Frame rate over time")
+                        : QStringLiteral("Rotation speed over time"));
+    axes.draw(p, QStringLiteral("time since start (s)"), unit);
+    p.setClipRect(axes.area);
+
+    if (nominal > 0) {
+        p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
+        p.drawLine(axes.map(axes.xMin(), nominal), axes.map(axes.xMax(), nominal));
+    }
+    // Runs of buckets with values: a band from each bucket's minimum to its
+    // maximum, and the means joined.
+    for (int i = 0; i < buckets.size();) {
+        if (buckets[i].count == 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < buckets.size() && buckets[j].count > 0)
+            ++j;
+        QPolygonF band, mean;
+        for (int k = i; k < j; ++k) {
+            band << axes.map(buckets[k].start, buckets[k].max)
+                 << axes.map(buckets[k].start + width, buckets[k].max);
+            mean << axes.map(buckets[k].start + width / 2, buckets[k].mean());
+        }
+        for (int k = j - 1; k >= i; --k)
+            band << axes.map(buckets[k].start + width, buckets[k].min)
+                 << axes.map(buckets[k].start, buckets[k].min);
+        if (mean.size() == 1)
+            mean = QPolygonF() << axes.map(buckets[i].start, buckets[i].mean())
+                               << axes.map(buckets[i].start + width, buckets[i].mean());
+        p.setPen(Qt::NoPen);
+        p.setBrush(bandBlue);
+        p.drawPolygon(band);
+        p.setPen(QPen(seriesBlue, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(mean);
+        i = j;
+    }
+    p.setClipping(false);
+    if (empty)
+        drawNoData(p, axes.area,
+                   frames ? QStringLiteral("no frame rate measured") : QStringLiteral("no scans"));
+
+    Legend legend(p, axes.area);
+    legend.add(QStringLiteral("mean per %1 s").arg(width), [](QPainter &p, QPointF at) {
+        p.setPen(QPen(seriesBlue, 1.8));
+        p.drawLine(at - QPointF(9, 0), at + QPointF(9, 0));
+    });
+    legend.add(QStringLiteral("minimum to maximum"), [](QPainter &p, QPointF at) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(bandBlue);
+        p.drawRect(QRectF(at - QPointF(9, 5), QSizeF(18, 10)));
+    });
+    if (nominal > 0)
+        legend.add(QStringLiteral("nominal %1 %2").arg(nominal).arg(unit),
+                   [](QPainter &p, QPointF at) {
+                       p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
+                       p.drawLine(at - QPointF(9, 0), at + QPointF(9, 0));
+                   });
+    legend.draw();
+    p.end();
+    return image;
+}
+
+QImage intervalPlot(const ScanStatistics &stats)
+{
+    const bool frames = stats.commandProtocol();
+    const Histogram &histogram = stats.intervalHistogram();
+    const QVector<long long> &counts = histogram.bins();
+    const double binMs = histogram.width();
+
+    int first = -1, last = -1;
+    for (int i = 0; i < counts.size(); ++i) {
+        if (counts[i] > 0) {
+            if (first < 0)
+                first = i;
+            last = i;
+        }
+    }
+    const bool empty = first < 0;
+    // Whole bins merged into bars, so that a long stall does not leave
+    // thousands of hairlines; at least a few bars either side of a sensor
+    // that keeps perfect time.
+    constexpr int maxBars = 120, minBars = 24;
+    int group = 1, lo = 0, hi = 1;
+    if (!empty) {
+        group = std::max(1, static_cast<int>(niceStep(last + 1 - first, maxBars)));
+        lo = first / group;
+        hi = last / group + 1;
+        if (hi - lo < minBars) {
+            const int extra = minBars - (hi - lo);
+            lo = std::max(0, lo - extra / 2);
+            hi = lo + minBars;
+        }
+    }
+    QVector<long long> bars(hi - lo, 0);
+    long long tallest = 0;
+    for (int i = first; !empty && i <= last; ++i) {
+        long long &bar = bars[i / group - lo];
+        bar += counts[i];
+        tallest = std::max(tallest, bar);
+    }
+    const double barMs = group * binMs;
+    const double yTop = std::max(1.0, tallest * 1.12);
+    Axes axes(lo * barMs, hi * barMs, 0, yTop);
+
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, frames ? QStringLiteral("Frame intervals") : QStringLiteral("Scan intervals"));
+    axes.draw(p, QStringLiteral("interval (ms)"),
+              frames ? QStringLiteral("frames") : QStringLiteral("scans"), 0,
+              std::max(1.0, niceStep(yTop, 6)));
+    p.setClipRect(axes.area);
+    p.setPen(Qt::NoPen);
+    p.setBrush(seriesBlue);
+    for (int k = 0; k < bars.size(); ++k) {
+        if (bars[k] == 0)
+            continue;
+        const double left = axes.mapX((lo + k) * barMs), right = axes.mapX((lo + k + 1) * barMs);
+        const double gap = right - left > 4 ? 1 : 0;
+        // A single long interval among thousands stays visible.
+        const double top = std::min(axes.mapY(bars[k]), axes.area.bottom() - 2);
+        p.drawRect(QRectF(left + gap / 2, top, right - left - gap, axes.area.bottom() - top));
+    }
+    const double nominal = stats.nominalHz();
+    const double period = nominal > 0 ? 1000.0 / nominal : std::nan("");
+    const bool periodShown = period >= axes.xMin() && period <= axes.xMax();
+    if (periodShown) {
+        p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
+        p.drawLine(axes.map(period, 0), axes.map(period, yTop));
+    }
+    p.setClipping(false);
+    if (empty)
+        drawNoData(p, axes.area, QStringLiteral("fewer than two scans"));
+
+    Legend legend(p, axes.area);
+    legend.add(QStringLiteral("%1 intervals, bars of %2 ms")
+                   .arg(histogram.count())
+                   .arg(QString::number(barMs, 'g', 4)),
+               [](QPainter &p, QPointF at) {
+                   p.setPen(Qt::NoPen);
+                   p.setBrush(seriesBlue);
+                   p.drawRect(QRectF(at - QPointF(5, 6), QSizeF(10, 12)));
+               });
+    if (periodShown)
+        legend.add(QStringLiteral("nominal %1 ms").arg(QString::number(period, 'g', 4)),
+                   [](QPainter &p, QPointF at) {
+                       p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
+                       p.drawLine(at - QPointF(0, 7), at + QPointF(0, 7));
+                   });
+    legend.draw();
+    p.end();
+    return image;
+}
+
+QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
+{
+    const QVector<double> sigmas = steadySigmas(stats, unsteady);
+    double top = sigmas.isEmpty() ? 0 : *std::max_element(sigmas.begin(), sigmas.end());
+    bool any = !sigmas.isEmpty();
+    if (!(top > 0)) {
+        // No steady bin: scale to whatever was measured.
+        for (int i = 0; i < ScanStatistics::binCount; ++i) {
+            const double sigma = stats.binSigma(i);
+            if (std::isfinite(sigma)) {
+                top = std::max(top, sigma);
+                any = true;
+            }
+        }
+    }
+    top = top > 0 ? top * 1.15 : 1;
+    Axes axes(0, 360, 0, top);
+
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, QStringLiteral("Range noise σ by angle"));
+    if (hasPartialView(stats)) {
+        for (int i = 0; i < ScanStatistics::binCount; ++i)
+            if (!stats.inFieldOfView(i))
+                p.fillRect(QRectF(axes.mapX(i), axes.area.top(), axes.mapX(i + 1) - axes.mapX(i),
+                                  axes.area.height()),
+                           outOfView);
+    }
+    axes.draw(p, QStringLiteral("angle (°, clockwise from ahead)"), QStringLiteral("σ (mm)"), 30);
+
+    // A bin above the scale sits on its top edge, with a tick pointing up.
+    auto place = [&](int i, double sigma, bool &over) {
+        over = sigma > top;
+        return axes.map(i + 0.5, std::min(sigma, top));
+    };
+    auto overMark = [&](const QPointF &at, const QColor &colour) {
+        p.setPen(QPen(colour, 1.2));
+        p.drawLine(at, at - QPointF(0, 6));
+    };
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double sigma = stats.binSigma(i);
+        if (!std::isfinite(sigma) || stats.steady(i) || marked(unsteady, i))
+            continue;
+        bool over = false;
+        const QPointF at = place(i, sigma, over);
+        hollowDot(p, at);
+        if (over)
+            overMark(at, hollowGrey);
+    }
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double sigma = stats.binSigma(i);
+        if (!stats.steady(i) || marked(unsteady, i))
+            continue;
+        bool over = false;
+        const QPointF at = place(i, sigma, over);
+        steadyDot(p, at, seriesBlue);
+        if (over)
+            overMark(at, seriesBlue);
+    }
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double sigma = stats.binSigma(i);
+        if (!std::isfinite(sigma) || !marked(unsteady, i))
+            continue;
+        bool over = false;
+        const QPointF at = place(i, sigma, over);
+        movingCross(p, at);
+        if (over)
+            overMark(at, moving);
+    }
+    if (!any)
+        drawNoData(p, axes.area, QStringLiteral("no bin with three returns"));
+
+    Legend legend(p, axes.area);
+    legend.add(QStringLiteral("steady bin"),
+               [](QPainter &p, QPointF at) { steadyDot(p, at, seriesBlue); });
+    legend.add(QStringLiteral("returns in < %1 % of scans")
+                   .arg(std::lround(ScanStatistics::steadyShare * 100)),
+               [](QPainter &p, QPointF at) { hollowDot(p, at); });
+    legend.add(QStringLiteral("moving object or edge"),
+               [](QPainter &p, QPointF at) { movingCross(p, at); });
+    legend.draw();
+    p.end();
+    return image;
+}
+
+QImage errorPlot(const ScanStatistics &stats)
+{
+    const bool frames = stats.commandProtocol();
+    const DownsampledSeries &series = stats.errorSeries();
+    const QVector<DownsampledSeries::Bucket> &buckets = series.data();
+    const double width = series.width();
+    double tallest = 0, end = 0, total = 0;
+    for (const DownsampledSeries::Bucket &b : buckets) {
+        tallest = std::max(tallest, b.sum);
+        total += b.sum;
+        if (b.count > 0)
+            end = b.start + width;
+    }
+    const bool empty = end <= 0;
+    const double yTop = std::max(1.0, tallest * 1.12);
+    Axes axes(0, empty ? 10 : end, 0, yTop);
+    const QString what = frames ? QStringLiteral("lost frames") : QStringLiteral("packet errors");
+
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, (frames ? QStringLiteral("Lost frames over time")
+                         : QStringLiteral("Packet errors over time")) +
+                     QStringLiteral(" (%1 in all)").arg(total, 0, 'f', 0));
+    axes.draw(p, QStringLiteral("time since start (s)"),
+              QStringLiteral("%1 per %2 s").arg(what).arg(width), 0,
+              std::max(1.0, niceStep(yTop, 6)));
+    p.setClipRect(axes.area);
+    p.setPen(Qt::NoPen);
+    p.setBrush(errorRed);
+    for (const DownsampledSeries::Bucket &b : buckets) {
+        if (b.sum <= 0)
+            continue;
+        const double left = axes.mapX(b.start), right = axes.mapX(b.start + width);
+        const double gap = right - left > 4 ? 1 : 0;
+        const double barTop = axes.mapY(b.sum);
+        p.drawRect(QRectF(left + gap / 2, barTop, std::max(1.0, right - left - gap),
+                          axes.area.bottom() - barTop));
+    }
+    p.setClipping(false);
+    if (empty)
+        drawNoData(p, axes.area, QStringLiteral("no scans"));
+    else if (total <= 0)
+        drawNoData(p, axes.area, QStringLiteral("no %1").arg(what));
+    p.end();
+    return image;
+}
+
+QByteArray pngData(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.write(image);
+    return bytes;
+}
