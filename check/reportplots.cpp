@@ -103,7 +103,8 @@ public:
         makeUsable(this->y0, this->y1);
     }
 
-    QRectF area{74, 40, plotWidth - 74 - 24, plotHeight - 40 - 58};
+    static constexpr QRectF frame() { return {74, 40, plotWidth - 74 - 24, plotHeight - 40 - 58}; }
+    QRectF area = frame();
 
     double mapX(double x) const { return area.left() + (x - x0) / (x1 - x0) * area.width(); }
     double mapY(double y) const { return area.bottom() - (y - y0) / (y1 - y0) * area.height(); }
@@ -177,6 +178,16 @@ class Legend
 public:
     Legend(QPainter &p, const QRectF &area) : p(p), area(area) {}
 
+    static constexpr double rowHeight = 16, margin = 6;
+    static double height(int rows) { return rowHeight * rows + 8; }
+    // The top of a value range that keeps values up to `hi` clear below a
+    // legend of `rows` entries.
+    static double roomyTop(double lo, double hi, int rows, double areaHeight)
+    {
+        const double share = std::min(0.5, (2 * margin + height(rows)) / areaHeight);
+        return hi + (hi - lo) * share / (1 - share);
+    }
+
     template <typename Sample> void add(const QString &text, Sample sample)
     {
         entries.append({text, sample});
@@ -191,9 +202,8 @@ public:
         double textWidth = 0;
         for (const Entry &e : entries)
             textWidth = std::max(textWidth, metrics.horizontalAdvance(e.text));
-        const double rowHeight = std::max(16.0, metrics.height() + 2);
-        const QRectF box(area.right() - textWidth - 46, area.top() + 6, textWidth + 40,
-                         rowHeight * entries.size() + 8);
+        const QRectF box(area.right() - textWidth - 46, area.top() + margin, textWidth + 40,
+                         height(entries.size()));
         p.setPen(QPen(frameLine, 1));
         p.setBrush(QColor(255, 255, 255, 230));
         p.drawRect(box);
@@ -317,7 +327,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             farthest = std::max(farthest, median);
     }
     const bool empty = farthest <= 0;
-    const double ringStep = empty ? 1000 : niceStep(farthest, 4);
+    const double ringStep = empty ? 1000 : niceStep(farthest, 5);
     const double outer = empty ? 4000 : std::ceil(farthest / ringStep - 1e-9) * ringStep;
     const double pixelsPerMm = radius / outer;
     auto polar = [&](double angle, double mm) {
@@ -399,20 +409,43 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             movingCross(p, polar(i + 0.5, median));
     }
 
-    // Ring distances, on a light backing so that points under them do not
-    // hide them.
+    // Ring distances along the spoke between grid lines where they cover the
+    // fewest points, on a light backing.
+    QVector<QPointF> drawn;
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double median = stats.binMedian(i);
+        if (std::isfinite(median))
+            drawn.append(polar(i + 0.5, median));
+    }
     p.setFont(plotFont(11));
     const QFontMetricsF metrics(p.font());
-    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+    auto labelBox = [&](double angle, double r) {
         const QString text = distanceText(r, ringStep);
-        const QPointF at = polar(150, r);
-        const QRectF box(at.x() + 3, at.y() - metrics.height() / 2,
-                         metrics.horizontalAdvance(text) + 6, metrics.height());
+        const QPointF at = polar(angle, r);
+        return QRectF(at.x() + 3, at.y() - metrics.height() / 2,
+                      metrics.horizontalAdvance(text) + 6, metrics.height());
+    };
+    double labelAngle = 0;
+    int fewest = std::numeric_limits<int>::max();
+    for (double angle : {135, 225, 45, 315, 165, 195, 105, 255, 75, 285, 15, 345}) {
+        int covered = 0;
+        for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+            const QRectF box = labelBox(angle, r).adjusted(-3, -3, 3, 3);
+            covered += static_cast<int>(std::count_if(
+                drawn.begin(), drawn.end(), [&](const QPointF &q) { return box.contains(q); }));
+        }
+        if (covered < fewest) {
+            fewest = covered;
+            labelAngle = angle;
+        }
+    }
+    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+        const QRectF box = labelBox(labelAngle, r);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(255, 255, 255, 200));
         p.drawRoundedRect(box, 3, 3);
         p.setPen(softInk);
-        p.drawText(box, Qt::AlignCenter, text);
+        p.drawText(box, Qt::AlignCenter, distanceText(r, ringStep));
     }
     if (empty)
         drawNoData(p, QRectF(centre.x() - 120, centre.y() - 40, 240, 30),
@@ -499,8 +532,10 @@ QImage speedPlot(const ScanStatistics &stats)
         lo = 0;
         hi = nominal > 0 ? nominal * 1.2 : 1;
     }
-    const double pad = std::max((hi - lo) * 0.12, std::max(std::fabs(hi), 1e-3) * 0.01);
-    Axes axes(0, empty ? 10 : end, std::max(0.0, lo - pad), hi + pad);
+    const double pad = std::max((hi - lo) * 0.08, std::max(std::fabs(hi), 1e-3) * 0.01);
+    const double bottom = std::max(0.0, lo - pad);
+    Axes axes(0, empty ? 10 : end, bottom,
+              Legend::roomyTop(bottom, hi + pad, nominal > 0 ? 3 : 2, Axes::frame().height()));
 
     QImage image = canvas();
     QPainter p(&image);
@@ -600,6 +635,9 @@ QImage intervalPlot(const ScanStatistics &stats)
             lo = std::max(0, lo - extra / 2);
             hi = lo + minBars;
         }
+        // Clear of the frame on both sides.
+        lo = std::max(0, lo - 2);
+        hi += 2;
     }
     QVector<long long> bars(hi - lo, 0);
     long long tallest = 0;
@@ -609,7 +647,11 @@ QImage intervalPlot(const ScanStatistics &stats)
         tallest = std::max(tallest, bar);
     }
     const double barMs = group * binMs;
-    const double yTop = std::max(1.0, tallest * 1.12);
+    const double nominal = stats.nominalHz();
+    const double period = nominal > 0 ? 1000.0 / nominal : std::nan("");
+    const bool periodShown = period >= lo * barMs && period <= hi * barMs;
+    const double yTop = Legend::roomyTop(0, std::max(1.0, tallest * 1.05), periodShown ? 2 : 1,
+                                         Axes::frame().height());
     Axes axes(lo * barMs, hi * barMs, 0, yTop);
 
     QImage image = canvas();
@@ -631,9 +673,6 @@ QImage intervalPlot(const ScanStatistics &stats)
         const double top = std::min(axes.mapY(bars[k]), axes.area.bottom() - 2);
         p.drawRect(QRectF(left + gap / 2, top, right - left - gap, axes.area.bottom() - top));
     }
-    const double nominal = stats.nominalHz();
-    const double period = nominal > 0 ? 1000.0 / nominal : std::nan("");
-    const bool periodShown = period >= axes.xMin() && period <= axes.xMax();
     if (periodShown) {
         p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
         p.drawLine(axes.map(period, 0), axes.map(period, yTop));
@@ -677,8 +716,17 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             }
         }
     }
-    top = top > 0 ? top * 1.15 : 1;
-    Axes axes(0, 360, 0, top);
+    top = top > 0 ? top * 1.05 : 1;
+    // Values above the scale (moving objects, mostly) go to a strip of
+    // their own over the frame.
+    QRectF area = Axes::frame();
+    area.setTop(area.top() + 22);
+    Axes axes(0, 360, 0, Legend::roomyTop(0, top, 3, area.height()));
+    axes.area = area;
+    const double strip = area.top() - 12;
+    bool above = false;
+    for (int i = 0; i < ScanStatistics::binCount; ++i)
+        above = above || stats.binSigma(i) > axes.yMax();
 
     QImage image = canvas();
     QPainter p(&image);
@@ -687,50 +735,35 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     if (hasPartialView(stats)) {
         for (int i = 0; i < ScanStatistics::binCount; ++i)
             if (!stats.inFieldOfView(i))
-                p.fillRect(QRectF(axes.mapX(i), axes.area.top(), axes.mapX(i + 1) - axes.mapX(i),
-                                  axes.area.height()),
+                p.fillRect(QRectF(axes.mapX(i), strip - 8, axes.mapX(i + 1) - axes.mapX(i),
+                                  axes.area.bottom() - strip + 8),
                            outOfView);
     }
     axes.draw(p, QStringLiteral("angle (°, clockwise from ahead)"), QStringLiteral("σ (mm)"), 30);
+    if (above) {
+        p.setPen(QPen(gridLine, 1, Qt::DotLine));
+        p.drawLine(QPointF(area.left(), strip), QPointF(area.right(), strip));
+        p.setPen(softInk);
+        p.setFont(plotFont(11));
+        p.drawText(QRectF(area.left() - 66, strip - 8, 60, 16), Qt::AlignRight | Qt::AlignVCenter,
+                   QStringLiteral("above"));
+    }
 
-    // A bin above the scale sits on its top edge, with a tick pointing up.
-    auto place = [&](int i, double sigma, bool &over) {
-        over = sigma > top;
-        return axes.map(i + 0.5, std::min(sigma, top));
-    };
-    auto overMark = [&](const QPointF &at, const QColor &colour) {
-        p.setPen(QPen(colour, 1.2));
-        p.drawLine(at, at - QPointF(0, 6));
+    auto place = [&](int i, double sigma) {
+        return sigma > axes.yMax() ? QPointF(axes.mapX(i + 0.5), strip) : axes.map(i + 0.5, sigma);
     };
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double sigma = stats.binSigma(i);
-        if (!std::isfinite(sigma) || stats.steady(i) || marked(unsteady, i))
-            continue;
-        bool over = false;
-        const QPointF at = place(i, sigma, over);
-        hollowDot(p, at);
-        if (over)
-            overMark(at, hollowGrey);
+        if (std::isfinite(sigma) && !stats.steady(i) && !marked(unsteady, i))
+            hollowDot(p, place(i, sigma));
     }
+    for (int i = 0; i < ScanStatistics::binCount; ++i)
+        if (stats.steady(i) && !marked(unsteady, i))
+            steadyDot(p, place(i, stats.binSigma(i)), seriesBlue);
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double sigma = stats.binSigma(i);
-        if (!stats.steady(i) || marked(unsteady, i))
-            continue;
-        bool over = false;
-        const QPointF at = place(i, sigma, over);
-        steadyDot(p, at, seriesBlue);
-        if (over)
-            overMark(at, seriesBlue);
-    }
-    for (int i = 0; i < ScanStatistics::binCount; ++i) {
-        const double sigma = stats.binSigma(i);
-        if (!std::isfinite(sigma) || !marked(unsteady, i))
-            continue;
-        bool over = false;
-        const QPointF at = place(i, sigma, over);
-        movingCross(p, at);
-        if (over)
-            overMark(at, moving);
+        if (std::isfinite(sigma) && marked(unsteady, i))
+            movingCross(p, place(i, sigma));
     }
     if (!any)
         drawNoData(p, axes.area, QStringLiteral("no bin with three returns"));
