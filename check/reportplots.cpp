@@ -499,7 +499,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     }
     p.setPen(softInk);
     p.setFont(plotFont(11));
-    p.drawText(QRectF(bar.left() - 10, keyTop + 4 * row - 6, 200, 36),
+    p.drawText(QRectF(bar.left() - 10, keyTop + 4 * row + 2, 200, 36),
                Qt::AlignLeft | Qt::TextWordWrap,
                QStringLiteral("%1 scans, one point per 1° bin").arg(stats.scans()));
     p.end();
@@ -545,12 +545,9 @@ QImage speedPlot(const ScanStatistics &stats)
     axes.draw(p, QStringLiteral("time since start (s)"), unit);
     p.setClipRect(axes.area);
 
-    if (nominal > 0) {
-        p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
-        p.drawLine(axes.map(axes.xMin(), nominal), axes.map(axes.xMax(), nominal));
-    }
     // Runs of buckets with values: a band from each bucket's minimum to its
     // maximum, and the means joined.
+    QVector<QPolygonF> means;
     for (int i = 0; i < buckets.size();) {
         if (buckets[i].count == 0) {
             ++i;
@@ -574,11 +571,18 @@ QImage speedPlot(const ScanStatistics &stats)
         p.setPen(Qt::NoPen);
         p.setBrush(bandBlue);
         p.drawPolygon(band);
-        p.setPen(QPen(seriesBlue, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(Qt::NoBrush);
-        p.drawPolyline(mean);
+        means.append(mean);
         i = j;
     }
+    // The nominal rate over the bands, under the means.
+    if (nominal > 0) {
+        p.setPen(QPen(nominalGreen, 1.4, Qt::DashLine));
+        p.drawLine(axes.map(axes.xMin(), nominal), axes.map(axes.xMax(), nominal));
+    }
+    p.setPen(QPen(seriesBlue, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    for (const QPolygonF &mean : means)
+        p.drawPolyline(mean);
     p.setClipping(false);
     if (empty)
         drawNoData(p, axes.area,
@@ -649,10 +653,13 @@ QImage intervalPlot(const ScanStatistics &stats)
     const double barMs = group * binMs;
     const double nominal = stats.nominalHz();
     const double period = nominal > 0 ? 1000.0 / nominal : std::nan("");
-    const bool periodShown = period >= lo * barMs && period <= hi * barMs;
+    // Without intervals, the axis spans two nominal periods.
+    const double from = lo * barMs;
+    const double to = !empty ? hi * barMs : nominal > 0 ? 2000.0 / nominal : 100.0;
+    const bool periodShown = period >= from && period <= to;
     const double yTop = Legend::roomyTop(0, std::max(1.0, tallest * 1.05), periodShown ? 2 : 1,
                                          Axes::frame().height());
-    Axes axes(lo * barMs, hi * barMs, 0, yTop);
+    Axes axes(from, to, 0, yTop);
 
     QImage image = canvas();
     QPainter p(&image);
@@ -721,7 +728,7 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     // their own over the frame.
     QRectF area = Axes::frame();
     area.setTop(area.top() + 22);
-    Axes axes(0, 360, 0, Legend::roomyTop(0, top, 3, area.height()));
+    Axes axes(0, 360, 0, Legend::roomyTop(0, top, hasPartialView(stats) ? 4 : 3, area.height()));
     axes.area = area;
     const double strip = area.top() - 12;
     bool above = false;
@@ -733,11 +740,12 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     begin(p);
     drawTitle(p, QStringLiteral("Range noise σ by angle"));
     if (hasPartialView(stats)) {
+        QPainterPath hidden;
         for (int i = 0; i < ScanStatistics::binCount; ++i)
             if (!stats.inFieldOfView(i))
-                p.fillRect(QRectF(axes.mapX(i), strip - 8, axes.mapX(i + 1) - axes.mapX(i),
-                                  axes.area.bottom() - strip + 8),
-                           outOfView);
+                hidden.addRect(QRectF(axes.mapX(i), strip - 8, axes.mapX(i + 1) - axes.mapX(i),
+                                      axes.area.bottom() - strip + 8));
+        p.fillPath(hidden.simplified(), outOfView);
     }
     axes.draw(p, QStringLiteral("angle (°, clockwise from ahead)"), QStringLiteral("σ (mm)"), 30);
     if (above) {
@@ -776,6 +784,12 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
                [](QPainter &p, QPointF at) { hollowDot(p, at); });
     legend.add(QStringLiteral("moving object or edge"),
                [](QPainter &p, QPointF at) { movingCross(p, at); });
+    if (hasPartialView(stats))
+        legend.add(QStringLiteral("outside the field of view"), [](QPainter &p, QPointF at) {
+            p.setPen(QPen(frameLine, 1));
+            p.setBrush(outOfView);
+            p.drawRect(QRectF(at - QPointF(6, 6), QSizeF(12, 12)));
+        });
     legend.draw();
     p.end();
     return image;
