@@ -79,6 +79,21 @@ QString tickText(double value, double step)
     return QString::number(value, 'f', decimalsFor(step));
 }
 
+// The multiples of `step` from `lo` to `hi`; a range too narrow for its
+// magnitude (a sensor can report anything) gives only a few.
+QVector<double> ticks(double lo, double hi, double step)
+{
+    QVector<double> at;
+    const double first = std::ceil(lo / step - 1e-9);
+    for (int k = 0; k < 100; ++k) {
+        const double value = (first + k) * step;
+        if (value > hi + step * 1e-9)
+            break;
+        at.append(value);
+    }
+    return at;
+}
+
 // A range that can be divided by: finite, low below high.
 void makeUsable(double &lo, double &hi)
 {
@@ -86,7 +101,7 @@ void makeUsable(double &lo, double &hi)
         lo = 0;
         hi = 1;
     }
-    if (hi - lo < 1e-9) {
+    if (hi - lo < std::max(1e-9, std::fabs(lo) * 1e-6)) {
         const double pad = std::max(1.0, std::fabs(lo) * 0.05);
         lo -= pad;
         hi += pad;
@@ -125,7 +140,7 @@ public:
         p.save();
         p.setFont(plotFont(11));
         const QFontMetricsF metrics(p.font());
-        for (double x = std::ceil(x0 / xStep - 1e-9) * xStep; x <= x1 + xStep * 1e-9; x += xStep) {
+        for (double x : ticks(x0, x1, xStep)) {
             const double px = mapX(x);
             p.setPen(QPen(gridLine, 1));
             p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
@@ -135,7 +150,7 @@ public:
             p.drawText(QRectF(px - 40, area.bottom() + 5, 80, metrics.height()), Qt::AlignHCenter,
                        tickText(x, xStep));
         }
-        for (double y = std::ceil(y0 / yStep - 1e-9) * yStep; y <= y1 + yStep * 1e-9; y += yStep) {
+        for (double y : ticks(y0, y1, yStep)) {
             const double py = mapY(y);
             p.setPen(QPen(gridLine, 1));
             p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
@@ -308,6 +323,12 @@ QString distanceText(double mm, double step)
     return QString::number(mm, 'f', decimalsFor(step)) + QStringLiteral(" mm");
 }
 
+// A bucket with values a plot can place.
+bool drawable(const DownsampledSeries::Bucket &b)
+{
+    return b.count > 0 && std::isfinite(b.min) && std::isfinite(b.max) && std::isfinite(b.mean());
+}
+
 } // namespace
 
 QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
@@ -353,7 +374,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
 
     // Grid: rings with their distance, spokes every 30°, the four axes named.
     p.setBrush(Qt::NoBrush);
-    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+    for (double r : ticks(ringStep, outer, ringStep)) {
         p.setPen(QPen(r >= outer - ringStep * 1e-6 ? frameLine : gridLine, 1));
         p.drawEllipse(centre, r * pixelsPerMm, r * pixelsPerMm);
     }
@@ -429,7 +450,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     int fewest = std::numeric_limits<int>::max();
     for (double angle : {135, 225, 45, 315, 165, 195, 105, 255, 75, 285, 15, 345}) {
         int covered = 0;
-        for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+        for (double r : ticks(ringStep, outer, ringStep)) {
             const QRectF box = labelBox(angle, r).adjusted(-3, -3, 3, 3);
             covered += static_cast<int>(std::count_if(
                 drawn.begin(), drawn.end(), [&](const QPointF &q) { return box.contains(q); }));
@@ -439,7 +460,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             labelAngle = angle;
         }
     }
-    for (double r = ringStep; r <= outer + ringStep * 1e-6; r += ringStep) {
+    for (double r : ticks(ringStep, outer, ringStep)) {
         const QRectF box = labelBox(labelAngle, r);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(255, 255, 255, 200));
@@ -464,7 +485,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     p.setBrush(gradient);
     p.drawRect(bar);
     p.setFont(plotFont(11));
-    for (double s = 0; s <= sigmaTop + sigmaStep * 1e-6; s += sigmaStep) {
+    for (double s : ticks(0, sigmaTop, sigmaStep)) {
         const double y = bar.bottom() - s / sigmaTop * bar.height();
         p.setPen(QPen(ink, 1));
         p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 4, y));
@@ -516,7 +537,7 @@ QImage speedPlot(const ScanStatistics &stats)
 
     double lo = std::numeric_limits<double>::infinity(), hi = -lo, end = 0;
     for (const DownsampledSeries::Bucket &b : buckets) {
-        if (b.count == 0)
+        if (!drawable(b))
             continue;
         lo = std::min(lo, b.min);
         hi = std::max(hi, b.max);
@@ -549,12 +570,12 @@ QImage speedPlot(const ScanStatistics &stats)
     // maximum, and the means joined.
     QVector<QPolygonF> means;
     for (int i = 0; i < buckets.size();) {
-        if (buckets[i].count == 0) {
+        if (!drawable(buckets[i])) {
             ++i;
             continue;
         }
         int j = i;
-        while (j < buckets.size() && buckets[j].count > 0)
+        while (j < buckets.size() && drawable(buckets[j]))
             ++j;
         QPolygonF band, mean;
         for (int k = i; k < j; ++k) {
@@ -586,7 +607,8 @@ QImage speedPlot(const ScanStatistics &stats)
     p.setClipping(false);
     if (empty)
         drawNoData(p, axes.area,
-                   frames ? QStringLiteral("no frame rate measured") : QStringLiteral("no scans"));
+                   frames ? QStringLiteral("no frame rate measured")
+                          : QStringLiteral("no speed measured"));
 
     Legend legend(p, axes.area);
     legend.add(QStringLiteral("mean per %1 s").arg(width), [](QPainter &p, QPointF at) {
@@ -803,6 +825,8 @@ QImage errorPlot(const ScanStatistics &stats)
     const double width = series.width();
     double tallest = 0, end = 0, total = 0;
     for (const DownsampledSeries::Bucket &b : buckets) {
+        if (!drawable(b))
+            continue;
         tallest = std::max(tallest, b.sum);
         total += b.sum;
         if (b.count > 0)
@@ -826,7 +850,7 @@ QImage errorPlot(const ScanStatistics &stats)
     p.setPen(Qt::NoPen);
     p.setBrush(errorRed);
     for (const DownsampledSeries::Bucket &b : buckets) {
-        if (b.sum <= 0)
+        if (!drawable(b) || b.sum <= 0)
             continue;
         const double left = axes.mapX(b.start), right = axes.mapX(b.start + width);
         const double gap = right - left > 4 ? 1 : 0;

@@ -278,12 +278,14 @@ void TestHtmlReport::degenerateRunsStillGiveTheTableAndPlots_data()
     QTest::addColumn<int>("scans");
     QTest::addColumn<int>("pointsPerScan");
     QTest::addColumn<double>("fieldOfView");
-    QTest::newRow("no scans") << false << 0 << 720 << 360.0;
-    QTest::newRow("one scan") << false << 1 << 720 << 360.0;
+    QTest::addColumn<double>("speed");
+    QTest::newRow("no scans") << false << 0 << 720 << 360.0 << 6.0;
+    QTest::newRow("one scan") << false << 1 << 720 << 360.0 << 6.0;
     // Two returns per bin: no bin has a σ.
-    QTest::newRow("no sigma anywhere") << false << 2 << 360 << 360.0;
-    QTest::newRow("scans without points") << false << 30 << 0 << 360.0;
-    QTest::newRow("frames, none lost, a fan") << true << 50 << 720 << 90.0;
+    QTest::newRow("no sigma anywhere") << false << 2 << 360 << 360.0 << 6.0;
+    QTest::newRow("scans without points") << false << 30 << 0 << 360.0 << 6.0;
+    QTest::newRow("frames, none lost, a fan") << true << 50 << 720 << 90.0 << 20.0;
+    QTest::newRow("speed not finite") << false << 30 << 720 << 360.0 << qInf();
 }
 
 void TestHtmlReport::degenerateRunsStillGiveTheTableAndPlots()
@@ -292,6 +294,7 @@ void TestHtmlReport::degenerateRunsStillGiveTheTableAndPlots()
     QFETCH(int, scans);
     QFETCH(int, pointsPerScan);
     QFETCH(double, fieldOfView);
+    QFETCH(double, speed);
     ScanStatistics stats(commandProtocol ? 20.0 : 6.0, commandProtocol);
     stats.setFieldOfView(0, fieldOfView);
     stats.setStart(0);
@@ -300,8 +303,8 @@ void TestHtmlReport::degenerateRunsStillGiveTheTableAndPlots()
         scan.family =
             commandProtocol ? SensorScan::Family::CommandProtocol : SensorScan::Family::Streaming;
         scan.time = (i + 1) * (commandProtocol ? 50'000'000 : period);
-        scan.speed = commandProtocol ? 0 : 6.0;
-        scan.rate = commandProtocol ? 20.0 : 6.0;
+        scan.speed = commandProtocol ? 0 : speed;
+        scan.rate = commandProtocol ? speed : 6.0;
         for (int k = 0; k < pointsPerScan; ++k)
             scan.points.append(PointData{360.0 * k / pointsPerScan, 1500, 200, 0, 0});
         scan.total = scan.valid = pointsPerScan;
