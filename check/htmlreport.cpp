@@ -62,11 +62,6 @@ QString durationText(double seconds)
     return text;
 }
 
-QString rowClass(Verdict verdict)
-{
-    return verdictText(verdict);
-}
-
 QString header(const CheckReport &report, const ScanStatistics &stats)
 {
     QString html;
@@ -105,9 +100,10 @@ QString checkTable(const CheckReport &report)
             QStringLiteral("<tr class=\"%1\" data-key=\"%2\"><td>%3</td><td class=\"value\">%4"
                            "</td><td>%5</td><td class=\"limits\">%6</td>"
                            "<td class=\"verdict-cell\">%7</td><td class=\"note\">%8</td></tr>\n")
-                .arg(rowClass(c.verdict), escaped(c.key), escaped(c.name), escaped(c.valueText()),
-                     escaped(c.unit), c.isText() ? QStringLiteral("-") : escaped(c.limitText()),
-                     verdictText(c.verdict), escaped(c.note));
+                .arg(verdictText(c.verdict), escaped(c.key), escaped(c.name),
+                     escaped(c.valueText()), escaped(c.unit),
+                     c.isText() ? QStringLiteral("-") : escaped(c.limitText()),
+                     verdictText(c.verdict).toUpper(), escaped(c.note));
     }
     if (report.checks.isEmpty())
         html += QStringLiteral("<tr class=\"skipped\"><td colspan=\"6\">no checks</td></tr>\n");

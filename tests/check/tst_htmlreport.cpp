@@ -23,7 +23,7 @@ private slots:
 
 namespace {
 
-const QString hostile = QStringLiteral("<script>alert(1)</script>\"&'");
+const QString hostile = QStringLiteral("<script>alert(1)</script>\"&'%1");
 constexpr qint64 period = 166'666'667; // 6 rev/s
 
 // A square room, 2 m to each wall, two points per degree with Gaussian
