@@ -194,7 +194,7 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
 
     if (stats.joiningErrors() > 0)
         report.notes << QStringLiteral(
-                            "%1 packet errors while the decoder joined the stream (before "
+                            "%1 packet error(s) while the decoder joined the stream (before "
                             "the first scan one period after another) are not counted.")
                             .arg(stats.joiningErrors());
 
