@@ -192,6 +192,12 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
     checks.add(QStringLiteral("errors"), errorName, static_cast<double>(stats.errors()), QString(),
                lostSkip);
 
+    if (stats.joiningErrors() > 0)
+        report.notes << QStringLiteral(
+                            "%1 packet error(s) while the decoder joined the stream (before "
+                            "the first scan one period after another) are not counted.")
+                            .arg(stats.joiningErrors());
+
     // Coverage.
     const Histogram &gaps = stats.largestGap();
     checks.add(QStringLiteral("gap_median"), QStringLiteral("Largest gap, median over scans"),

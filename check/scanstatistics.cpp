@@ -32,10 +32,19 @@ void ScanStatistics::add(const SensorScan &scan)
 {
     const double sinceStart = (scan.time - runStart) / 1e9;
     long long newErrors = 0;
+    bool joining = scanCount == 0;
     if (scanCount == 0) {
         firstTime = scan.time;
+    } else if (settling) {
+        // Scans that waited in the line's buffer when the port opened come
+        // together; the timing starts with the first one a period after the
+        // one before it, and the errors of joining the stream (a frame cut
+        // in the middle, the information reply) are counted until then.
+        settling = nominal > 0 && (scan.time - lastTime) / 1e9 < 0.5 / nominal;
+        joining = true;
     } else {
         const double interval = (scan.time - lastTime) / 1e9;
+        ++timedScans;
         intervalStats.add(interval);
         intervalHist.add(interval * 1000.0);
         if (nominal > 0 && interval > 3.0 / nominal)
@@ -47,6 +56,14 @@ void ScanStatistics::add(const SensorScan &scan)
                 newErrors = std::max(0LL, std::llround(interval * nominal) - 1);
                 lostFrames += newErrors;
             }
+        }
+    }
+    if (joining) {
+        timingStart = scan.time;
+        timedScans = 1;
+        if (!frames) {
+            lastErrors = std::max(lastErrors, static_cast<long long>(scan.errors));
+            joinErrors = lastErrors;
         }
     }
     lastTime = scan.time;
@@ -130,10 +147,15 @@ double ScanStatistics::span() const
     return scanCount > 0 ? (lastTime - firstTime) / 1e9 : 0.0;
 }
 
+double ScanStatistics::timedSpan() const
+{
+    return scanCount > 0 ? (lastTime - timingStart) / 1e9 : 0.0;
+}
+
 double ScanStatistics::scanRate() const
 {
-    const double seconds = span();
-    return scanCount > 1 && seconds > 0 ? (scanCount - 1) / seconds : std::nan("");
+    const double seconds = timedSpan();
+    return timedScans > 1 && seconds > 0 ? (timedScans - 1) / seconds : std::nan("");
 }
 
 double ScanStatistics::returnShare(int i) const

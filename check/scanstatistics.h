@@ -72,7 +72,10 @@ public:
     double timeToFirstScan() const;
     // Seconds from the first to the last scan.
     double span() const;
-    // Scans per second from the first and last scan's times.
+    // Seconds from the first timed scan to the last: scans that arrived
+    // together from the line's buffer when the port opened are not timed.
+    double timedSpan() const;
+    // Scans per second from the first timed and the last scan's times.
     double scanRate() const;
 
     // Rotation speed in rev/s as the sensor reports it (streaming), or the
@@ -85,7 +88,10 @@ public:
     const RunningStats &validRatio() const { return validStats; }
     // Packet errors the decoder counted (streaming), or frames missing from
     // the frame sequence (command protocol).
-    long long errors() const { return frames ? lostFrames : lastErrors; }
+    long long errors() const { return frames ? lostFrames : lastErrors - joinErrors; }
+    // Packet errors the decoder counted before the timing started, while it
+    // joined the stream; not in errors().
+    long long joiningErrors() const { return frames ? 0 : joinErrors; }
     // Frames the errors are counted against: accepted plus lost or rejected.
     long long framesSeen() const { return accepted + errors(); }
     const Histogram &largestGap() const { return gapHist; } // degrees
@@ -125,6 +131,10 @@ private:
     long long stallCount = 0;
     long long lostFrames = 0;
     long long lastErrors = 0;
+    long long joinErrors = 0;
+    qint64 timingStart = 0;
+    long long timedScans = 0;
+    bool settling = true;
     qint64 accepted = 0;
     RunningStats speedStats, intervalStats, pointStats, validStats;
     Histogram intervalHist{0.1, 20000}; // 0.1 ms up to 2 s
@@ -134,6 +144,5 @@ private:
     std::vector<double> validAngles; // of the scan being added
     DownsampledSeries speedOverTime, errorsOverTime;
 };
-
 
 #endif

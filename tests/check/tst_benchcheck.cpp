@@ -71,16 +71,22 @@ void TestBenchCheck::statisticsOfKnownScans()
     stats.setStart(0);
     qint64 t = 300'000'000; // first scan 0.3 s after the start
     for (int i = 0; i < 300; ++i) {
-        // One stall: the scan after number 150 comes four periods late.
-        t += i == 150 ? 4 * 166'666'667 : 166'666'667;
-        stats.add(roomScan(rng, 10.0, t, i / 100)); // an error every 100 scans
+        // Three scans from the line's buffer at once, with an error from
+        // joining the stream; then one stall: the scan after number 150
+        // comes four periods late; and an error every 100 scans.
+        t += i < 3 ? 1'000'000 : i == 150 ? 4 * 166'666'667 : 166'666'667;
+        stats.add(roomScan(rng, 10.0, t, i < 3 ? 1 : 1 + i / 100));
     }
     stats.setAcceptedFrames(300 * 60);
 
     QCOMPARE(stats.scans(), 300);
     QCOMPARE(stats.stalls(), 1);
     QCOMPARE(stats.errors(), 2);
-    QVERIFY(std::fabs(stats.timeToFirstScan() - (0.3 + 1 / 6.0)) < 1e-6);
+    QCOMPARE(stats.joiningErrors(), 1);
+    QVERIFY(std::fabs(stats.timeToFirstScan() - 0.301) < 1e-6);
+    // Timed from the fourth scan: 296 intervals over 299 periods.
+    QVERIFY(std::fabs(stats.scanRate() - 296.0 / 299 * 6) < 1e-6);
+    QCOMPARE(stats.intervals().count(), 296);
     QVERIFY(std::fabs(stats.largestGap().quantile(0.5) - 10.5) < 0.02);
     QCOMPARE(stats.coverage(), 350.0 / 360.0);
 

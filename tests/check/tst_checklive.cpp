@@ -15,6 +15,7 @@ private slots:
     void cleanSensorOfEveryModelPasses_data();
     void cleanSensorOfEveryModelPasses();
     void twoSensorsAtOnce();
+    void silentSensorIsNoData();
 
 private:
     QTemporaryDir dir;
@@ -74,6 +75,17 @@ void TestCheckLive::twoSensorsAtOnce()
     QVERIFY(QFileInfo::exists(named("pair", noisy.port(), "xml")));
     QVERIFY(run.out.contains(
         QRegularExpression("\nAll 2 sensors: FAIL: \\d+ of \\d+ checks failed\n$")));
+}
+
+void TestCheckLive::silentSensorIsNoData()
+{
+    // Answers nothing and never starts streaming.
+    SimProcess sim({"--model", "Fir", "--no-handshake"});
+    QVERIFY(sim.started());
+    const ProgramRun run = runCheck({"--model", "Fir", "--port", sim.port(), "--seconds", "1"});
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.contains("no data came from " + sim.port()), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCheckLive)

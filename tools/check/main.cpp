@@ -177,6 +177,11 @@ int main(int argc, char *argv[])
     });
     if (!parser.parse(QCoreApplication::arguments()))
         usageError(parser.errorText());
+    const QString edition = parser.value(QStringLiteral("edition"));
+    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
+        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
+    if (edition != QLatin1String(ownEdition))
+        runOtherEdition(edition, originalArguments);
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
@@ -185,11 +190,6 @@ int main(int argc, char *argv[])
         std::printf("%s %s\n", toolName, VANTOSCOPE_VERSION);
         return 0;
     }
-    const QString edition = parser.value(QStringLiteral("edition"));
-    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
-        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
-    if (edition != QLatin1String(ownEdition))
-        runOtherEdition(edition, originalArguments);
 
     if (!parser.isSet(QStringLiteral("model")))
         usageError(QStringLiteral("--model is required"));
