@@ -122,10 +122,17 @@ void TestCheckTool::referenceTargetsOfTheScene()
     const QString json = dir.filePath("reference.json");
     // The simulator sends the room's geometry as it is, without the optics that
     // this model's correcting filter takes out again.
-    const ProgramRun run = runCheck({"--model", "Alder", "--no-filter", "--json", json,
-                                     "--reference", "0:2300", "--reference", "90:3600:2",
-                                     "--reference", "180:1700", "--reference", "270:2400", file});
+    const ProgramRun run =
+        runCheck({"--model", "Alder", "--no-filter", "--json", json, "--html",
+                  dir.filePath("reference.html"), "--reference", "0:2300", "--reference",
+                  "90:3600:2", "--reference", "180:1700", "--reference", "270:2400", file});
     QVERIFY2(run.status == 0, qPrintable(run.out));
+    QFile html(dir.filePath("reference.html"));
+    QVERIFY(html.open(QIODevice::ReadOnly));
+    const QByteArray page = html.readAll();
+    QCOMPARE(page.count("<img src=\"data:image/png;base64,"), 5);
+    QVERIFY(page.contains("Reference 0° at 2300 mm") && !page.contains("http:") &&
+            !page.contains("https:"));
     const QJsonArray checks = readJson(json)["checks"].toArray();
     QCOMPARE(checks.size() >= 8, true);
     // The last eight checks: bias and σ of each reference in turn.
@@ -194,7 +201,7 @@ void TestCheckTool::exitStatusAndMessage_data()
     QTest::newRow("missing capture")
         << QStringList{"--model", "Alder", dir.filePath("none.pcapng")} << 3 << "cannot read";
     QTest::newRow("not a capture")
-        << QStringList{"--model", "Alder", text.fileName()} << 3 << "cannot read";
+        << QStringList{"--model", "Alder", text.fileName()} << 3 << "is not a capture";
     QTest::newRow("empty file") << QStringList{"--model", "Alder", empty.fileName()} << 3
                                 << "no data";
     QTest::newRow("missing port") << QStringList{"--model",   "Alder",

@@ -3,6 +3,7 @@
 // writes JSON, JUnit XML and HTML reports on request.
 #include "benchprofile.h"
 #include "edition.h"
+#include "htmlreport.h"
 #include "reportwriters.h"
 #include "sensorcheck.h"
 
@@ -128,7 +129,12 @@ int main(int argc, char *argv[])
     if (wantsHtml(argc, argv)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's start-up chatter (a missing runtime directory, say)
+        // would break the one-line messages on standard error.
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previous);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
@@ -236,7 +242,9 @@ int main(int argc, char *argv[])
         auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
         QString error;
         if (!check->runCapture(positional[0], &error))
-            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(positional[0], error));
+            fail(inputStatus, error.contains(positional[0])
+                                  ? error
+                                  : QStringLiteral("cannot read %1: %2").arg(positional[0], error));
         if (check->bytes() == 0)
             fail(inputStatus, QStringLiteral("no data in %1").arg(positional[0]));
         duration = check->statistics().span();
@@ -318,8 +326,12 @@ int main(int argc, char *argv[])
         QString error;
         const QString json = reportPath(parser.value(QStringLiteral("json")), source, several);
         const QString junit = reportPath(parser.value(QStringLiteral("junit")), source, several);
+        const QString html = reportPath(parser.value(QStringLiteral("html")), source, several);
+        const ScanStatistics &stats = sensor.statistics();
         if ((!json.isEmpty() && !writeFile(json, jsonReport(report), &error)) ||
-            (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error))) {
+            (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error)) ||
+            (!html.isEmpty() &&
+             !writeFile(html, htmlReport(report, stats, unsteadyBins(stats)), &error))) {
             warn(error);
             status = inputStatus;
         }
