@@ -138,7 +138,7 @@ private:
     qint64 accepted = 0;
     RunningStats speedStats, intervalStats, pointStats, validStats;
     Histogram intervalHist{0.1, 20000}; // 0.1 ms up to 2 s
-    Histogram gapHist{0.01, 36001};     // 0.01° up to 360°
+    Histogram gapHist{0.01, 36000};     // 0.01° up to 360°
     std::array<Bin, binCount> angleBins;
     double fanCentre = 0, fanWidth = 360;
     std::vector<double> validAngles; // of the scan being added

@@ -1,12 +1,15 @@
 #include "fuzzdriver.h"
 #include "capturereader.h"
 
+#include "benchprofile.h"
 #include "debugpkg.h"
 #include "edition.h"
 #include "invariants.h"
 #include "lipkg.h"
 #include "modelrules.h"
 #include "qtrnet.h"
+#include "reportwriters.h"
+#include "sensorcheck.h"
 
 #include <QBuffer>
 #include <QSerialPort>
@@ -285,6 +288,53 @@ Outcome runCapture(const uint8_t *data, size_t size)
     return outcome;
 }
 
+Outcome runBenchCheck(const uint8_t *data, size_t size)
+{
+    const QStringList models = Edition::modelNames();
+    const QString model = models[static_cast<int>(byteAt(data, size, 0) % models.size())];
+    const uint8_t options = byteAt(data, size, 1);
+    size_t control = 2;
+    QVector<ReferenceTarget> references;
+    if (options & 2) {
+        for (int t = 0; t < 2; ++t, control += 3) {
+            ReferenceTarget target;
+            target.angle = byteAt(data, size, control) * 1.41;
+            const int mm = byteAt(data, size, control + 1) | byteAt(data, size, control + 2) << 8;
+            // The program refuses a target at no distance.
+            target.distance = std::max(1, mm);
+            references.append(target);
+        }
+    }
+    control = std::min(size, control);
+
+    Outcome outcome;
+    SensorCheck check(model, BenchProfile::defaults(model), references, (options & 1) == 0);
+    QObject::connect(&check.session(), &SensorSession::scanReady, [&] { ++outcome.scans; });
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data) + control,
+                                               static_cast<int>(size - control));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString error;
+    if (!check.runCapture(&buffer, &error))
+        return outcome;
+    outcome.chunks = 1;
+    outcome.frames = static_cast<int>(check.bytes());
+    if (check.scans() != outcome.scans)
+        broken("bench check: every published scan is counted once");
+
+    CheckReport report = check.report();
+    report.toolVersion = QStringLiteral("fuzz");
+    report.edition = Edition::classic ? QStringLiteral("classic") : QStringLiteral("full");
+    report.source = QStringLiteral("fuzz input");
+    report.start = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+    report.durationS = check.statistics().span();
+    require(Invariants::checkBenchStatistics(check.statistics()));
+    require(Invariants::checkBenchReport(report));
+    require(Invariants::checkBenchReportTexts(report, textReport(report), jsonReport(report),
+                                              junitReport({report})));
+    return outcome;
+}
+
 int liPkgModelIndex(const QString &name)
 {
     for (int i = 0; i < streamModelCount(); ++i)
@@ -321,6 +371,19 @@ QByteArray debugPkgInput(const QByteArray &stream)
     input.append(static_cast<char>(0x89));
     input.append('\0');
     return input + stream;
+}
+
+int benchCheckModelIndex(const QString &name)
+{
+    return static_cast<int>(Edition::modelNames().indexOf(name));
+}
+
+QByteArray benchCheckInput(int modelIndex, const QByteArray &capture)
+{
+    QByteArray input;
+    input.append(static_cast<char>(modelIndex));
+    input.append('\0');
+    return input + capture;
 }
 
 } // namespace FuzzDriver

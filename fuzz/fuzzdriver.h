@@ -21,6 +21,11 @@
 //   DebugPkg: chunk pattern, repeat, stream
 //   Capture:  the file itself (pcapng, or raw bytes at 115200 baud), read
 //             through, rewound and read through again
+//   Check:    model (index into the edition's model names), options (bit 0
+//             filter off, bit 1 two reference targets in the next six bytes:
+//             angle byte × 1.41°, 16-bit little-endian distance in mm, each),
+//             the capture file; run through the bench check, its report
+//             evaluated and written as text, JSON and JUnit XML
 namespace FuzzDriver {
 
 struct Outcome
@@ -35,6 +40,8 @@ Outcome runQTRNet(const uint8_t *data, size_t size);
 Outcome runDebugPkg(const uint8_t *data, size_t size);
 // `frames` counts the records of one reading, `chunks` the readings.
 Outcome runCapture(const uint8_t *data, size_t size);
+// `chunks` is 1 when the capture could be read, `frames` the bytes it fed.
+Outcome runBenchCheck(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.
 // The LiPkg model is looked up by name among the models this edition's
@@ -43,6 +50,10 @@ int liPkgModelIndex(const QString &name);
 QByteArray liPkgInput(int modelIndex, const QByteArray &stream);
 QByteArray qtrNetInput(bool maple, const QByteArray &calibration, const QByteArray &stream);
 QByteArray debugPkgInput(const QByteArray &stream);
+// The bench check's input for `model` (a name the edition knows; -1 from
+// benchCheckModelIndex otherwise), filter on, no references.
+int benchCheckModelIndex(const QString &name);
+QByteArray benchCheckInput(int modelIndex, const QByteArray &capture);
 
 // Chunk size number `k` of a pattern byte.
 int chunkSize(uint8_t pattern, int k);

@@ -1,5 +1,6 @@
 // libFuzzer entry point; FUZZ_RUN names the FuzzDriver function this
-// harness feeds (runLiPkg, runQTRNet, runDebugPkg or runCapture).
+// harness feeds (runLiPkg, runQTRNet, runDebugPkg, runCapture
+// or runBenchCheck).
 #include "fuzzdriver.h"
 
 #include <QtGlobal>

@@ -1,6 +1,8 @@
 #include "invariants.h"
 
 #include "capturereader.h"
+#include "checkreport.h"
+#include "scanstatistics.h"
 
 #include "debugpkg.h"
 #include "edition.h"
@@ -9,6 +11,10 @@
 #include "qtrnet.h"
 #include "trframe.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
 #include <cmath>
 
 namespace Invariants {
@@ -164,6 +170,93 @@ const char *checkCaptureEnd(const CaptureReader &reader)
         return "capture interfaces stay bounded";
     if (reader.truncated() && reader.damaged())
         return "a cut-off capture is not also damaged";
+    return nullptr;
+}
+
+const char *checkBenchStatistics(const ScanStatistics &stats)
+{
+    const double coverage = stats.coverage();
+    if (!(coverage >= 0 && coverage <= 1))
+        return "bench check: coverage within [0, 1]";
+    for (int i = 0; i < ScanStatistics::binCount; ++i) {
+        const double sigma = stats.binSigma(i);
+        if (!std::isnan(sigma) && !(sigma >= 0))
+            return "bench check: a bin's sigma is NaN or at least 0";
+    }
+    const Histogram &gaps = stats.largestGap();
+    for (const double q : {0.0, 0.5, 1.0}) {
+        const double gap = gaps.quantile(q);
+        if (gaps.count() > 0 && !(gap >= 0 && gap <= 360))
+            return "bench check: the largest gap lies within [0, 360] degrees";
+    }
+    return nullptr;
+}
+
+const char *checkBenchReport(const CheckReport &report)
+{
+    if (!(report.failures() <= report.counted() && report.counted() <= report.checks.size()))
+        return "bench check: failures <= counted <= checks";
+    // The checks that fail, with no value, when they could not be measured.
+    static const QStringList required{
+        QStringLiteral("handshake_ms"), QStringLiteral("time_to_first_scan"),
+        QStringLiteral("points_per_scan_mean"), QStringLiteral("reference_bias"),
+        QStringLiteral("reference_sigma")};
+    for (const CheckResult &c : report.checks) {
+        if (c.isText())
+            continue;
+        const double v = c.value;
+        const bool outside = (c.low && v < *c.low) || (c.high && v > *c.high);
+        switch (c.verdict) {
+        case Verdict::Pass:
+            if (!std::isfinite(v))
+                return "bench check: a passed check has a finite value";
+            if (outside)
+                return "bench check: a passed check lies within its limits";
+            break;
+        case Verdict::Fail:
+            if (std::isnan(v)) {
+                if (!required.contains(c.key))
+                    return "bench check: only a required check fails unmeasured";
+            } else if (!std::isfinite(v)) {
+                return "bench check: a failed check has a finite value or none";
+            } else if (!outside) {
+                return "bench check: a failed check lies outside its limits";
+            }
+            break;
+        case Verdict::Skipped:
+            if (!std::isnan(v))
+                return "bench check: a skipped check has no value";
+            break;
+        }
+    }
+    return nullptr;
+}
+
+const char *checkBenchReportTexts(const CheckReport &report, const QString &text,
+                                  const QByteArray &json, const QByteArray &junit)
+{
+    if (!text.endsWith(report.verdictLine() + QLatin1Char('\n')))
+        return "bench check: the text report ends with the verdict line";
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+        return "bench check: the JSON report is a JSON object";
+    const QJsonValue checks = doc.object().value(QStringLiteral("checks"));
+    if (!checks.isArray() || checks.toArray().size() != report.checks.size())
+        return "bench check: the JSON report has one entry per check";
+
+    QXmlStreamReader xml(junit);
+    int testcases = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            xml.name() == QLatin1String("testcase"))
+            ++testcases;
+    }
+    if (xml.hasError())
+        return "bench check: the JUnit report is well-formed XML";
+    if (testcases != report.checks.size())
+        return "bench check: the JUnit report has one testcase per check";
     return nullptr;
 }
 

@@ -10,6 +10,10 @@ class QTRNet;
 class DebugPkg;
 class CaptureReader;
 struct CaptureRecord;
+class ScanStatistics;
+struct CheckReport;
+class QByteArray;
+class QString;
 
 // Invariants the decoders keep on any byte sequence. Each check returns the
 // name of the first invariant it finds broken, or nullptr when all hold.
@@ -36,6 +40,14 @@ const char *checkCaptureRecord(const CaptureReader &reader, const CaptureRecord 
                                qint64 previousTime, qint64 bytesBefore, qint64 inputSize);
 // The reader once it has no more records.
 const char *checkCaptureEnd(const CaptureReader &reader);
+
+// The bench check's statistics once a capture has been replayed.
+const char *checkBenchStatistics(const ScanStatistics &stats);
+// Its checks: every verdict agrees with the value and the limits.
+const char *checkBenchReport(const CheckReport &report);
+// The three written reports of `report`.
+const char *checkBenchReportTexts(const CheckReport &report, const QString &text,
+                                  const QByteArray &json, const QByteArray &junit);
 
 } // namespace Invariants
 

@@ -1,10 +1,13 @@
 // Writes one seed input per sensor model for the harnesses of this edition:
 //   fuzz-seeds <dir>  ->  <dir>/lipkg/<model>, <dir>/qtrnet/<model>,
-//                         <dir>/debugpkg/<model>, <dir>/capture/<model>...
+//                         <dir>/debugpkg/<model>, <dir>/capture/<model>...,
+//                         <dir>/check/<model>
 // Each seed is a clean capture from the simulated sensor, so the fuzzers
 // start from valid frames and mutate from there. The capture reader's seeds
 // hold the same streams as pcapng files: as recorded, cut off, and in a
 // big-endian section after a little-endian one, as mergecap leaves them.
+// The bench check's seeds are recorded captures of every model the edition
+// knows, behind the check's model and option bytes.
 #include "capturewriter.h"
 #include "fuzzdriver.h"
 #include "pcapngblocks.h"
@@ -15,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <cstdio>
 
 namespace {
@@ -87,6 +91,11 @@ int main(int argc, char *argv[])
     }
     QCoreApplication app(argc, argv); // the recorder's flush timer wants one
     const QString out = QString::fromLocal8Bit(argv[1]);
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        std::fprintf(stderr, "cannot make a temporary directory\n");
+        return 1;
+    }
     int written = 0;
     for (const SimModel &model : simModels()) {
         SensorSim sim(model, 1, SimFaults{}, SimIdentity{});
@@ -114,6 +123,14 @@ int main(int argc, char *argv[])
                 ok && !whole.isEmpty() &&
                 writeSeed(dir, model.name + "-cut.pcapng", whole.left(whole.size() - 37)) &&
                 writeSeed(dir, model.name + "-merged.pcapng", mergedBothOrders(model, stream, 512));
+        }
+        const int checkIndex = FuzzDriver::benchCheckModelIndex(model.name);
+        if (checkIndex >= 0) {
+            const QByteArray capture =
+                recorded(scratch.filePath(model.name + ".pcapng"), model, stream, 256);
+            ok = ok && !capture.isEmpty() &&
+                 writeSeed(out + "/check", model.name,
+                           FuzzDriver::benchCheckInput(checkIndex, capture));
         }
         if (!ok) {
             std::fprintf(stderr, "cannot write seeds under %s\n", argv[1]);

@@ -39,7 +39,8 @@ enum class Decoder
     LiPkg,
     QTRNet,
     DebugPkg,
-    Capture
+    Capture,
+    BenchCheck
 };
 
 FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
@@ -53,6 +54,8 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
         return FuzzDriver::runQTRNet(data, size);
     case Decoder::Capture:
         return FuzzDriver::runCapture(data, size);
+    case Decoder::BenchCheck:
+        return FuzzDriver::runBenchCheck(data, size);
     case Decoder::DebugPkg:
         break;
     }
@@ -81,7 +84,8 @@ void TestFuzzReplay::savedInputs_data()
     const std::pair<const char *, Decoder> folders[] = {{"lipkg", Decoder::LiPkg},
                                                         {"qtrnet", Decoder::QTRNet},
                                                         {"debugpkg", Decoder::DebugPkg},
-                                                        {"capture", Decoder::Capture}};
+                                                        {"capture", Decoder::Capture},
+                                                        {"check", Decoder::BenchCheck}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);
@@ -119,6 +123,10 @@ void TestFuzzReplay::simulatedStreams_data()
         const QByteArray name = model.name.toLatin1();
         QTest::newRow(name + " to DebugPkg")
             << Decoder::DebugPkg << FuzzDriver::debugPkgInput(stream) << false;
+        const int checkIndex = FuzzDriver::benchCheckModelIndex(model.name);
+        if (checkIndex >= 0)
+            QTest::newRow(name + " to the bench check")
+                << Decoder::BenchCheck << FuzzDriver::benchCheckInput(checkIndex, stream) << true;
         if (model.commandProtocol()) {
             const QByteArray reply = sim.calibrationReply();
             const int n = uint8_t(reply[8]) | uint8_t(reply[9]) << 8;
