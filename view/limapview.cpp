@@ -5,12 +5,12 @@
 #include "modelrules.h"
 #include "pointsearch.h"
 #include "qtrnet.h"
+#include "viewlogging.h"
 
 #include <QAction>
 #include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QDebug>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -643,7 +643,7 @@ void LiMapView::mouseReleaseEvent(QMouseEvent *event)
     rightButtonDown = false;
     releasePos = centred(event->pos());
     offset += releasePos - pressPos;
-    qDebug() << offset;
+    qCDebug(lcView) << offset;
     if (menuPending) {
         menuPending = false;
         if (pressPos == releasePos)
