@@ -158,7 +158,7 @@ void LiMapView::setNet(QTRNet *value)
     trNet = value;
 }
 
-void LiMapView::setDecoderKind(int kind)
+void LiMapView::setDecoderKind(Edition::DecoderKind kind)
 {
     decoderKind = kind;
 }
@@ -265,7 +265,7 @@ QColor LiMapView::confidenceColor(uint8_t confidence) const
 {
     if (usesNetSource())
         return intensityColor(confidence);
-    if (decoderKind == 2) {
+    if (decoderKind == Edition::DecoderKind::StreamFlagInConfidence) {
         if (confidence & 1)
             return QColor(Qt::red);
         const int grey = confidence & ~1;
