@@ -125,7 +125,7 @@ private:
         int width = 0;
         int height = 0;
         QPoint centre;
-        int radius = 0; // R: twice the outer ring radius in drawing units
+        int outerRingDiameter = 0; // the 10000 mm ring, in drawing units
     };
     // Everything the picture depends on; a tick whose state equals the
     // previous one draws nothing.
