@@ -5,13 +5,13 @@
 #include "edition.h"
 #include "limapview.h"
 #include "lipkg.h"
-#include "mainwindowform.h"
 #include "modelrules.h"
 #include "portwatch.h"
 #include "qtrnet.h"
 #include "replaybar.h"
 #include "replayengine.h"
 #include "scanexport.h"
+#include "windowactions.h"
 
 #include <QAction>
 #include <QApplication>
@@ -80,8 +80,7 @@ QString droppedFile(const QMimeData *data)
 } // namespace
 
 MainWindow::MainWindow(PortEnumerator ports)
-    : QMainWindow(nullptr), ui(std::make_unique<MainWindowForm>()),
-      settingsFile(QStringLiteral("Vantoscope.ini")),
+    : QMainWindow(nullptr), settingsFile(QStringLiteral("Vantoscope.ini")),
       portEnumerator(ports ? ports : PortEnumerator(systemPorts))
 {
     const bool watchingSystemPorts = !ports;
@@ -103,7 +102,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     mapView = new LiMapView(this);
     mapView->setObjectName(QStringLiteral("mapView"));
 
-    ui->setupUi(this);
+    windowActions = std::make_unique<WindowActions>(this);
     menuBar()->hide();
     mapView->setPkg(session->liPkg());
     mapView->setNet(session->qtrNet());
@@ -154,7 +153,7 @@ MainWindow::MainWindow(PortEnumerator ports)
         recordLabel->setVisible(!text.isEmpty());
     });
     connect(recorder, &CaptureRecorder::failed, this, &MainWindow::recordingFailed);
-    connect(ui->actionRecord, &QAction::toggled, this, &MainWindow::recordToggled);
+    connect(windowActions->record, &QAction::toggled, this, &MainWindow::recordToggled);
     connect(session, &SensorSession::received, recorder, [this](const QByteArray &chunk) {
         recorder->append(CaptureDirection::Inbound, chunk);
     });
@@ -171,9 +170,9 @@ MainWindow::MainWindow(PortEnumerator ports)
             [this](double factor) { replaySpeed = factor; });
     connect(replayBar, &ReplayBar::loopChanged, this, [this](bool on) { replayLoops = on; });
     connect(replayBar, &ReplayBar::endRequested, this, &MainWindow::endReplay);
-    ui->actionSaveScan->setEnabled(false);
-    connect(session, &SensorSession::scanReady, ui->actionSaveScan,
-            [this] { ui->actionSaveScan->setEnabled(true); });
+    windowActions->saveScan->setEnabled(false);
+    connect(session, &SensorSession::scanReady, windowActions->saveScan,
+            [this] { windowActions->saveScan->setEnabled(true); });
 
     // The system's ports are listed again when their folders change; any
     // other enumerator cannot be watched and is asked every second.
@@ -188,7 +187,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     auto *escape = new QShortcut(QKeySequence(QStringLiteral("Esc")), this);
     escape->setObjectName(QStringLiteral("escapeShortcut"));
     connect(escape, &QShortcut::activated, this, &MainWindow::leaveFullScreen);
-    connect(ui->actionFullScreen, &QAction::triggered, this, &MainWindow::enterFullScreen);
+    connect(windowActions->fullScreen, &QAction::triggered, this, &MainWindow::enterFullScreen);
 
     deviceChanged(deviceBox->itemText(0));
 }
@@ -219,23 +218,23 @@ void MainWindow::buildToolBar()
         toolBar->addWidget(box);
     }
     toolBar->addSeparator();
-    toolBar->addAction(ui->actionStart);
-    toolBar->addAction(ui->actionStop);
-    toolBar->addAction(ui->actionFullScreen);
-    toolBar->addAction(ui->actionHelp);
-    toolBar->addAction(ui->actionRecord);
-    toolBar->addAction(ui->actionOpenCapture);
+    toolBar->addAction(windowActions->start);
+    toolBar->addAction(windowActions->stop);
+    toolBar->addAction(windowActions->fullScreen);
+    toolBar->addAction(windowActions->help);
+    toolBar->addAction(windowActions->record);
+    toolBar->addAction(windowActions->openCapture);
     // The menu bar is hidden and the toolbar may be: the window's own copies
     // keep the shortcuts working.
-    addAction(ui->actionSaveScan);
-    addAction(ui->actionOpenCapture);
+    addAction(windowActions->saveScan);
+    addAction(windowActions->openCapture);
 
-    connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
-    connect(ui->actionStart, &QAction::triggered, this, &MainWindow::openSerialPort);
-    connect(ui->actionStop, &QAction::triggered, this, &MainWindow::closeSerialPort);
-    connect(ui->actionHelp, &QAction::triggered, this, &MainWindow::showHelp);
-    connect(ui->actionSaveScan, &QAction::triggered, this, &MainWindow::chooseSaveFile);
-    connect(ui->actionOpenCapture, &QAction::triggered, this, &MainWindow::chooseCapture);
+    connect(windowActions->exit, &QAction::triggered, this, &QWidget::close);
+    connect(windowActions->start, &QAction::triggered, this, &MainWindow::openSerialPort);
+    connect(windowActions->stop, &QAction::triggered, this, &MainWindow::closeSerialPort);
+    connect(windowActions->help, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(windowActions->saveScan, &QAction::triggered, this, &MainWindow::chooseSaveFile);
+    connect(windowActions->openCapture, &QAction::triggered, this, &MainWindow::chooseCapture);
 }
 
 void MainWindow::fillDeviceBox()
@@ -301,7 +300,7 @@ void MainWindow::setSelectorsEnabled(bool enabled)
 {
     deviceBox->setEnabled(enabled);
     portBox->setEnabled(enabled);
-    ui->actionStart->setEnabled(enabled);
+    windowActions->start->setEnabled(enabled);
     if (enabled && portsChangedWhileBusy)
         refreshPorts();
 }
@@ -309,7 +308,7 @@ void MainWindow::setSelectorsEnabled(bool enabled)
 void MainWindow::sessionStateChanged(SensorSession::State state, const QString &text)
 {
     setStatus(text, state == SensorSession::State::Disconnected ? Qt::darkRed : Qt::darkBlue);
-    if (state == SensorSession::State::Connected && ui->actionRecord->isChecked())
+    if (state == SensorSession::State::Connected && windowActions->record->isChecked())
         startRecording();
     if (state == SensorSession::State::Disconnected) {
         stopRecording();
@@ -412,8 +411,8 @@ void MainWindow::recordingFailed(const QString &path, const QString &reason)
 {
     {
         // Unchecking finishes what is left of the recording.
-        const QSignalBlocker blocker(ui->actionRecord);
-        ui->actionRecord->setChecked(false);
+        const QSignalBlocker blocker(windowActions->record);
+        windowActions->record->setChecked(false);
     }
     recorder->finish();
     QMessageBox::warning(

@@ -17,7 +17,7 @@ class PortWatch;
 class CaptureRecorder;
 class ReplayBar;
 class ReplayEngine;
-struct MainWindowForm;
+struct WindowActions;
 
 class MainWindow : public QMainWindow
 {
@@ -78,7 +78,7 @@ private:
     void endReplay();
     void setMapFrozen(bool frozen);
 
-    std::unique_ptr<MainWindowForm> ui;
+    std::unique_ptr<WindowActions> windowActions;
     QString settingsFile;
     QComboBox *deviceBox = nullptr;
     QComboBox *portBox = nullptr;

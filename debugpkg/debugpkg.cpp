@@ -1,7 +1,8 @@
 #include "debugpkg.h"
 
+#include "debugpkglogging.h"
+
 #include <QCoreApplication>
-#include <QDebug>
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTimer>
@@ -98,7 +99,7 @@ void DebugPkg::pushData(const QByteArray &data)
         if (frame.payload.size() >= 2) {
             pdVoltage =
                 static_cast<uint16_t>(uint8_t(frame.payload[0]) | (uint8_t(frame.payload[1]) << 8));
-            qDebug() << "PDVoltage" << pdVoltage;
+            qCDebug(lcDebugPkg) << "PDVoltage" << pdVoltage;
         }
         break;
     case Status:

@@ -10,14 +10,20 @@
 // force. Each edition has its own implementation (full/, classic/).
 namespace Edition {
 
+// Which decoder a model's stream goes to.
+enum class DecoderKind
+{
+    CommandProtocol,        // the command-protocol decoder
+    Stream,                 // the stream decoder
+    StreamFlagInConfidence, // the stream decoder; bit 0 of the confidence is a flag
+};
+
 struct ModelChoice
 {
     int baudrate = 0;                 // speed made current in the baud selector
     std::optional<int> filterVariant; // for the stream decoder; unset: it keeps its variant
     std::optional<int> modelType;     // type code for the decoders; unset: they keep theirs
-    // 0: the command-protocol decoder gets the stream; 1: the stream decoder;
-    // 2: the stream decoder, and bit 0 of the confidence is a flag.
-    int decoderKind = 0;
+    DecoderKind decoderKind = DecoderKind::CommandProtocol;
 };
 
 // Model names in the order of the device selector; the first is in force
@@ -28,14 +34,14 @@ QVector<int> baudRates();
 // What choosing `name` sets.
 ModelChoice modelChoice(const QString &name);
 
-inline bool usesCommandProtocol(int decoderKind)
+inline bool usesCommandProtocol(DecoderKind kind)
 {
-    return decoderKind == 0;
+    return kind == DecoderKind::CommandProtocol;
 }
 // Map scale the view gets for a decoder kind.
-inline double mapScaleFor(int decoderKind)
+inline double mapScaleFor(DecoderKind kind)
 {
-    return decoderKind != 0 ? 1.9 : 10.0;
+    return usesCommandProtocol(kind) ? 10.0 : 1.9;
 }
 
 } // namespace Edition

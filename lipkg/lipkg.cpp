@@ -1,10 +1,10 @@
 #include "lipkg.h"
 
 #include "edition.h"
+#include "lipkglogging.h"
 #include "pointsearch.h"
 #include "scanfilter.h"
 
-#include <QDebug>
 #include <algorithm>
 #include <utility>
 
@@ -102,7 +102,7 @@ void LiPkg::parsePkg47()
             ++i;
         if constexpr (Edition::classic) {
             if (!crcPassedOnce && i < size - 1 && rxBuffer.at(i + 1) == 0xEC)
-                qDebug() << "find";
+                qCDebug(lcLiPkg) << "find";
         }
         if (i > 0) {
             countError();
@@ -158,7 +158,7 @@ void LiPkg::parsePkg36()
         }
         if (frame[2] == pkg36Information) {
             infoRecord = infoRecordFromFrame(frame);
-            qDebug().noquote() << deviceInfoLine(infoRecord);
+            qCDebug(lcLiPkg).noquote() << deviceInfoLine(infoRecord);
         } else {
             frameQueue36.emplace_back();
             std::copy(frame, frame + pkg36Size, frameQueue36.back().begin());

@@ -103,7 +103,7 @@ private:
     DebugPkg *debug;
     TimeSource clock = monotonicNanoseconds;
     std::function<QString()> selection;
-    int decoderKind = 0;
+    Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
     qint64 frames = 0;
     bool opening = false;
     bool starting = false; // inside the handshake

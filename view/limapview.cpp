@@ -5,12 +5,12 @@
 #include "modelrules.h"
 #include "pointsearch.h"
 #include "qtrnet.h"
+#include "viewlogging.h"
 
 #include <QAction>
 #include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QCursor>
-#include <QDebug>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -85,10 +85,10 @@ double radians(double degrees)
     return degrees * M_PI / 180.0;
 }
 
-// Drawing radius of a distance: 10000 mm is the outer ring, R/2 units.
-double drawingLength(uint16_t distance, int radius)
+// Drawing radius of a distance: 10000 mm is the outer ring's radius.
+double drawingLength(uint16_t distance, int outerRingDiameter)
 {
-    return distance * radius * 0.5 / 10000;
+    return distance * outerRingDiameter * 0.5 / 10000;
 }
 
 } // namespace
@@ -158,7 +158,7 @@ void LiMapView::setNet(QTRNet *value)
     trNet = value;
 }
 
-void LiMapView::setDecoderKind(int kind)
+void LiMapView::setDecoderKind(Edition::DecoderKind kind)
 {
     decoderKind = kind;
 }
@@ -265,7 +265,7 @@ QColor LiMapView::confidenceColor(uint8_t confidence) const
 {
     if (usesNetSource())
         return intensityColor(confidence);
-    if (decoderKind == 2) {
+    if (decoderKind == Edition::DecoderKind::StreamFlagInConfidence) {
         if (confidence & 1)
             return QColor(Qt::red);
         const int grey = confidence & ~1;
@@ -353,7 +353,7 @@ LiMapView::Frame LiMapView::frame() const
     f.width = f.geometry.width();
     f.height = f.geometry.height();
     f.centre = f.geometry.center();
-    f.radius = f.height / 2 - 10;
+    f.outerRingDiameter = f.height / 2 - 10;
     return f;
 }
 
@@ -460,17 +460,17 @@ void LiMapView::drawGrid(QPainter &painter, const Frame &f) const
     painter.setRenderHint(QPainter::Antialiasing, true);
     enterDrawingFrame(painter, f);
 
-    const int radius = f.radius;
-    const int half = radius / 2;
+    const int diameter = f.outerRingDiameter;
+    const int half = diameter / 2;
     QPen pen(gridColor(80));
     pen.setWidthF(1.0 / scale);
     painter.setPen(pen);
-    painter.drawEllipse(-half, -half, radius, radius);
+    painter.drawEllipse(-half, -half, diameter, diameter);
 
     // A ring every 1000 mm inside the outer one.
     pen.setStyle(Qt::DotLine);
     painter.setPen(pen);
-    const int ringStep = radius / 10;
+    const int ringStep = diameter / 10;
     const int ringCorner = -half / 10;
     for (int k = 1; k <= 9; ++k)
         painter.drawEllipse(k * ringCorner, k * ringCorner, k * ringStep, k * ringStep);
@@ -540,7 +540,7 @@ void LiMapView::drawPoints(QPainter &painter, const Frame &f)
             flush();
             batchColor = color;
         }
-        const double length = drawingLength(point.distance, f.radius);
+        const double length = drawingLength(point.distance, f.outerRingDiameter);
         const double theta = radians(point.angle);
         pointBatch.append(QPointF(length * std::cos(theta), -length * std::sin(theta)));
     }
@@ -560,7 +560,7 @@ void LiMapView::drawScan(const Frame &f, const PictureState &state)
 
     const PointData &picked = points.at(state.selectedIndex);
     const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
-    const double length = drawingLength(picked.distance, f.radius);
+    const double length = drawingLength(picked.distance, f.outerRingDiameter);
     const double theta = radians(angle);
 
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -643,7 +643,7 @@ void LiMapView::mouseReleaseEvent(QMouseEvent *event)
     rightButtonDown = false;
     releasePos = centred(event->pos());
     offset += releasePos - pressPos;
-    qDebug() << offset;
+    qCDebug(lcView) << offset;
     if (menuPending) {
         menuPending = false;
         if (pressPos == releasePos)

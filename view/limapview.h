@@ -1,6 +1,7 @@
 #ifndef VANTOSCOPE_LIMAPVIEW_H
 #define VANTOSCOPE_LIMAPVIEW_H
 
+#include "modelrules.h"
 #include "pointdata.h"
 
 #include <QColor>
@@ -42,7 +43,7 @@ public:
     void setNet(QTRNet *value);
     // What the scan's model means for the view: the full edition's window
     // gives the decoder kind, the earlier edition's the model name.
-    void setDecoderKind(int kind);
+    void setDecoderKind(Edition::DecoderKind kind);
     void setModelName(const QString &name);
     void setScale(double value);
     void setOffset(const QPoint &value);
@@ -53,7 +54,7 @@ public:
     void saveSettings(QSettings &settings) const;
 
     // Read-only state, for the main window's tests and for diagnostics.
-    int decoderKindValue() const { return decoderKind; }
+    Edition::DecoderKind decoderKindValue() const { return decoderKind; }
     QString modelNameValue() const { return modelName; }
     double scaleValue() const { return scale; }
     QPoint offsetValue() const { return offset; }
@@ -124,7 +125,7 @@ private:
         int width = 0;
         int height = 0;
         QPoint centre;
-        int radius = 0; // R: twice the outer ring radius in drawing units
+        int outerRingDiameter = 0; // the 10000 mm ring, in drawing units
     };
     // Everything the picture depends on; a tick whose state equals the
     // previous one draws nothing.
@@ -137,7 +138,7 @@ private:
         QColor backgroundColor;
         quint64 scanGeneration = 0;
         bool hasScan = false;
-        int decoderKind = 0;
+        Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
         bool confidenceEnable = false;
         bool indicatrixEnable = false;
         QColor pointColor;
@@ -166,7 +167,7 @@ private:
     void showMenu();
     QPoint centred(const QPoint &pos) const;
 
-    int decoderKind = 1;
+    Edition::DecoderKind decoderKind = Edition::DecoderKind::Stream;
     QString modelName;
     bool confidenceEnable = false;
     bool indicatrixEnable = false;

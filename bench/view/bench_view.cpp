@@ -26,7 +26,7 @@ struct Setup
         if (state.range(3)) {
             // The palette of the command-protocol models: the most colour
             // changes from point to point.
-            view.setDecoderKind(0);
+            view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
             view.setConfidenceEnable(true);
         }
         view.setIndicatrixEnable(true);

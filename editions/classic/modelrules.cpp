@@ -36,7 +36,7 @@ ModelChoice modelChoice(const QString &name)
     if (name == fir) {
         // The filter variant and the type code stay as they were.
         choice.baudrate = 921600;
-        choice.decoderKind = 0;
+        choice.decoderKind = DecoderKind::CommandProtocol;
         return choice;
     }
     if (name == QLatin1String("Dogwood") || name == QLatin1String("Larch")) {
@@ -56,7 +56,8 @@ ModelChoice modelChoice(const QString &name)
             choice.modelType = code;
 
     const bool flagInConfidence = name == QLatin1String("Ginkgo") || name == QLatin1String("Hazel");
-    choice.decoderKind = flagInConfidence ? 2 : 1;
+    choice.decoderKind =
+        flagInConfidence ? DecoderKind::StreamFlagInConfidence : DecoderKind::Stream;
     return choice;
 }
 

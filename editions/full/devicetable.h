@@ -11,7 +11,9 @@ struct LidarParamTypedef
     int32_t baudrate = 0;
     int32_t filterVariant = 0; // chooses the scan filter
     int32_t modelType = 0;     // type code given to both decoders
-    int32_t decoderKind = 0; // 0: command protocol, 1 and 2: streaming (2: flag bit in confidence)
+    // An Edition::DecoderKind: 0 command protocol, 1 stream, 2 stream with a
+    // flag bit in the confidence.
+    int32_t decoderKind = 0;
 };
 
 // The full edition's 13 models, keyed (and therefore listed) by name.

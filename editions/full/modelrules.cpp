@@ -33,7 +33,7 @@ ModelChoice modelChoice(const QString &name)
     choice.baudrate = param.baudrate;
     choice.filterVariant = param.filterVariant;
     choice.modelType = param.modelType;
-    choice.decoderKind = param.decoderKind;
+    choice.decoderKind = static_cast<DecoderKind>(param.decoderKind);
     return choice;
 }
 

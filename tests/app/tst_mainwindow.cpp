@@ -26,6 +26,8 @@
 #include <QToolBar>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(Edition::DecoderKind)
+
 namespace {
 
 PortEntry bridgePort(const QString &name)
@@ -136,35 +138,36 @@ private slots:
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("baud");
-        QTest::addColumn<int>("decoderKind");
+        QTest::addColumn<Edition::DecoderKind>("decoderKind");
         QTest::addColumn<double>("scale");
+        using Edition::DecoderKind;
         QTest::newRow("Birch") << "Birch"
-                               << "115200" << 1 << 1.9;
+                               << "115200" << DecoderKind::Stream << 1.9;
         QTest::newRow("Dogwood") << "Dogwood"
-                                 << "230400" << 1 << 1.9;
+                                 << "230400" << DecoderKind::Stream << 1.9;
         QTest::newRow("Elder") << "Elder"
-                               << "230400" << 1 << 1.9;
+                               << "230400" << DecoderKind::Stream << 1.9;
         QTest::newRow("Fir") << "Fir"
-                             << "921600" << 0 << 10.0;
+                             << "921600" << DecoderKind::CommandProtocol << 10.0;
         QTest::newRow("Ginkgo") << "Ginkgo"
-                                << "115200" << 2 << 1.9;
+                                << "115200" << DecoderKind::StreamFlagInConfidence << 1.9;
         QTest::newRow("Hazel") << "Hazel"
-                               << "115200" << 2 << 1.9;
+                               << "115200" << DecoderKind::StreamFlagInConfidence << 1.9;
         QTest::newRow("Ironwood") << "Ironwood"
-                                  << "115200" << 1 << 1.9;
+                                  << "115200" << DecoderKind::Stream << 1.9;
         QTest::newRow("Kauri") << "Kauri"
-                               << "153600" << 1 << 1.9;
+                               << "153600" << DecoderKind::Stream << 1.9;
         QTest::newRow("Larch") << "Larch"
-                               << "230400" << 1 << 1.9;
+                               << "230400" << DecoderKind::Stream << 1.9;
         QTest::newRow("Maple") << "Maple"
-                               << "921600" << 0 << 10.0;
+                               << "921600" << DecoderKind::CommandProtocol << 10.0;
     }
 
     void modelChoiceSetsEverything()
     {
         QFETCH(QString, model);
         QFETCH(QString, baud);
-        QFETCH(int, decoderKind);
+        QFETCH(Edition::DecoderKind, decoderKind);
         QFETCH(double, scale);
         MainWindow w(fakeEnumerator());
         chooseModel(w, model);

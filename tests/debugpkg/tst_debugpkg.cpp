@@ -3,6 +3,7 @@
 #include "serviceframes.h"
 #include "streamframes.h"
 
+#include <QLoggingCategory>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTimer>
@@ -25,6 +26,7 @@ private slots:
     void frameChecks();
     void fakeEndInsideScanData();
     void voltageAndStatusReports();
+    void loggingRuleSilencesVoltageLine();
     void fullBufferStartsAfresh();
     void replyInsideStreamingData();
 };
@@ -36,6 +38,32 @@ struct Decoder
     Decoder() : pkg(&port) {}
     QSerialPort port;
     DebugPkg pkg;
+};
+
+// "category: message" of every debug line written while it lives.
+class DebugLines
+{
+public:
+    DebugLines()
+    {
+        current = this;
+        previous = qInstallMessageHandler(&DebugLines::handle);
+    }
+    ~DebugLines()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    QStringList lines;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtDebugMsg && current)
+            current->lines.append(QString::fromLatin1(context.category) + ": " + message);
+    }
+    static inline DebugLines *current = nullptr;
+    QtMessageHandler previous = nullptr;
 };
 
 } // namespace
@@ -224,6 +252,20 @@ void TestDebugPkg::voltageAndStatusReports()
     QCOMPARE(d.pkg.photodiodeVoltage(), uint16_t(0xAA55));
     QCOMPARE(d.pkg.lastStatusByte(), uint8_t(0xA5));
     QCOMPARE(recognised.count(), 2);
+}
+
+void TestDebugPkg::loggingRuleSilencesVoltageLine()
+{
+    Decoder d;
+    DebugLines debug;
+    QLoggingCategory::setFilterRules(QStringLiteral("vantoscope.debugpkg.debug=false"));
+    d.pkg.pushData(Wire::voltageReport(0xAA55));
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(d.pkg.photodiodeVoltage(), uint16_t(0xAA55));
+    QCOMPARE(debug.lines, QStringList());
+
+    d.pkg.pushData(Wire::voltageReport(0x0102));
+    QCOMPARE(debug.lines, QStringList{"vantoscope.debugpkg: PDVoltage 258"});
 }
 
 void TestDebugPkg::fullBufferStartsAfresh()

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(Edition::DecoderKind)
+
 namespace {
 
 PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
@@ -289,7 +291,7 @@ void TestLiMapView::noStatusBeforeTheFirstScan()
 
 void TestLiMapView::statusBlock_data()
 {
-    QTest::addColumn<int>("decoderKind");
+    QTest::addColumn<Edition::DecoderKind>("decoderKind");
     QTest::addColumn<bool>("showError");
     QTest::addColumn<StatusList>("expected");
 
@@ -305,16 +307,19 @@ void TestLiMapView::statusBlock_data()
                                      {QStringLiteral("Rate : 0.0 hz"), 55},
                                      {QStringLiteral("Valid:  0/0"), 80}};
 
-    QTest::newRow("streaming") << 1 << false << streaming;
-    QTest::newRow("streaming, error shown") << 1 << true << streamingWithError;
-    QTest::newRow("streaming with confidence flag") << 2 << false << streaming;
-    QTest::newRow("command protocol") << 0 << false << net;
-    QTest::newRow("command protocol, error shown") << 0 << true << netWithError;
+    using Edition::DecoderKind;
+    QTest::newRow("streaming") << DecoderKind::Stream << false << streaming;
+    QTest::newRow("streaming, error shown") << DecoderKind::Stream << true << streamingWithError;
+    QTest::newRow("streaming with confidence flag")
+        << DecoderKind::StreamFlagInConfidence << false << streaming;
+    QTest::newRow("command protocol") << DecoderKind::CommandProtocol << false << net;
+    QTest::newRow("command protocol, error shown")
+        << DecoderKind::CommandProtocol << true << netWithError;
 }
 
 void TestLiMapView::statusBlock()
 {
-    QFETCH(int, decoderKind);
+    QFETCH(Edition::DecoderKind, decoderKind);
     QFETCH(bool, showError);
     QFETCH(StatusList, expected);
 
@@ -480,16 +485,16 @@ void TestLiMapView::selectedPointLabel()
 
 void TestLiMapView::selectedIndexComesFromTheSource_data()
 {
-    QTest::addColumn<int>("decoderKind");
-    QTest::newRow("command protocol") << 0;
-    QTest::newRow("streaming") << 1;
+    QTest::addColumn<Edition::DecoderKind>("decoderKind");
+    QTest::newRow("command protocol") << Edition::DecoderKind::CommandProtocol;
+    QTest::newRow("streaming") << Edition::DecoderKind::Stream;
 }
 
 void TestLiMapView::selectedIndexComesFromTheSource()
 {
     // The sources hold no scan, so they find nothing; the view then falls
     // back to its first entry rather than looking in its own list.
-    QFETCH(int, decoderKind);
+    QFETCH(Edition::DecoderKind, decoderKind);
     QSerialPort port;
     QTRNet net(&port);
     LiPkg pkg;
@@ -606,7 +611,7 @@ void TestLiMapView::cachedRedrawEqualsAFreshOne()
             view.findChild<QAction *>(QStringLiteral("showErrorAction"))->setChecked(true);
             break;
         case Kind:
-            view.setDecoderKind(0);
+            view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
             break;
         case Confidence:
             view.setConfidenceEnable(true);
@@ -642,19 +647,22 @@ void TestLiMapView::cachedRedrawEqualsAFreshOne()
 
 void TestLiMapView::confidenceColours_data()
 {
-    QTest::addColumn<int>("decoderKind");
+    QTest::addColumn<Edition::DecoderKind>("decoderKind");
     QTest::addColumn<int>("confidence");
     QTest::addColumn<QColor>("expected");
-    QTest::newRow("plain grey") << 1 << 77 << QColor(77, 77, 77);
-    QTest::newRow("flag kind, odd: red") << 2 << 77 << QColor(Qt::red);
-    QTest::newRow("flag kind, even: grey") << 2 << 76 << QColor(76, 76, 76);
-    QTest::newRow("command protocol: palette") << 0 << 128 << QColor(199, 68, 151);
-    QTest::newRow("other kinds: grey") << 7 << 200 << QColor(200, 200, 200);
+    using Edition::DecoderKind;
+    QTest::newRow("plain grey") << DecoderKind::Stream << 77 << QColor(77, 77, 77);
+    QTest::newRow("flag kind, odd: red")
+        << DecoderKind::StreamFlagInConfidence << 77 << QColor(Qt::red);
+    QTest::newRow("flag kind, even: grey")
+        << DecoderKind::StreamFlagInConfidence << 76 << QColor(76, 76, 76);
+    QTest::newRow("command protocol: palette")
+        << DecoderKind::CommandProtocol << 128 << QColor(199, 68, 151);
 }
 
 void TestLiMapView::confidenceColours()
 {
-    QFETCH(int, decoderKind);
+    QFETCH(Edition::DecoderKind, decoderKind);
     QFETCH(int, confidence);
     QFETCH(QColor, expected);
     LiMapView view;
@@ -770,8 +778,8 @@ void TestLiMapView::rightClickOpensTheMenu()
         QApplication::sendEvent(&view, &request);
 
     QCOMPARE(entries, QStringList({"Set text color", "Set background color", "Set point color",
-                                   "Enable filter", "Show confidence", "Show indicatrix line",
-                                   "", "Show error", "Clear error"}));
+                                   "Enable filter", "Show confidence", "Show indicatrix line", "",
+                                   "Show error", "Clear error"}));
     QCOMPARE(view.offsetValue(), QPoint(40, 5));
 }
 

@@ -35,7 +35,7 @@ int main(int argc, char **argv)
 
     LiMapView view;
     view.resize(1280, 800);
-    view.setDecoderKind(1);
+    view.setDecoderKind(Edition::DecoderKind::Stream);
     view.updateMap(syntheticRoomScan(450));
     view.setIndicatrixEnable(true);
     // Pick the pillar.
@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     view.loadSettings(settings);
     write(view, Qt::black, dir + QStringLiteral("/mapview-black.png"));
 
-    view.setDecoderKind(0);
+    view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
     view.setScale(2.6);
     view.setConfidenceEnable(true);
     view.updateMap(syntheticRoomScan(4500, false));

@@ -18,7 +18,10 @@ struct PointData
 
 // Every scan published by the streaming decoder ends with this marker.
 constexpr double endOfScanAngle = 720.0;
-inline PointData endOfScanMarker() { return PointData{endOfScanAngle, 0, 0, 0, 0}; }
+inline PointData endOfScanMarker()
+{
+    return PointData{endOfScanAngle, 0, 0, 0, 0};
+}
 
 Q_DECLARE_METATYPE(PointData)
 Q_DECLARE_METATYPE(QList<PointData>)

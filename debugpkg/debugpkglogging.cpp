@@ -1,0 +1,3 @@
+#include "debugpkglogging.h"
+
+Q_LOGGING_CATEGORY(lcDebugPkg, "vantoscope.debugpkg")

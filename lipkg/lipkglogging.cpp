@@ -1,0 +1,3 @@
+#include "lipkglogging.h"
+
+Q_LOGGING_CATEGORY(lcLiPkg, "vantoscope.lipkg")

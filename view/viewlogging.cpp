@@ -1,0 +1,3 @@
+#include "viewlogging.h"
+
+Q_LOGGING_CATEGORY(lcView, "vantoscope.view")
