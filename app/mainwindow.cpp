@@ -7,7 +7,6 @@
 #include "lipkg.h"
 #include "modelrules.h"
 #include "portwatch.h"
-#include "qtrnet.h"
 #include "replaybar.h"
 #include "replayengine.h"
 #include "scanexport.h"
@@ -104,8 +103,6 @@ MainWindow::MainWindow(PortEnumerator ports)
 
     windowActions = std::make_unique<WindowActions>(this);
     menuBar()->hide();
-    mapView->setPkg(session->liPkg());
-    mapView->setNet(session->qtrNet());
     setCentralWidget(mapView);
     replayBar = new ReplayBar(this);
     addToolBar(Qt::BottomToolBarArea, replayBar);
@@ -133,8 +130,7 @@ MainWindow::MainWindow(PortEnumerator ports)
 
     connect(deviceBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) { deviceChanged(deviceBox->itemText(index)); });
-    connect(session->qtrNet(), &QTRNet::mapReady, mapView,
-            qOverload<QList<PointData>>(&LiMapView::updateMap));
+    wireMapView();
     connect(session, &SensorSession::stateChanged, this, &MainWindow::sessionStateChanged);
     connect(session, &SensorSession::openFailed, this, [this](const QString &error) {
         QMessageBox::critical(this, tr("Error"), error, QMessageBox::Ok);
@@ -162,8 +158,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     });
     connect(session, &SensorSession::versionText, recorder, &CaptureRecorder::setVersionText);
     connect(session, &SensorSession::scanReady, this, [this](const SensorScan &scan) {
-        if (!scan.streaming())
-            lastFramePoints = scan.points;
+        (scan.streaming() ? lastStreamScan : lastFrameScan) = scan;
     });
     connect(this, &MainWindow::captureChosen, this, &MainWindow::replayCapture);
     connect(replayBar, &ReplayBar::speedChanged, this,
@@ -199,6 +194,28 @@ MainWindow::~MainWindow()
         replay->pause();
     // The widgets the session reports to go first.
     session->blockSignals(true);
+}
+
+// The view draws what the session publishes, with the stream decoder's
+// counters as they move between scans; its menu's decoder commands go to the
+// stream decoder.
+void MainWindow::wireMapView()
+{
+    LiPkg *pkg = session->liPkg();
+    connect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
+    connect(pkg, &LiPkg::pkgReady, mapView, [this] { passStreamCounters(); });
+    connect(pkg, &LiPkg::errorIncrease, mapView, [this] { passStreamCounters(); });
+    connect(mapView, &LiMapView::filterSwitched, pkg, &LiPkg::setEnableFilter);
+    connect(mapView, &LiMapView::clearErrorRequested, pkg, [this, pkg] {
+        pkg->clearPkgErrorCount();
+        passStreamCounters();
+    });
+}
+
+void MainWindow::passStreamCounters()
+{
+    const LiPkg *pkg = session->liPkg();
+    mapView->setStreamCounters(pkg->rotationSpeed(), pkg->errorCount());
 }
 
 void MainWindow::buildToolBar()
@@ -277,10 +294,7 @@ void MainWindow::deviceChanged(const QString &name)
 {
     const Edition::ModelChoice choice = session->chooseModel(name);
     baudBox->setCurrentIndex(baudBox->findText(QString::number(choice.baudrate)));
-    if constexpr (Edition::classic)
-        mapView->setModelName(name);
-    else
-        mapView->setDecoderKind(choice.decoderKind);
+    mapView->setDecoderKind(choice.decoderKind);
     mapView->resetView(true);
     mapView->setScale(Edition::mapScaleFor(choice.decoderKind));
     setWindowTitle(QStringLiteral("Tarsel ") + name + QStringLiteral(" Tool"));
@@ -521,24 +535,22 @@ void MainWindow::endReplay()
 }
 
 // While a seek replays the capture up to a position, the map keeps the scan
-// it had; the last one decoded is drawn when the seek is done.
+// it had (its figures go on); the last one decoded is drawn when the seek is
+// done.
 void MainWindow::setMapFrozen(bool frozen)
 {
     if (frozen == mapFrozen)
         return;
     mapFrozen = frozen;
     if (frozen) {
-        disconnect(session->liPkg(), &LiPkg::mapReady, mapView, nullptr);
-        disconnect(session->qtrNet(), &QTRNet::mapReady, mapView, nullptr);
+        disconnect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
+        connect(session, &SensorSession::scanReady, mapView, &LiMapView::showFigures);
         return;
     }
-    connect(session->liPkg(), &LiPkg::mapReady, mapView, qOverload<>(&LiMapView::updateMap));
-    connect(session->qtrNet(), &QTRNet::mapReady, mapView,
-            qOverload<QList<PointData>>(&LiMapView::updateMap));
-    if (session->commandProtocolSelected())
-        mapView->updateMap(lastFramePoints);
-    else
-        mapView->updateMap();
+    disconnect(session, &SensorSession::scanReady, mapView, &LiMapView::showFigures);
+    connect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
+    mapView->showScan(session->commandProtocolSelected() ? lastFrameScan : lastStreamScan);
+    passStreamCounters();
 }
 
 void MainWindow::chooseCapture()

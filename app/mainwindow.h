@@ -59,6 +59,8 @@ private slots:
 
 private:
     void buildToolBar();
+    void wireMapView();
+    void passStreamCounters();
     void restoreWindowSettings();
     void fillPortBox();
     void fillDeviceBox();
@@ -96,7 +98,9 @@ private:
     double replaySpeed = 1.0;
     bool replayLoops = false;
     bool mapFrozen = false;
-    QList<PointData> lastFramePoints;
+    // The last scan the session published of each decoder family.
+    SensorScan lastStreamScan;
+    SensorScan lastFrameScan;
 
     PortEnumerator portEnumerator;
 };

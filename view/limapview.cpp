@@ -1,10 +1,9 @@
 #include "limapview.h"
 
+#include "confidencepalette.h"
 #include "edition.h"
-#include "lipkg.h"
 #include "modelrules.h"
 #include "pointsearch.h"
-#include "qtrnet.h"
 #include "viewlogging.h"
 
 #include <QAction>
@@ -29,8 +28,6 @@ constexpr double defaultScale = 1.9;
 constexpr int replotInterval = 33;
 // Distances beyond this are not plausible; such points are drawn at the origin.
 constexpr uint16_t maxDistance = 13000;
-constexpr int statusLineSpacing = 25;
-constexpr int firstStatusBaseline = 30;
 
 const char textColorKey[] = "Map/TextColor";
 const char backgroundColorKey[] = "Map/BackgroundColor";
@@ -38,51 +35,14 @@ const char pointColorKey[] = "Map/PointColor";
 const char indicatrixKey[] = "Map/IndicatrixEnable";
 const char confidenceKey[] = "Map/ConfidenceEnable";
 
-// Confidence palette of the command-protocol models: near-black through
-// blue-violet, magenta-red and orange to pale yellow. The anchors are exact;
-// the entries between them are interpolated linearly.
-struct PaletteAnchor
-{
-    int index;
-    int red, green, blue;
-};
-constexpr PaletteAnchor paletteAnchors[] = {
-    {0, 16, 0, 2},        {16, 27, 7, 73},     {32, 43, 17, 163},   {48, 60, 32, 214},
-    {64, 76, 53, 217},    {80, 93, 76, 217},   {96, 113, 93, 217},  {112, 149, 92, 199},
-    {128, 199, 68, 151},  {144, 233, 64, 112}, {160, 248, 88, 84},  {176, 255, 120, 63},
-    {192, 255, 147, 46},  {208, 255, 177, 40}, {224, 255, 204, 40}, {240, 255, 234, 124},
-    {255, 255, 254, 251},
-};
-
-std::array<QRgb, 256> buildIntensityPalette()
-{
-    std::array<QRgb, 256> table{};
-    const int anchors = int(sizeof(paletteAnchors) / sizeof(paletteAnchors[0]));
-    for (int a = 0; a + 1 < anchors; ++a) {
-        const PaletteAnchor &lo = paletteAnchors[a];
-        const PaletteAnchor &hi = paletteAnchors[a + 1];
-        const int span = hi.index - lo.index;
-        for (int i = lo.index; i <= hi.index; ++i) {
-            const int t = i - lo.index;
-            auto mix = [&](int from, int to) {
-                return int(std::lround(from + double(to - from) * t / span));
-            };
-            table[size_t(i)] =
-                qRgb(mix(lo.red, hi.red), mix(lo.green, hi.green), mix(lo.blue, hi.blue));
-        }
-    }
-    return table;
-}
-
-const std::array<QRgb, 256> &intensityPalette()
-{
-    static const std::array<QRgb, 256> table = buildIntensityPalette();
-    return table;
-}
-
 double radians(double degrees)
 {
     return degrees * M_PI / 180.0;
+}
+
+uint16_t plausible(uint16_t distance)
+{
+    return distance > maxDistance ? 0 : distance;
 }
 
 // Drawing radius of a distance: 10000 mm is the outer ring's radius.
@@ -127,6 +87,8 @@ LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
     connect(backgroundColorAction, &QAction::triggered, this, &LiMapView::setBackgroundColor);
     connect(textColorAction, &QAction::triggered, this, &LiMapView::setTextColor);
     connect(pointColorAction, &QAction::triggered, this, &LiMapView::setPointColor);
+    connect(enableFilterAction, &QAction::triggered, this, &LiMapView::filterSwitched);
+    connect(clearErrorAction, &QAction::triggered, this, &LiMapView::clearErrorRequested);
 
     replotTimer = new QTimer(this);
     replotTimer->setObjectName(QStringLiteral("replotTimer"));
@@ -138,38 +100,9 @@ LiMapView::~LiMapView() = default;
 
 // --- Sources and settings from the main window -------------------------------
 
-void LiMapView::setPkg(LiPkg *value)
-{
-    if (pkg) {
-        pkg->disconnect(this);
-        clearErrorAction->disconnect(pkg);
-        enableFilterAction->disconnect(pkg);
-    }
-    pkg = value;
-    if (!pkg)
-        return;
-    connect(pkg, &LiPkg::mapReady, this, qOverload<>(&LiMapView::updateMap));
-    connect(clearErrorAction, &QAction::triggered, pkg, &LiPkg::clearPkgErrorCount);
-    connect(enableFilterAction, &QAction::triggered, pkg, &LiPkg::setEnableFilter);
-}
-
-void LiMapView::setNet(QTRNet *value)
-{
-    trNet = value;
-}
-
 void LiMapView::setDecoderKind(Edition::DecoderKind kind)
 {
     decoderKind = kind;
-}
-
-// The earlier edition's window names the model; its kind, worked out once
-// here by the edition's rules, decides the source, the colouring and the
-// status block.
-void LiMapView::setModelName(const QString &name)
-{
-    modelName = name;
-    decoderKind = Edition::modelChoice(name).decoderKind;
 }
 
 void LiMapView::setScale(double value)
@@ -207,18 +140,32 @@ void LiMapView::setIndicatrixEnable(bool enable)
     showIndicatrixAction->setChecked(enable);
 }
 
-void LiMapView::updateMap()
+void LiMapView::showScan(const SensorScan &scan)
 {
-    if (!pkg)
-        return;
-    points = pkg->currentScan();
+    points = scan.points;
     ++scanGeneration;
+    showFigures(scan);
 }
 
-void LiMapView::updateMap(QList<PointData> map)
+void LiMapView::showFigures(const SensorScan &scan)
 {
-    points = std::move(map);
-    ++scanGeneration;
+    SensorScan &figures = scan.streaming() ? streamFigures : frameFigures;
+    figures = scan;
+    figures.points.clear();
+}
+
+void LiMapView::setStreamCounters(double speed, int errors)
+{
+    streamFigures.speed = speed;
+    streamFigures.errors = errors;
+}
+
+QList<PointData> LiMapView::scan() const
+{
+    QList<PointData> drawn = points;
+    for (PointData &p : drawn)
+        p.distance = plausible(p.distance);
+    return drawn;
 }
 
 void LiMapView::loadSettings(QSettings &settings)
@@ -251,29 +198,6 @@ void LiMapView::saveSettings(QSettings &settings) const
 
 // --- Model-dependent choices ------------------------------------------------
 
-bool LiMapView::usesNetSource() const
-{
-    return Edition::usesCommandProtocol(decoderKind);
-}
-
-QColor LiMapView::intensityColor(int confidence)
-{
-    return QColor(intensityPalette()[size_t(qBound(0, confidence, 255))]);
-}
-
-QColor LiMapView::confidenceColor(uint8_t confidence) const
-{
-    if (usesNetSource())
-        return intensityColor(confidence);
-    if (decoderKind == Edition::DecoderKind::StreamFlagInConfidence) {
-        if (confidence & 1)
-            return QColor(Qt::red);
-        const int grey = confidence & ~1;
-        return QColor(grey, grey, grey, 255);
-    }
-    return QColor(confidence, confidence, confidence, 255);
-}
-
 int LiMapView::statusLeft() const
 {
     return statusLeft(frame());
@@ -284,39 +208,27 @@ int LiMapView::statusLeft(const Frame &f) const
     return f.width - Edition::statusBlockInset;
 }
 
-QVector<LiMapView::StatusLine> LiMapView::statusLines() const
+// The figures of the family the decoder kind chooses; the error line shows
+// the streaming decoder's count whatever the model.
+SensorScan LiMapView::figuresInForce() const
 {
-    QVector<StatusLine> lines;
-    int baseline = firstStatusBaseline;
-    auto add = [&](const QString &text) {
-        lines.append(StatusLine{text, baseline});
-        baseline += statusLineSpacing;
-    };
-    if (showErrorAction->isChecked())
-        add(tr("Error:  %1").arg(pkg ? pkg->errorCount() : 0));
-    if (usesNetSource()) {
-        add(tr("Rate : %1 hz").arg(trNet ? trNet->scanRate() : 0.0, 0, 'f', 1));
-        add(tr("Valid:  %1/%2")
-                .arg(trNet ? trNet->validCount() : 0)
-                .arg(trNet ? trNet->pointTotal() : 0));
-        if constexpr (Edition::showsPixelSum)
-            add(tr("PixSum:  %1").arg(trNet ? trNet->pixelSum() : 0));
-    } else {
-        add(tr("Speed:  %1").arg(pkg ? pkg->rotationSpeed() : 0.0, 0, 'f', 1));
-        add(tr("Rate :  %1").arg(pkg ? pkg->scanRate() : 0.0, 0, 'f', 1));
-        add(tr("Valid:  %1/%2").arg(pkg ? pkg->validCount() : 0).arg(pkg ? pkg->pointTotal() : 0));
-    }
-    return lines;
+    if (!Edition::usesCommandProtocol(decoderKind))
+        return streamFigures;
+    SensorScan figures = frameFigures;
+    figures.errors = streamFigures.errors;
+    return figures;
 }
 
+QVector<LiMapView::StatusLine> LiMapView::statusLines() const
+{
+    return StatusBlock(figuresInForce(), decoderKind, showErrorAction->isChecked()).lines();
+}
+
+// Picks among the points shown exactly as the decoders' own lookup picks in
+// the scan they published.
 int LiMapView::selectedIndex() const
 {
-    const float angle = static_cast<float>(selectedAngle);
-    int index;
-    if (usesNetSource())
-        index = trNet ? trNet->nearestPointIndex(angle) : findNearestPoint(points, angle);
-    else
-        index = pkg ? pkg->nearestPointIndex(angle) : findNearestPoint(points, angle);
+    int index = findNearestPoint(points, static_cast<float>(selectedAngle));
     if (index < 0 || index >= points.size())
         index = 0;
     return index;
@@ -326,7 +238,7 @@ QString LiMapView::labelText(const PointData &picked) const
 {
     // The end-of-scan marker stands for the picked angle itself.
     const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
-    const uint16_t distance = picked.distance > maxDistance ? 0 : picked.distance;
+    const uint16_t distance = plausible(picked.distance);
     const QString angleText = QString::number(angle, 'f', 1);
     if (confidenceEnable)
         return tr("%1,%2,%3")
@@ -531,16 +443,15 @@ void LiMapView::drawPoints(QPainter &painter, const Frame &f)
         pointBatch.clear();
     };
 
-    for (int i = 0; i < points.size(); ++i) {
-        if (points.at(i).distance > maxDistance)
-            points[i].distance = 0;
-        const PointData &point = points.at(i);
-        const QColor color = confidenceEnable ? confidenceColor(point.confidence) : pointColor;
+    for (const PointData &point : qAsConst(points)) {
+        const QColor color = confidenceEnable
+                                 ? ConfidencePalette::colorFor(point.confidence, decoderKind)
+                                 : pointColor;
         if (color != batchColor || color.alpha() != 255) {
             flush();
             batchColor = color;
         }
-        const double length = drawingLength(point.distance, f.outerRingDiameter);
+        const double length = drawingLength(plausible(point.distance), f.outerRingDiameter);
         const double theta = radians(point.angle);
         pointBatch.append(QPointF(length * std::cos(theta), -length * std::sin(theta)));
     }
@@ -560,7 +471,7 @@ void LiMapView::drawScan(const Frame &f, const PictureState &state)
 
     const PointData &picked = points.at(state.selectedIndex);
     const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
-    const double length = drawingLength(picked.distance, f.outerRingDiameter);
+    const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
     const double theta = radians(angle);
 
     painter.setRenderHint(QPainter::Antialiasing, true);

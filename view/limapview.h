@@ -3,6 +3,8 @@
 
 #include "modelrules.h"
 #include "pointdata.h"
+#include "sensorscan.h"
+#include "statusblock.h"
 
 #include <QColor>
 #include <QFont>
@@ -10,24 +12,22 @@
 #include <QList>
 #include <QPixmap>
 #include <QPoint>
-#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QVector>
 #include <QWidget>
-#include <array>
 
-class LiPkg;
-class QTRNet;
 class QSettings;
 class QAction;
 class QMenu;
 class QPainter;
 class QTimer;
 
-// The central polar point map: draws the latest scan, the grid and the
-// status figures of the selected decoder into an off-screen canvas that a
-// 33 ms timer refreshes; the paint event only copies that canvas.
+// The central polar point map: draws the latest published scan, the grid
+// and the status figures of the decoder in force into an off-screen canvas
+// that a 33 ms timer refreshes; the paint event only copies that canvas. It
+// only consumes: scans and figures come in as values, and the menu's
+// decoder commands go out as signals.
 //
 // Centred positions (QPoint) are stored as (up, right): up = h/2 - y,
 // right = x - w/2 of a widget position. The drawing offset uses the same
@@ -39,12 +39,9 @@ public:
     explicit LiMapView(QWidget *parent = nullptr);
     ~LiMapView() override;
 
-    void setPkg(LiPkg *value);
-    void setNet(QTRNet *value);
-    // What the scan's model means for the view: the full edition's window
-    // gives the decoder kind, the earlier edition's the model name.
+    // What the chosen model's scans mean for the view: which figures the
+    // status block shows and how confidences are coloured.
     void setDecoderKind(Edition::DecoderKind kind);
-    void setModelName(const QString &name);
     void setScale(double value);
     void setOffset(const QPoint &value);
     // Picks an angle (degrees) as a left click does.
@@ -55,7 +52,6 @@ public:
 
     // Read-only state, for the main window's tests and for diagnostics.
     Edition::DecoderKind decoderKindValue() const { return decoderKind; }
-    QString modelNameValue() const { return modelName; }
     double scaleValue() const { return scale; }
     QPoint offsetValue() const { return offset; }
     double selectedAngleValue() const { return selectedAngle; }
@@ -64,21 +60,16 @@ public:
     QColor backgroundColorValue() const { return backgroundColor; }
     bool confidenceEnabled() const { return confidenceEnable; }
     bool indicatrixEnabled() const { return indicatrixEnable; }
-    QList<PointData> scan() const { return points; }
+    // The points shown, as drawn: distances beyond the plausible range read 0.
+    QList<PointData> scan() const;
     QImage canvasImage() const { return canvas.toImage(); }
 
     // One status line: its text and its baseline in canvas pixels.
-    struct StatusLine
-    {
-        QString text;
-        int baseline = 0;
-        bool operator==(const StatusLine &o) const
-        {
-            return baseline == o.baseline && text == o.text;
-        }
-    };
+    using StatusLine = StatusBlock::Line;
     // The status block as the next redraw draws it (when a scan is shown).
     QVector<StatusLine> statusLines() const;
+    // Index in scan() of the point the indicatrix and the label show.
+    int selectedIndex() const;
     // Text of the selected-point label as the next redraw draws it; empty
     // while the indicatrix is off or there is no scan.
     QString selectedPointLabel() const;
@@ -88,19 +79,26 @@ public:
     // distance 0 is drawn.
     QPoint drawingOrigin() const;
 
-    static QColor intensityColor(int confidence);
-
 public slots:
     void replot();
     void resetView(bool unused = true);
     void setConfidenceEnable(bool enable);
     void setIndicatrixEnable(bool enable);
 
-    void updateMap();
-    void updateMap(QList<PointData> map);
+    // A scan as the session publishes it: its points are shown, its figures
+    // are those of its decoder family from now on.
+    void showScan(const SensorScan &scan);
+    // Only the figures of a scan, for its family; the points shown stay.
+    void showFigures(const SensorScan &scan);
+    // The streaming decoder's speed and packet error count, which move
+    // between scans (every frame, every damaged packet, a clear).
+    void setStreamCounters(double speed, int errors);
 
 signals:
     void doubleClicked();
+    // The menu's decoder commands, for the window to pass on.
+    void filterSwitched(bool enabled);
+    void clearErrorRequested();
 
 private slots:
     void setPointColor();
@@ -151,9 +149,6 @@ private:
 
     Frame frame() const;
     void enterDrawingFrame(QPainter &painter, const Frame &f) const;
-    bool usesNetSource() const;
-    int selectedIndex() const;
-    QColor confidenceColor(uint8_t confidence) const;
     QColor gridColor(int alpha) const;
     PictureState pictureState(const Frame &f) const;
     void updateGridLayer(const Frame &f);
@@ -162,13 +157,13 @@ private:
     void drawStatus(QPainter &painter, const Frame &f, const QVector<StatusLine> &lines) const;
     int statusLeft(const Frame &f) const;
     void drawPoints(QPainter &painter, const Frame &f);
+    SensorScan figuresInForce() const;
     QColor askColor(const QColor &current);
     QString labelText(const PointData &picked) const;
     void showMenu();
     QPoint centred(const QPoint &pos) const;
 
     Edition::DecoderKind decoderKind = Edition::DecoderKind::Stream;
-    QString modelName;
     bool confidenceEnable = false;
     bool indicatrixEnable = false;
     QColor pointColor{255, 255, 255, 255};
@@ -182,9 +177,10 @@ private:
     // window behind a transparent canvas.
     QColor backgroundColor{0, 0, 0, 255};
     QColor textColor{0, 255, 0, 255};
-    QPointer<LiPkg> pkg;
-    QPointer<QTRNet> trNet;
     QList<PointData> points;
+    // The figures of the last scan of each decoder family (without points).
+    SensorScan streamFigures;
+    SensorScan frameFigures;
     QMenu *menu = nullptr;
     QAction *showConfidenceAction = nullptr;
     QAction *showIndicatrixAction = nullptr;

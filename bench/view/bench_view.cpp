@@ -16,13 +16,13 @@ namespace {
 struct Setup
 {
     LiMapView view;
-    QList<PointData> scans[2];
+    SensorScan scans[2];
 
     explicit Setup(benchmark::State &state)
     {
         view.resize(int(state.range(0)), int(state.range(1)));
-        scans[0] = syntheticRoomScan(int(state.range(2)));
-        scans[1] = syntheticRoomScan(int(state.range(2)));
+        scans[0] = publishedScan(syntheticRoomScan(int(state.range(2))));
+        scans[1] = publishedScan(syntheticRoomScan(int(state.range(2))));
         if (state.range(3)) {
             // The palette of the command-protocol models: the most colour
             // changes from point to point.
@@ -31,7 +31,7 @@ struct Setup
         }
         view.setIndicatrixEnable(true);
         view.setSelectedAngle(31.0);
-        view.updateMap(scans[0]);
+        view.showScan(scans[0]);
         view.replot();
     }
 };
@@ -41,7 +41,7 @@ void Replot(benchmark::State &state)
     Setup s(state);
     int i = 0;
     for (auto _ : state) {
-        s.view.updateMap(s.scans[++i & 1]);
+        s.view.showScan(s.scans[++i & 1]);
         s.view.replot();
     }
 }
@@ -52,7 +52,7 @@ void ReplotGrid(benchmark::State &state)
     int i = 0;
     for (auto _ : state) {
         s.view.setOffset(QPoint(40, 5 + (++i & 1)));
-        s.view.updateMap(s.scans[i & 1]);
+        s.view.showScan(s.scans[i & 1]);
         s.view.replot();
     }
 }

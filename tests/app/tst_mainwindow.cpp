@@ -4,6 +4,7 @@
 #include "debugpkg.h"
 #include "devicetable.h"
 #include "limapview.h"
+#include "lipkg.h"
 #include "mainwindow.h"
 #include "modalcatcher.h"
 #include "portwatch.h"
@@ -433,6 +434,37 @@ private slots:
         QCOMPARE(catcher.boxes[0].icon, QMessageBox::Warning);
         QVERIFY(catcher.boxes[0].text.contains(nowhere));
         QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+    }
+
+    void mapMenuReachesTheStreamDecoder()
+    {
+        // The view's status follows the stream decoder's counters between
+        // scans: damaged bytes count at once, and a clear shows at once.
+        MainWindow w(fakeEnumerator());
+        auto *session = w.findChild<SensorSession *>("session");
+        auto *view = w.findChild<LiMapView *>("mapView");
+        LiPkg *pkg = session->liPkg();
+        view->findChild<QAction *>("showErrorAction")->setChecked(true);
+        session->push(threeTurns());
+        QCOMPARE(view->statusLines().first().text, QString("Error:  0"));
+        QCOMPARE(view->statusLines().at(1).text, QString("Speed:  10.0"));
+        QByteArray damaged = Wire::encodePkg47(7200, 0, {}, 1000);
+        damaged[damaged.size() - 1] = char(damaged.at(damaged.size() - 1) ^ 0x5A);
+        session->push(damaged + damaged);
+        QVERIFY(pkg->errorCount() > 0);
+        QCOMPARE(view->statusLines().first().text,
+                 QStringLiteral("Error:  %1").arg(pkg->errorCount()));
+        view->findChild<QAction *>("clearErrorAction")->trigger();
+        QCOMPARE(pkg->errorCount(), 0);
+        QCOMPARE(view->statusLines().first().text, QString("Error:  0"));
+
+        auto *filter = view->findChild<QAction *>("enableFilterAction");
+        QVERIFY(filter->isChecked());
+        QVERIFY(pkg->filterEnabled());
+        filter->trigger();
+        QVERIFY(!pkg->filterEnabled());
+        filter->trigger();
+        QVERIFY(pkg->filterEnabled());
     }
 
     void capturesComeFromTheDialogDropsAndCommandLine()

@@ -1,13 +1,13 @@
 // The earlier edition's map view: everything that depends on the model is
-// decided by the model name; the status block sits further right and shows
-// the pixel sum for Fir.
+// decided by what the model's name means (its decoder kind); the status block
+// sits further right and shows the pixel sum for Fir.
 #include "commandframes.h"
 #include "limapview.h"
-#include "lipkg.h"
+#include "modelrules.h"
 #include "qtrnet.h"
+#include "sensorsession.h"
 
 #include <QAction>
-#include <QSerialPort>
 #include <QSettings>
 #include <QtTest>
 
@@ -44,6 +44,21 @@ QRect textBounds(const QImage &image, const QRect &area)
                 box |= QRect(x, y, 1, 1);
         }
     return box;
+}
+
+SensorScan publishedScan(QList<PointData> points,
+                         SensorScan::Family family = SensorScan::Family::Streaming)
+{
+    SensorScan scan;
+    scan.family = family;
+    scan.points = std::move(points);
+    return scan;
+}
+
+// What the window tells the view when `model` is chosen.
+void chooseModel(LiMapView &view, const QString &model)
+{
+    view.setDecoderKind(Edition::modelChoice(model).decoderKind);
 }
 
 using StatusList = QVector<LiMapView::StatusLine>;
@@ -104,37 +119,38 @@ void TestClassicView::statusBlockByName()
     QFETCH(bool, showError);
     QFETCH(StatusList, expected);
 
-    QSerialPort port;
-    QTRNet net(&port);
-    const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
-    net.pushData(Wire::measuredSampleFrame(100, samples, 1));
-    net.pushData(Wire::measuredSampleFrame(200, samples, 4321));
-    LiPkg pkg;
+    // Fir's frames went through the session before; a stream scan without
+    // figures is shown last.
+    SensorSession session;
     LiMapView view;
-    view.setPkg(&pkg);
-    view.setNet(&net);
-    view.setModelName(model);
+    connect(&session, &SensorSession::scanReady, &view, &LiMapView::showScan);
+    session.chooseModel("Fir");
+    const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
+    session.push(Wire::measuredSampleFrame(100, samples, 1));
+    session.push(Wire::measuredSampleFrame(200, samples, 4321));
+    chooseModel(view, model);
     view.findChild<QAction *>(QStringLiteral("showErrorAction"))->setChecked(showError);
     view.resize(1600, 600);
-    view.updateMap({point(0.0, 1000), point(90.0, 1000)});
+    view.showScan(publishedScan({point(0.0, 1000), point(90.0, 1000)}));
 
     for (auto &line : expected)
         if (line.text.contains("%1"))
-            line.text = line.text.arg(net.validCount());
+            line.text = line.text.arg(session.qtrNet()->validCount());
     QCOMPARE(view.statusLines(), expected);
     QCOMPARE(view.statusLeft(), 1600 - 220);
 }
 
 void TestClassicView::statusTextStartsAtWidthLess220()
 {
-    QSerialPort port;
-    QTRNet net(&port);
-    net.pushData(Wire::measuredSampleFrame(100, QVector<uint16_t>(160), 65535));
+    // The figures of one Fir frame with 160 empty samples.
+    SensorScan scan = publishedScan({point(0.0, 1000)}, SensorScan::Family::CommandProtocol);
+    scan.rate = 10.0;
+    scan.total = 160;
+    scan.pixelSum = 65535;
     LiMapView view;
-    view.setNet(&net);
-    view.setModelName("Fir");
+    chooseModel(view, "Fir");
     view.resize(1000, 600);
-    view.updateMap({point(0.0, 1000)});
+    view.showScan(scan);
     view.replot();
     const QImage image = view.canvasImage();
     const QRect text = textBounds(image, QRect(700, 0, 300, 120));
@@ -171,8 +187,8 @@ void TestClassicView::colouringByName()
     LiMapView view;
     useTransparentBackground(view);
     view.resize(800, 600);
-    view.setModelName(model);
-    view.updateMap({point(90.0, 5000, uint8_t(confidence))});
+    chooseModel(view, model);
+    view.showScan(publishedScan({point(90.0, 5000, uint8_t(confidence))}));
     view.setConfidenceEnable(true);
     view.replot();
     const QRect box = boundsOf(view.canvasImage(), expected);

@@ -112,7 +112,7 @@ private slots:
         // The first model is in force from the start.
         QCOMPARE(win.pkg->modelType(), 0);
         QCOMPARE(win.pkg->filterVariant(), 0);
-        QCOMPARE(win.view->modelNameValue(), QString("Alder"));
+        QCOMPARE(win.view->decoderKindValue(), Edition::modelChoice("Alder").decoderKind);
         QCOMPARE(win.view->scaleValue(), 1.9);
         // The same capture controls as the full edition.
         QStringList actions;
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(win.pkg->modelType(), typeCode);
         // The command protocol serves one model and gets no type code.
         QCOMPARE(win.trNet->modelType(), 0);
-        QCOMPARE(win.view->modelNameValue(), model);
+        QCOMPARE(win.view->decoderKindValue(), Edition::modelChoice(model).decoderKind);
         QCOMPARE(win.view->scaleValue(), scale);
     }
 

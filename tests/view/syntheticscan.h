@@ -2,6 +2,7 @@
 #define VANTOSCOPE_TEST_SYNTHETICSCAN_H
 
 #include "pointdata.h"
+#include "sensorscan.h"
 
 #include <QList>
 #include <cmath>
@@ -47,6 +48,16 @@ inline QList<PointData> syntheticRoomScan(int count, bool marker = true)
     }
     if (marker)
         scan.append(endOfScanMarker());
+    return scan;
+}
+
+// A published scan of `points`, its figures left at 0.
+inline SensorScan publishedScan(QList<PointData> points,
+                                SensorScan::Family family = SensorScan::Family::Streaming)
+{
+    SensorScan scan;
+    scan.family = family;
+    scan.points = std::move(points);
     return scan;
 }
 

@@ -1,6 +1,10 @@
+#include "commandframes.h"
+#include "confidencepalette.h"
 #include "limapview.h"
 #include "lipkg.h"
 #include "qtrnet.h"
+#include "sensorsession.h"
+#include "streamframes.h"
 #include "syntheticscan.h"
 
 #include <QAction>
@@ -181,8 +185,8 @@ private slots:
     void originFollowsTheViewsPlaceInItsParent();
     void selectedPointLabel_data();
     void selectedPointLabel();
-    void selectedIndexComesFromTheSource_data();
-    void selectedIndexComesFromTheSource();
+    void selectedIndexIsTheDecodersLookup_data();
+    void selectedIndexIsTheDecodersLookup();
     void indicatrixLineAndLabelAreDrawnAtThePoint();
     void cachedRedrawEqualsAFreshOne_data();
     void cachedRedrawEqualsAFreshOne();
@@ -199,7 +203,7 @@ private slots:
     void wheelZooms_data();
     void wheelZooms();
     void doubleClickEmitsAndDoesNotPick();
-    void enableFilterReachesTheDecoder();
+    void decoderCommandsAreSignalled();
     void colourDialogs_data();
     void colourDialogs();
 
@@ -228,7 +232,7 @@ void TestLiMapView::pointLiesWhereTheFrameSaysSo()
     // Height 600: R = 290, so 5000 mm is 72.5 units, 137.75 pixels at 1.9.
     LiMapView view;
     view.resize(800, 600);
-    view.updateMap({point(90.0, 5000)});
+    view.showScan(publishedScan({point(90.0, 5000)}));
     view.replot();
     const QImage image = view.canvasImage();
     const QPoint origin = view.drawingOrigin();
@@ -248,7 +252,7 @@ void TestLiMapView::farPointsAreDrawnOnTheOrigin()
     auto render = [](uint16_t distance) {
         LiMapView view;
         view.resize(800, 600);
-        view.updateMap({point(90.0, distance)});
+        view.showScan(publishedScan({point(90.0, distance)}));
         view.setIndicatrixEnable(true);
         view.setSelectedAngle(90.0);
         view.replot();
@@ -263,7 +267,7 @@ void TestLiMapView::farPointsAreDrawnOnTheOrigin()
     const QList<PointData> source = {point(90.0, 13000), point(20.0, 13001)};
     LiMapView view;
     view.resize(800, 600);
-    view.updateMap(source);
+    view.showScan(publishedScan(source));
     view.replot();
     const QRect box = boundsOf(view.canvasImage(), Qt::white,
                                QRect(view.drawingOrigin() + QPoint(10, -5), QSize(400, 10)));
@@ -275,16 +279,14 @@ void TestLiMapView::farPointsAreDrawnOnTheOrigin()
 
 void TestLiMapView::noStatusBeforeTheFirstScan()
 {
-    LiPkg pkg;
     LiMapView view;
     useTransparentBackground(view);
-    view.setPkg(&pkg);
     view.resize(1600, 600);
     const QRect statusArea(view.statusLeft() - 10, 0, 250, 120);
     view.replot();
     QVERIFY(isTransparent(view.canvasImage(), statusArea));
 
-    view.updateMap({point(0.0, 1000)});
+    view.showScan(publishedScan({point(0.0, 1000)}));
     view.replot();
     QVERIFY(!isTransparent(view.canvasImage(), statusArea));
 }
@@ -323,18 +325,13 @@ void TestLiMapView::statusBlock()
     QFETCH(bool, showError);
     QFETCH(StatusList, expected);
 
-    QSerialPort port;
-    QTRNet net(&port);
-    LiPkg pkg;
     LiMapView view;
     useTransparentBackground(view);
-    view.setPkg(&pkg);
-    view.setNet(&net);
     view.setDecoderKind(decoderKind);
     view.findChild<QAction *>(QStringLiteral("showErrorAction"))->setChecked(showError);
     view.resize(1600, 600);
-    // The figures come from the source, not from the view's own list.
-    view.updateMap({point(0.0, 1000), point(90.0, 1000)});
+    // The figures come from the published scan, not from counting its points.
+    view.showScan(publishedScan({point(0.0, 1000), point(90.0, 1000)}));
     view.replot();
 
     StatusList lines;
@@ -426,7 +423,7 @@ void TestLiMapView::originFollowsTheViewsPlaceInItsParent()
     QCOMPARE(below.drawingOrigin(), top.drawingOrigin() + QPoint(0, 30));
 
     for (LiMapView *view : {&top, &below}) {
-        view->updateMap({point(0.0, 5000)});
+        view->showScan(publishedScan({point(0.0, 5000)}));
         view->replot();
     }
     const QRect a = boundsOf(top.canvasImage(), Qt::white);
@@ -476,43 +473,74 @@ void TestLiMapView::selectedPointLabel()
     QFETCH(QString, expected);
 
     LiMapView view;
-    view.updateMap(scan);
+    view.showScan(publishedScan(scan));
     view.setSelectedAngle(angle);
     view.setConfidenceEnable(confidence);
     view.setIndicatrixEnable(indicatrix);
     QCOMPARE(view.selectedPointLabel(), expected);
 }
 
-void TestLiMapView::selectedIndexComesFromTheSource_data()
+void TestLiMapView::selectedIndexIsTheDecodersLookup_data()
 {
-    QTest::addColumn<Edition::DecoderKind>("decoderKind");
-    QTest::newRow("command protocol") << Edition::DecoderKind::CommandProtocol;
-    QTest::newRow("streaming") << Edition::DecoderKind::Stream;
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QByteArray stream;
+    for (int turn = 0; turn < 3; ++turn)
+        for (int i = 0; i < 33; ++i) {
+            QVector<Wire::StreamPoint> points;
+            for (int k = 0; k < 12; ++k)
+                points.append({uint16_t(k == 5 ? 0 : 700 + 37 * i + k), uint8_t(9 * k)});
+            // Frames with gaps between them, so some picks fall past 2 degrees.
+            const auto start = uint16_t(i * 1090);
+            stream += Wire::encodePkg47(3600, start, points, uint16_t(start + 700));
+        }
+    QVector<uint16_t> samples;
+    for (int c = 0; c < 160; ++c)
+        samples.append(Wire::firSample(uint16_t(c % 9 == 0 ? 0 : 150 + c), uint8_t(30 + c)));
+    QTest::newRow("streaming") << "Alder" << stream;
+    QTest::newRow("command protocol") << "Fir" << Wire::measuredSampleFrame(100, samples, 5);
 }
 
-void TestLiMapView::selectedIndexComesFromTheSource()
+void TestLiMapView::selectedIndexIsTheDecodersLookup()
 {
-    // The sources hold no scan, so they find nothing; the view then falls
-    // back to its first entry rather than looking in its own list.
-    QFETCH(Edition::DecoderKind, decoderKind);
-    QSerialPort port;
-    QTRNet net(&port);
-    LiPkg pkg;
+    // The view picks among the points of the published scan; whatever the
+    // angle, that is the point the decoder's own lookup finds in the scan it
+    // published (its first entry where the lookup finds none).
+    QFETCH(QString, model);
+    QFETCH(QByteArray, bytes);
+    SensorSession session;
+    const Edition::ModelChoice choice = session.chooseModel(model);
     LiMapView view;
-    view.setPkg(&pkg);
-    view.setNet(&net);
-    view.setDecoderKind(decoderKind);
-    view.setIndicatrixEnable(true);
-    view.updateMap({point(10.0, 100), point(50.0, 200)});
-    view.setSelectedAngle(50.0);
-    QCOMPARE(view.selectedPointLabel(), QString::fromUtf8("10.0°,100mm"));
+    view.setDecoderKind(choice.decoderKind);
+    QSignalSpy published(&session, &SensorSession::scanReady);
+    connect(&session, &SensorSession::scanReady, &view, &LiMapView::showScan);
+    session.push(bytes);
+    QVERIFY(!published.isEmpty());
+    QVERIFY(!view.scan().isEmpty());
+
+    auto decoderIndex = [&](double angle) {
+        const float asDrawn = static_cast<float>(angle);
+        const int index = Edition::usesCommandProtocol(choice.decoderKind)
+                              ? session.qtrNet()->nearestPointIndex(asDrawn)
+                              : session.liPkg()->nearestPointIndex(asDrawn);
+        return index < 0 ? 0 : index;
+    };
+    QSet<int> picked;
+    for (double angle = 0.0; angle < 360.0; angle += 0.173) {
+        view.setSelectedAngle(angle);
+        QCOMPARE(view.selectedIndex(), decoderIndex(angle));
+        picked.insert(view.selectedIndex());
+    }
+    // The sweep went through several points, not only the fallback.
+    QVERIFY(picked.size() >= 7);
 }
 
 void TestLiMapView::indicatrixLineAndLabelAreDrawnAtThePoint()
 {
     LiMapView view;
     view.resize(800, 600);
-    view.updateMap({point(90.0, 5000)});
+    view.showScan(publishedScan({point(90.0, 5000)}));
     view.setSelectedAngle(90.0);
     const QPoint o = view.drawingOrigin();
     const QRect lineArea(o.x() + 10, o.y() - 1, 120, 2);
@@ -586,11 +614,9 @@ void TestLiMapView::cachedRedrawEqualsAFreshOne()
     writeColor(settingsFile(), "Map/PointColor", QColor(200, 100, 0));
     writeColor(settingsFile(), "Map/TextColor", QColor(255, 255, 0));
 
-    LiPkg pkg;
     auto setUp = [&](LiMapView &view) {
-        view.setPkg(&pkg);
         view.resize(640, 480);
-        view.updateMap(syntheticRoomScan(450));
+        view.showScan(publishedScan(syntheticRoomScan(450)));
     };
     auto apply = [&](LiMapView &view) {
         switch (Change(change)) {
@@ -621,7 +647,7 @@ void TestLiMapView::cachedRedrawEqualsAFreshOne()
             view.setSelectedAngle(100.0);
             break;
         case NewScan:
-            view.updateMap(syntheticRoomScan(300));
+            view.showScan(publishedScan(syntheticRoomScan(300)));
             break;
         case Resize:
             view.resize(700, 500);
@@ -669,7 +695,7 @@ void TestLiMapView::confidenceColours()
     useTransparentBackground(view);
     view.resize(800, 600);
     view.setDecoderKind(decoderKind);
-    view.updateMap({point(90.0, 5000, uint8_t(confidence))});
+    view.showScan(publishedScan({point(90.0, 5000, uint8_t(confidence))}));
     view.setConfidenceEnable(true);
     view.replot();
     const QRect box = boundsOf(view.canvasImage(), expected);
@@ -687,7 +713,7 @@ void TestLiMapView::paletteRunsThroughItsAnchors()
         {192, {255, 147, 46}}, {208, {255, 177, 40}}, {224, {255, 204, 40}}, {240, {255, 234, 124}},
         {255, {255, 254, 251}}};
     for (const auto &anchor : anchors)
-        QCOMPARE(LiMapView::intensityColor(anchor.first), anchor.second);
+        QCOMPARE(ConfidencePalette::intensityColor(anchor.first), anchor.second);
 }
 
 // --- Interaction ------------------------------------------------------------
@@ -834,18 +860,22 @@ void TestLiMapView::doubleClickEmitsAndDoesNotPick()
     QCOMPARE(view.selectedAngleValue(), 90.0);
 }
 
-void TestLiMapView::enableFilterReachesTheDecoder()
+void TestLiMapView::decoderCommandsAreSignalled()
 {
-    LiPkg pkg;
     LiMapView view;
-    view.setPkg(&pkg);
-    auto *filter = view.findChild<QAction *>(QStringLiteral("enableFilterAction"));
-    QVERIFY(filter->isChecked());
-    QVERIFY(pkg.filterEnabled());
-    filter->trigger();
-    QVERIFY(!pkg.filterEnabled());
-    filter->trigger();
-    QVERIFY(pkg.filterEnabled());
+    QSignalSpy filter(&view, &LiMapView::filterSwitched);
+    QSignalSpy clear(&view, &LiMapView::clearErrorRequested);
+    auto *filterAction = view.findChild<QAction *>(QStringLiteral("enableFilterAction"));
+    QVERIFY(filterAction->isChecked());
+    filterAction->trigger();
+    filterAction->trigger();
+    QCOMPARE(filter.count(), 2);
+    QCOMPARE(filter.at(0).at(0).toBool(), false);
+    QCOMPARE(filter.at(1).at(0).toBool(), true);
+    QCOMPARE(clear.count(), 0);
+    view.findChild<QAction *>(QStringLiteral("clearErrorAction"))->trigger();
+    QCOMPARE(clear.count(), 1);
+    QCOMPARE(filter.count(), 2);
 }
 
 void TestLiMapView::colourDialogs_data()

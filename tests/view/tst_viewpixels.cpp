@@ -10,6 +10,7 @@
 #include "commandframes.h"
 #include "edition.h"
 #include "limapview.h"
+#include "lipkg.h"
 #include "modelrules.h"
 #include "pointsearch.h"
 #include "sensorsession.h"
@@ -140,7 +141,7 @@ void present(LiMapView &view, const Case &c, std::unique_ptr<SensorSession> &kee
 
     if (c.model.isEmpty()) {
         view.setDecoderKind(c.kind);
-        view.updateMap(c.points);
+        view.showScan(publishedScan(c.points));
         return;
     }
     keepAlive = std::make_unique<SensorSession>();
@@ -148,15 +149,15 @@ void present(LiMapView &view, const Case &c, std::unique_ptr<SensorSession> &kee
     // Scans 100 ms apart, whatever the speed of the machine.
     qint64 now = 0;
     session.setTimeSource([now]() mutable { return now += 100000000; });
-    const Edition::ModelChoice choice = session.chooseModel(c.model);
-    view.setPkg(session.liPkg());
-    view.setNet(session.qtrNet());
-    view.setDecoderKind(choice.decoderKind);
-    QList<PointData> last;
-    QObject::connect(&session, &SensorSession::scanReady, &view,
-                     [&last](const SensorScan &scan) { last = scan.points; });
+    view.setDecoderKind(session.chooseModel(c.model).decoderKind);
+    QObject::connect(&session, &SensorSession::scanReady, &view, &LiMapView::showScan);
+    LiPkg *pkg = session.liPkg();
+    auto counters = [&view, pkg] {
+        view.setStreamCounters(pkg->rotationSpeed(), pkg->errorCount());
+    };
+    QObject::connect(pkg, &LiPkg::pkgReady, &view, counters);
+    QObject::connect(pkg, &LiPkg::errorIncrease, &view, counters);
     session.push(c.bytes);
-    view.updateMap(last);
 }
 
 // Areas whose pixels depend on the font: generous boxes around where each

@@ -36,7 +36,7 @@ int main(int argc, char **argv)
     LiMapView view;
     view.resize(1280, 800);
     view.setDecoderKind(Edition::DecoderKind::Stream);
-    view.updateMap(syntheticRoomScan(450));
+    view.showScan(publishedScan(syntheticRoomScan(450)));
     view.setIndicatrixEnable(true);
     // Pick the pillar.
     view.setSelectedAngle(31.0);
@@ -52,7 +52,8 @@ int main(int argc, char **argv)
     view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
     view.setScale(2.6);
     view.setConfidenceEnable(true);
-    view.updateMap(syntheticRoomScan(4500, false));
+    view.showScan(
+        publishedScan(syntheticRoomScan(4500, false), SensorScan::Family::CommandProtocol));
     write(view, Qt::black, dir + QStringLiteral("/mapview-confidence.png"));
     return 0;
 }
