@@ -1,16 +1,16 @@
 #include "mainwindow.h"
 
 #include "appsetup.h"
+#include "capture/replayengine.h"
 #include "capturerecorder.h"
-#include "edition.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "modelrules.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
+#include "lipkg/lipkg.h"
 #include "portwatch.h"
-#include "qtrnet.h"
 #include "replaybar.h"
-#include "replayengine.h"
-#include "scanexport.h"
+#include "scanexport/scanexport.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 #include "windowactions.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "clusterfilters.h"
 
-#include "edition.h"
+#include "editions/edition.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_CLUSTERFILTERS_H
 #define VANTOSCOPE_CLUSTERFILTERS_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_SENSORSCAN_H
 #define VANTOSCOPE_SENSORSCAN_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QList>
 #include <QMetaType>

@@ -1,10 +1,10 @@
 #include "sensorsession.h"
 
-#include "debugpkg.h"
-#include "edition.h"
-#include "lipkg.h"
-#include "qtrnet.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/edition.h"
+#include "lipkg/lipkg.h"
 #include "sessionport.h"
+#include "trnet/qtrnet.h"
 
 QString versionTextOf(const LidarInfoTypedef &info)
 {

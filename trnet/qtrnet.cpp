@@ -1,7 +1,7 @@
 #include "qtrnet.h"
 
-#include "edition.h"
-#include "pointsearch.h"
+#include "editions/edition.h"
+#include "points/pointsearch.h"
 #include "trframe.h"
 
 #include <QCoreApplication>

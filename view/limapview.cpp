@@ -1,10 +1,10 @@
 #include "limapview.h"
 
-#include "edition.h"
-#include "lipkg.h"
-#include "modelrules.h"
-#include "pointsearch.h"
-#include "qtrnet.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
+#include "lipkg/lipkg.h"
+#include "points/pointsearch.h"
+#include "trnet/qtrnet.h"
 #include "viewlogging.h"
 
 #include <QAction>

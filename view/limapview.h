@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_LIMAPVIEW_H
 #define VANTOSCOPE_LIMAPVIEW_H
 
-#include "modelrules.h"
-#include "pointdata.h"
+#include "editions/modelrules.h"
+#include "points/pointdata.h"
 
 #include <QColor>
 #include <QFont>

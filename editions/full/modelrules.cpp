@@ -1,4 +1,4 @@
-#include "modelrules.h"
+#include "editions/modelrules.h"
 
 #include "devicetable.h"
 

@@ -1,4 +1,4 @@
-#include "debugpkg.h"
+#include "debugpkg/debugpkg.h"
 #include "ptydevice.h"
 #include "serviceframes.h"
 #include "streamframes.h"

@@ -1,13 +1,13 @@
 // The earlier edition's decoders and filter: Pkg47 only, the "find" line,
 // its own correction table, and the command protocol of Fir alone (no
 // command 21, dual-half conversion only, the pixel sum).
-#include "clusterfilters.h"
 #include "commandframes.h"
-#include "lipkg.h"
+#include "filter/clusterfilters.h"
+#include "lipkg/lipkg.h"
 #include "ptydevice.h"
-#include "qtrnet.h"
 #include "scriptedsensor.h"
 #include "streamframes.h"
+#include "trnet/qtrnet.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>

@@ -2,9 +2,9 @@
 // decided by the model name; the status block sits further right and shows
 // the pixel sum for Fir.
 #include "commandframes.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "qtrnet.h"
+#include "lipkg/lipkg.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_TEST_SYNTHETICSCAN_H
 #define VANTOSCOPE_TEST_SYNTHETICSCAN_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QList>
 #include <cmath>

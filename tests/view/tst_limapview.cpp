@@ -1,7 +1,7 @@
-#include "limapview.h"
-#include "lipkg.h"
-#include "qtrnet.h"
+#include "lipkg/lipkg.h"
 #include "syntheticscan.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QColorDialog>

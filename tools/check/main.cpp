@@ -1,11 +1,11 @@
 // vantoscope-check: the bench acceptance test. Tests one or more sensors
 // live, or a capture, against a model's limits and prints a verdict table;
 // writes JSON, JUnit XML and HTML reports on request.
-#include "benchprofile.h"
-#include "edition.h"
-#include "htmlreport.h"
-#include "reportwriters.h"
-#include "sensorcheck.h"
+#include "check/benchprofile.h"
+#include "check/htmlreport.h"
+#include "check/reportwriters.h"
+#include "check/sensorcheck.h"
+#include "editions/edition.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 // vantoscope-decode: decodes a recorded or live sensor byte stream with the
 // viewer's own decoders and filters, without a window, and writes the scans,
 // figures and information records as JSON lines or CSV.
-#include "capturereader.h"
-#include "capturewriter.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
 #include "decodesession.h"
-#include "edition.h"
+#include "editions/edition.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
