@@ -112,7 +112,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     replayBar->hide();
     setAcceptDrops(true);
     // The earlier edition fills the device selector before the toolbar.
-    if constexpr (Edition::classic)
+    if constexpr (Edition::fillsDeviceBoxFirst)
         fillDeviceBox();
 
     portBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -127,7 +127,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     fillPortBox();
     for (int rate : Edition::baudRates())
         baudBox->addItem(QString::number(rate), rate);
-    if constexpr (Edition::full)
+    if constexpr (!Edition::fillsDeviceBoxFirst)
         fillDeviceBox();
     baudBox->setEnabled(false);
 
@@ -394,7 +394,7 @@ void MainWindow::startRecording()
     CaptureMetadata metadata;
     metadata.application =
         QStringLiteral("Vantoscope ") + QString::fromLatin1(Edition::versionText);
-    metadata.edition = Edition::classic ? QStringLiteral("classic") : QStringLiteral("full");
+    metadata.edition = QString::fromLatin1(Edition::name);
     metadata.model = deviceBox->currentText();
     metadata.portName = portBox->currentText();
     metadata.baudrate = static_cast<int>(session->port()->baudRate());

@@ -71,7 +71,7 @@ void SensorSession::setSelectionProvider(std::function<QString()> provider)
 
 bool SensorSession::commandProtocolSelected() const
 {
-    if (Edition::classic && selection)
+    if (Edition::protocolFromSelectorText && selection)
         return Edition::usesCommandProtocol(Edition::modelChoice(selection()).decoderKind);
     return Edition::usesCommandProtocol(decoderKind);
 }

@@ -31,7 +31,7 @@ constexpr int usageStatus = 2;
 constexpr int inputStatus = 3;
 
 const char *const baseName = "vantoscope-check";
-const char *const ownEdition = Edition::classic ? "classic" : "full";
+const char *const ownEdition = Edition::name;
 const char *const toolName = Edition::classic ? "vantoscope-check-classic" : baseName;
 
 [[noreturn]] void fail(int status, const QString &message)

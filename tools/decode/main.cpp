@@ -30,7 +30,7 @@ constexpr int maxChunk = 64 << 20;
 constexpr int captureLinkType = 147;
 
 const char *const baseName = "vantoscope-decode";
-const char *const ownEdition = Edition::classic ? "classic" : "full";
+const char *const ownEdition = Edition::name;
 const char *const toolName = Edition::classic ? "vantoscope-decode-classic" : baseName;
 
 QString programForEdition(const QString &edition)
