@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_CAPTURERECORDER_H
 #define VANTOSCOPE_CAPTURERECORDER_H
 
-#include "capturewriter.h"
+#include "capture/capturewriter.h"
 
 #include <QDateTime>
 #include <QObject>

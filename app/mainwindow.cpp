@@ -1,15 +1,16 @@
 #include "mainwindow.h"
 
 #include "appsetup.h"
+#include "capture/replayengine.h"
 #include "capturerecorder.h"
-#include "edition.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "modelrules.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
+#include "lipkg/lipkg.h"
 #include "portwatch.h"
 #include "replaybar.h"
-#include "replayengine.h"
-#include "scanexport.h"
+#include "scanexport/scanexport.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 #include "windowactions.h"
 
 #include <QAction>
@@ -109,7 +110,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     replayBar->hide();
     setAcceptDrops(true);
     // The earlier edition fills the device selector before the toolbar.
-    if constexpr (Edition::classic)
+    if constexpr (Edition::fillsDeviceBoxFirst)
         fillDeviceBox();
 
     portBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -124,7 +125,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     fillPortBox();
     for (int rate : Edition::baudRates())
         baudBox->addItem(QString::number(rate), rate);
-    if constexpr (Edition::full)
+    if constexpr (!Edition::fillsDeviceBoxFirst)
         fillDeviceBox();
     baudBox->setEnabled(false);
 
@@ -408,7 +409,7 @@ void MainWindow::startRecording()
     CaptureMetadata metadata;
     metadata.application =
         QStringLiteral("Vantoscope ") + QString::fromLatin1(Edition::versionText);
-    metadata.edition = Edition::classic ? QStringLiteral("classic") : QStringLiteral("full");
+    metadata.edition = QString::fromLatin1(Edition::name);
     metadata.model = deviceBox->currentText();
     metadata.portName = portBox->currentText();
     metadata.baudrate = static_cast<int>(session->port()->baudRate());

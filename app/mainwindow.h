@@ -2,7 +2,7 @@
 #define VANTOSCOPE_MAINWINDOW_H
 
 #include "portenumerator.h"
-#include "sensorsession.h"
+#include "session/sensorsession.h"
 
 #include <QMainWindow>
 #include <QSerialPort>

@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_CHECK_SCANSTATISTICS_H
 #define VANTOSCOPE_CHECK_SCANSTATISTICS_H
 
+#include "points/sensorscan.h"
 #include "runningstats.h"
-#include "sensorscan.h"
 
 #include <QVector>
 #include <array>

@@ -1,7 +1,7 @@
 #include "sensorcheck.h"
 
-#include "capturereader.h"
-#include "lipkg.h"
+#include "capture/capturereader.h"
+#include "lipkg/lipkg.h"
 
 #include <QElapsedTimer>
 

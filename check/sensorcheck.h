@@ -4,7 +4,7 @@
 #include "benchprofile.h"
 #include "evaluation.h"
 #include "scanstatistics.h"
-#include "sensorsession.h"
+#include "session/sensorsession.h"
 
 #include <QObject>
 

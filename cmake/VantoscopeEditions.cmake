@@ -18,12 +18,28 @@ function(vantoscope_edition_suffix edition out)
     endif()
 endfunction()
 
+# vantoscope_header_root(<name> <out-var>)
+# The include directory a library offers to the targets that link it: a
+# directory of its own in the build tree holding one link, named after the
+# library's folder relative to the source root, to that folder. Headers of
+# another library are therefore included by their path ("lipkg/lipkg.h"),
+# and only a target that links the library finds them.
+function(vantoscope_header_root name out)
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    set(root ${PROJECT_BINARY_DIR}/include/${name})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+    set(${out} ${root} PARENT_SCOPE)
+endfunction()
+
 # vantoscope_library(<name> [INTERFACE] [SOURCES ...] [QT ...] [DEPS ...])
 # Adds one static library per edition; with INTERFACE, one header-only
 # library per edition offering the folder's headers. DEPS names other Vantoscope libraries (without
 # suffix); they are linked in the same edition.
 function(vantoscope_library name)
     cmake_parse_arguments(ARG "INTERFACE" "" "SOURCES;QT;DEPS" ${ARGN})
+    vantoscope_header_root(${name} headers)
     if(ARG_INTERFACE)
         set(usage INTERFACE)
     else()
@@ -37,7 +53,7 @@ function(vantoscope_library name)
         else()
             add_library(${target} STATIC ${ARG_SOURCES})
         endif()
-        target_include_directories(${target} ${usage} ${CMAKE_CURRENT_SOURCE_DIR})
+        target_include_directories(${target} ${usage} ${headers})
         target_link_libraries(${target} ${usage} edition${suffix})
         foreach(qt IN LISTS ARG_QT)
             target_link_libraries(${target} ${usage} Qt5::${qt})

@@ -16,6 +16,9 @@ namespace Edition {
 constexpr bool classic = VANTOSCOPE_EDITION_CLASSIC != 0;
 constexpr bool full = !classic;
 
+// The edition's name in capture metadata and on the tools' command lines.
+constexpr const char *name = classic ? "classic" : "full";
+
 // Text of the permanent label at the right end of the status bar.
 constexpr const char *versionText = classic ? "V2.3.11" : "V2.3.12";
 
@@ -30,8 +33,22 @@ constexpr bool showsPixelSum = classic;
 constexpr bool pkg47Only = classic;
 
 // The earlier edition gives type codes to the stream decoder only; its
-// command-protocol decoder serves a single model.
+// command-protocol decoder serves a single model (never the Maple variant).
 constexpr bool commandProtocolTakesTypeCode = full;
+
+// The full edition's command-protocol decoder chooses its sample mode when
+// measuring starts (calibrated samples for Maple, raw ones otherwise); the
+// earlier edition's keeps the mode it started with.
+constexpr bool commandProtocolChoosesSampleMode = full;
+
+// The earlier edition fills the device selector before it builds the
+// toolbar, the full edition after the baud selector.
+constexpr bool fillsDeviceBoxFirst = classic;
+
+// The earlier edition decides which protocol to speak when it connects from
+// the device selector's text at that moment; the full edition from the
+// model chosen last.
+constexpr bool protocolFromSelectorText = classic;
 
 } // namespace Edition
 

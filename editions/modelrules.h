@@ -34,6 +34,18 @@ QVector<int> baudRates();
 // What choosing `name` sets.
 ModelChoice modelChoice(const QString &name);
 
+// Constants of the stream decoder's correcting cluster filter for a sensor
+// type code: the range offset (mm) and the line of the lateral offset over
+// the distance. Type codes without known constants get zeros, so their
+// points pass the correction unchanged. The editions know different codes.
+struct RangeCorrection
+{
+    double rangeOffset = 0.0;
+    double lateralIntercept = 0.0;
+    double lateralSlope = 0.0;
+};
+RangeCorrection rangeCorrectionFor(int typeCode);
+
 inline bool usesCommandProtocol(DecoderKind kind)
 {
     return kind == DecoderKind::CommandProtocol;

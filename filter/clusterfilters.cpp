@@ -1,6 +1,6 @@
 #include "clusterfilters.h"
 
-#include "edition.h"
+#include "editions/edition.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,33 +74,7 @@ std::vector<Cluster> makeClusters(const std::vector<PointData> &near, double gap
 
 CorrectingClusterFilter::Correction CorrectingClusterFilter::correctionFor(int typeCode)
 {
-    if constexpr (Edition::classic) {
-        switch (typeCode) {
-        case 0:
-        case 3:
-            return {8.1, -22.5156, 0.11923};
-        case 1:
-        case 2:
-            return {5.9, -20.14, 0.11923};
-        default:
-            return {};
-        }
-    }
-    switch (typeCode) {
-    case 0:
-    case 9:
-        return {8.1, -22.5156, 0.11923};
-    case 3:
-    case 8:
-    case 16:
-    case 19:
-        return {5.9, -20.14, 0.11923};
-    case 17:
-    case 20:
-        return {5.9, -18.975571, 0.112785};
-    default:
-        return {};
-    }
+    return Edition::rangeCorrectionFor(typeCode);
 }
 
 CorrectingClusterFilter::CorrectingClusterFilter(int typeCode, int speed) : speed(speed)

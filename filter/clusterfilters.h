@@ -1,7 +1,8 @@
 #ifndef VANTOSCOPE_CLUSTERFILTERS_H
 #define VANTOSCOPE_CLUSTERFILTERS_H
 
-#include "pointdata.h"
+#include "editions/modelrules.h"
+#include "points/pointdata.h"
 
 #include <vector>
 
@@ -17,12 +18,7 @@
 class CorrectingClusterFilter
 {
 public:
-    struct Correction
-    {
-        double rangeOffset = 0.0;
-        double lateralIntercept = 0.0;
-        double lateralSlope = 0.0;
-    };
+    using Correction = Edition::RangeCorrection;
     // The correction constants of a sensor type code; codes without known
     // constants get none, so their points pass the correction unchanged.
     static Correction correctionFor(int typeCode);

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_SCANFILTER_H
 #define VANTOSCOPE_SCANFILTER_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <vector>
 

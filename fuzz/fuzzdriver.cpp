@@ -1,15 +1,15 @@
 #include "fuzzdriver.h"
-#include "capturereader.h"
+#include "capture/capturereader.h"
 
-#include "benchprofile.h"
-#include "debugpkg.h"
-#include "edition.h"
+#include "check/benchprofile.h"
+#include "check/reportwriters.h"
+#include "check/sensorcheck.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
 #include "invariants.h"
-#include "lipkg.h"
-#include "modelrules.h"
-#include "qtrnet.h"
-#include "reportwriters.h"
-#include "sensorcheck.h"
+#include "lipkg/lipkg.h"
+#include "trnet/qtrnet.h"
 
 #include <QBuffer>
 #include <QSerialPort>

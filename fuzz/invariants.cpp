@@ -1,15 +1,15 @@
 #include "invariants.h"
 
-#include "capturereader.h"
-#include "checkreport.h"
-#include "scanstatistics.h"
+#include "capture/capturereader.h"
+#include "check/checkreport.h"
+#include "check/scanstatistics.h"
 
-#include "debugpkg.h"
-#include "edition.h"
-#include "framedecode.h"
-#include "lipkg.h"
-#include "qtrnet.h"
-#include "trframe.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/edition.h"
+#include "lipkg/framedecode.h"
+#include "lipkg/lipkg.h"
+#include "trnet/qtrnet.h"
+#include "trnet/trframe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_FUZZ_INVARIANTS_H
 #define VANTOSCOPE_FUZZ_INVARIANTS_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QList>
 

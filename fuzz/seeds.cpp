@@ -8,7 +8,7 @@
 // big-endian section after a little-endian one, as mergecap leaves them.
 // The bench check's seeds are recorded captures of every model the edition
 // knows, behind the check's model and option bytes.
-#include "capturewriter.h"
+#include "capture/capturewriter.h"
 #include "fuzzdriver.h"
 #include "pcapngblocks.h"
 #include "sensorsim.h"

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_FRAMEDECODE_H
 #define VANTOSCOPE_FRAMEDECODE_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QString>
 #include <array>

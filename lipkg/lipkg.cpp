@@ -1,9 +1,9 @@
 #include "lipkg.h"
 
-#include "edition.h"
+#include "editions/edition.h"
+#include "filter/scanfilter.h"
 #include "lipkglogging.h"
-#include "pointsearch.h"
-#include "scanfilter.h"
+#include "points/pointsearch.h"
 
 #include <algorithm>
 #include <utility>

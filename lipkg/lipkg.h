@@ -3,7 +3,7 @@
 
 #include "bytequeue.h"
 #include "framedecode.h"
-#include "pointdata.h"
+#include "points/pointdata.h"
 #include "timesource.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_SCANEXPORT_H
 #define VANTOSCOPE_SCANEXPORT_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QByteArray>
 #include <QList>

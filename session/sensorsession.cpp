@@ -1,10 +1,10 @@
 #include "sensorsession.h"
 
-#include "debugpkg.h"
-#include "edition.h"
-#include "lipkg.h"
-#include "qtrnet.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/edition.h"
+#include "lipkg/lipkg.h"
 #include "sessionport.h"
+#include "trnet/qtrnet.h"
 
 QString versionTextOf(const LidarInfoTypedef &info)
 {
@@ -71,7 +71,7 @@ void SensorSession::setSelectionProvider(std::function<QString()> provider)
 
 bool SensorSession::commandProtocolSelected() const
 {
-    if (Edition::classic && selection)
+    if (Edition::protocolFromSelectorText && selection)
         return Edition::usesCommandProtocol(Edition::modelChoice(selection()).decoderKind);
     return Edition::usesCommandProtocol(decoderKind);
 }

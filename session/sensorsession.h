@@ -1,10 +1,10 @@
 #ifndef VANTOSCOPE_SENSORSESSION_H
 #define VANTOSCOPE_SENSORSESSION_H
 
-#include "lidarinfo.h"
-#include "modelrules.h"
-#include "sensorscan.h"
-#include "timesource.h"
+#include "debugpkg/lidarinfo.h"
+#include "editions/modelrules.h"
+#include "lipkg/timesource.h"
+#include "points/sensorscan.h"
 
 #include <QObject>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
 #include "qtrnet.h"
 
-#include "edition.h"
-#include "pointsearch.h"
+#include "editions/edition.h"
+#include "points/pointsearch.h"
 #include "trframe.h"
 
 #include <QCoreApplication>
@@ -75,7 +75,7 @@ void QTRNet::setModelType(int type)
 
 bool QTRNet::isMaple() const
 {
-    return !Edition::classic && modelType_ == mapleModelType;
+    return Edition::commandProtocolTakesTypeCode && modelType_ == mapleModelType;
 }
 
 bool QTRNet::sendFrame(uint8_t address, uint8_t command, const QByteArray &payload)
@@ -149,7 +149,7 @@ void QTRNet::startLidar()
 
 void QTRNet::enterStartedMode()
 {
-    if constexpr (!Edition::classic)
+    if constexpr (Edition::commandProtocolChoosesSampleMode)
         params.rawMode = isMaple() ? 0 : 1;
 }
 

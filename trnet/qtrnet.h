@@ -2,7 +2,7 @@
 #define VANTOSCOPE_QTRNET_H
 
 #include "framesplitter.h"
-#include "pointdata.h"
+#include "points/pointdata.h"
 #include "sampleconversion.h"
 #include "trdata.h"
 

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_SAMPLECONVERSION_H
 #define VANTOSCOPE_SAMPLECONVERSION_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 #include "trdata.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_CONFIDENCEPALETTE_H
 #define VANTOSCOPE_CONFIDENCEPALETTE_H
 
-#include "modelrules.h"
+#include "editions/modelrules.h"
 
 #include <QColor>
 #include <cstdint>

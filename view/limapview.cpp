@@ -1,9 +1,9 @@
 #include "limapview.h"
 
 #include "confidencepalette.h"
-#include "edition.h"
-#include "modelrules.h"
-#include "pointsearch.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
+#include "points/pointsearch.h"
 #include "viewlogging.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 #ifndef VANTOSCOPE_LIMAPVIEW_H
 #define VANTOSCOPE_LIMAPVIEW_H
 
-#include "modelrules.h"
-#include "pointdata.h"
-#include "sensorscan.h"
+#include "editions/modelrules.h"
+#include "points/pointdata.h"
+#include "points/sensorscan.h"
 #include "statusblock.h"
 
 #include <QColor>

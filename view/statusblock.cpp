@@ -1,6 +1,6 @@
 #include "statusblock.h"
 
-#include "edition.h"
+#include "editions/edition.h"
 
 #include <QCoreApplication>
 

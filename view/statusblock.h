@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_STATUSBLOCK_H
 #define VANTOSCOPE_STATUSBLOCK_H
 
-#include "modelrules.h"
-#include "sensorscan.h"
+#include "editions/modelrules.h"
+#include "points/sensorscan.h"
 
 #include <QString>
 #include <QVector>

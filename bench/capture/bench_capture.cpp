@@ -5,10 +5,10 @@
 // costs (core_percent: the share of one core). Replaying: a Dogwood capture
 // read and decoded as fast as possible through the sensor session, timed by
 // the recorded times (bytes_per_second).
-#include "capturereader.h"
-#include "capturewriter.h"
-#include "sensorsession.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
 #include "sensorsim.h"
+#include "session/sensorsession.h"
 #include "simmodels.h"
 
 #include <QBuffer>

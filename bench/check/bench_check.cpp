@@ -2,8 +2,8 @@
 // (Dogwood: 10 revolutions, 4000 points a second): the processor time to
 // check ten minutes of it, and the process's peak memory after checking an
 // hour (the statistics must not grow with the run).
-#include "capturewriter.h"
-#include "sensorcheck.h"
+#include "capture/capturewriter.h"
+#include "check/sensorcheck.h"
 #include "sensorsim.h"
 #include "simmodels.h"
 

@@ -2,12 +2,12 @@
 // measures what the live view costs: CPU time of this process over a window
 // of N seconds, and the delay from the last byte of a scan leaving the
 // simulator to that scan being drawn into the view's canvas.
-#include "appsetup.h"
-#include "limapview.h"
-#include "lipkg.h"
+#include "app/appsetup.h"
+#include "app/mainwindow.h"
 #include "cpuusage.h"
-#include "mainwindow.h"
-#include "qtrnet.h"
+#include "lipkg/lipkg.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -135,10 +135,11 @@ int main(int argc, char *argv[])
                        : latencies[std::min<int>(latencies.size() - 1, p * latencies.size())] / 1e6;
         };
         out << parser.value("model") << ": CPU " << QString::number(100.0 * cpu / wall, 'f', 2)
-            << "% of one core over " << QString::number(wall, 'f', 1) << " s; " << publishedAt.size()
-            << " scans; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
-            << QString::number(pct(0.5), 'f', 1) << " ms, p95 " << QString::number(pct(0.95), 'f', 1)
-            << " ms, max " << QString::number(pct(1.0), 'f', 1) << " ms\n";
+            << "% of one core over " << QString::number(wall, 'f', 1) << " s; "
+            << publishedAt.size() << " scans; latency mean " << QString::number(mean, 'f', 1)
+            << " ms, median " << QString::number(pct(0.5), 'f', 1) << " ms, p95 "
+            << QString::number(pct(0.95), 'f', 1) << " ms, max "
+            << QString::number(pct(1.0), 'f', 1) << " ms\n";
         out.flush();
         window.findChild<QAction *>("actionStop")->trigger();
         QApplication::quit();

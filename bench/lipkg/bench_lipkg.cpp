@@ -1,7 +1,7 @@
 // Decoding throughput of LiPkg: realistic streams of each frame format fed
 // through pushData in 256-byte chunks, with the filter stage on and off.
 
-#include "lipkg.h"
+#include "lipkg/lipkg.h"
 #include "streamframes.h"
 
 #include <benchmark/benchmark.h>

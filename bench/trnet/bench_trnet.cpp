@@ -1,8 +1,8 @@
 #include "commandframes.h"
-#include "debugpkg.h"
-#include "framesplitter.h"
-#include "qtrnet.h"
+#include "debugpkg/debugpkg.h"
 #include "streamframes.h"
+#include "trnet/framesplitter.h"
+#include "trnet/qtrnet.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -5,8 +5,8 @@
 // ReplotGrid/...: the view is panned before every redraw, so the grid layer
 // is drawn again as well.
 // UnchangedTick/...: nothing changed since the last redraw.
-#include "limapview.h"
 #include "syntheticscan.h"
+#include "view/limapview.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

@@ -1,4 +1,4 @@
-#include "modelrules.h"
+#include "editions/modelrules.h"
 
 #include <utility>
 
@@ -28,6 +28,20 @@ QStringList modelNames()
 QVector<int> baudRates()
 {
     return {115200, 230400, 921600};
+}
+
+RangeCorrection rangeCorrectionFor(int typeCode)
+{
+    switch (typeCode) {
+    case 0:
+    case 3:
+        return {8.1, -22.5156, 0.11923};
+    case 1:
+    case 2:
+        return {5.9, -20.14, 0.11923};
+    default:
+        return {};
+    }
 }
 
 ModelChoice modelChoice(const QString &name)

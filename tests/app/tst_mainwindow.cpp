@@ -1,16 +1,16 @@
 // The window without a sensor: model table, port list, full screen,
 // version text, settings, help, scan export, captures and the replay bar.
-#include "appsetup.h"
-#include "debugpkg.h"
-#include "devicetable.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "mainwindow.h"
+#include "app/appsetup.h"
+#include "app/mainwindow.h"
+#include "app/portwatch.h"
+#include "app/replaybar.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/full/devicetable.h"
+#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
-#include "portwatch.h"
-#include "replaybar.h"
-#include "sensorsession.h"
+#include "session/sensorsession.h"
 #include "streamframes.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QComboBox>

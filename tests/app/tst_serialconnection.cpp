@@ -1,8 +1,8 @@
 // The window against a real serial port on a pseudo-terminal: open, close,
 // status texts and colours, open errors and a device that goes away.
+#include "app/mainwindow.h"
 #include "cpuusage.h"
-#include "lipkg.h"
-#include "mainwindow.h"
+#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
 #include "scriptedsensor.h"

@@ -1,7 +1,7 @@
 // The capture file as the recorder writes it and as other tools leave it.
-#include "capturereader.h"
-#include "capturewriter.h"
-#include "pcapng.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
+#include "capture/pcapng.h"
 #include "pcapngblocks.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // The replay engine on a clock the test moves: pace, pause, steps, speeds,
 // loops and seeks, and the decoders' clock it provides.
-#include "capturewriter.h"
-#include "replayengine.h"
+#include "capture/capturewriter.h"
+#include "capture/replayengine.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,10 +1,10 @@
 // The bench check without a sensor: statistics of synthetic scans whose
 // noise, gaps, stalls and lost frames are known, the profile parser's
 // errors, and the shape of the JSON and JUnit reports.
-#include "benchprofile.h"
-#include "evaluation.h"
-#include "reportwriters.h"
-#include "scanstatistics.h"
+#include "check/benchprofile.h"
+#include "check/evaluation.h"
+#include "check/reportwriters.h"
+#include "check/scanstatistics.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

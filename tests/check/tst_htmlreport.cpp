@@ -1,10 +1,10 @@
 // The HTML report of a bench check: a page that loads nothing from anywhere,
 // shows hostile sensor and file texts only escaped, marks its failures and
 // embeds five plots that decode; and the same for runs with no data to plot.
-#include "evaluation.h"
-#include "htmlreport.h"
-#include "reportplots.h"
-#include "scanstatistics.h"
+#include "check/evaluation.h"
+#include "check/htmlreport.h"
+#include "check/reportplots.h"
+#include "check/scanstatistics.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>

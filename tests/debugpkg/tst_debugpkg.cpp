@@ -1,4 +1,5 @@
-#include "debugpkg.h"
+#include "debuglines.h"
+#include "debugpkg/debugpkg.h"
 #include "ptydevice.h"
 #include "serviceframes.h"
 #include "streamframes.h"
@@ -38,32 +39,6 @@ struct Decoder
     Decoder() : pkg(&port) {}
     QSerialPort port;
     DebugPkg pkg;
-};
-
-// "category: message" of every debug line written while it lives.
-class DebugLines
-{
-public:
-    DebugLines()
-    {
-        current = this;
-        previous = qInstallMessageHandler(&DebugLines::handle);
-    }
-    ~DebugLines()
-    {
-        qInstallMessageHandler(previous);
-        current = nullptr;
-    }
-    QStringList lines;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type == QtDebugMsg && current)
-            current->lines.append(QString::fromLatin1(context.category) + ": " + message);
-    }
-    static inline DebugLines *current = nullptr;
-    QtMessageHandler previous = nullptr;
 };
 
 } // namespace

@@ -1,14 +1,14 @@
 // The whole road from serial bytes to the map view: the real window against
 // the simulator on a pseudo-terminal, for every model of this edition.
+#include "app/mainwindow.h"
 #include "cpuusage.h"
-#include "edition.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "mainwindow.h"
+#include "editions/edition.h"
+#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
-#include "qtrnet.h"
 #include "simmodels.h"
 #include "simprocess.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,12 +1,12 @@
 // Recording the line in the real window against the simulator, and playing
 // the capture back through the same window.
-#include "capturereader.h"
-#include "capturewriter.h"
-#include "edition.h"
-#include "mainwindow.h"
+#include "app/mainwindow.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
+#include "capture/replayengine.h"
+#include "editions/edition.h"
 #include "modalcatcher.h"
-#include "replayengine.h"
-#include "sensorsession.h"
+#include "session/sensorsession.h"
 #include "simmodels.h"
 #include "simprocess.h"
 

@@ -1,13 +1,14 @@
 // The earlier edition's decoders and filter: Pkg47 only, the "find" line,
 // its own correction table, and the command protocol of Fir alone (no
 // command 21, dual-half conversion only, the pixel sum).
-#include "clusterfilters.h"
 #include "commandframes.h"
-#include "lipkg.h"
+#include "debuglines.h"
+#include "filter/clusterfilters.h"
+#include "lipkg/lipkg.h"
 #include "ptydevice.h"
-#include "qtrnet.h"
 #include "scriptedsensor.h"
 #include "streamframes.h"
+#include "trnet/qtrnet.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -15,33 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-// Lines written to the debug output while it lives.
-class DebugLines
-{
-public:
-    DebugLines()
-    {
-        current = this;
-        previous = qInstallMessageHandler(&DebugLines::handle);
-    }
-    ~DebugLines()
-    {
-        qInstallMessageHandler(previous);
-        current = nullptr;
-    }
-    int count(const QString &line) const { return lines.count(line); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtDebugMsg && current)
-            current->lines.append(message);
-    }
-    static inline DebugLines *current = nullptr;
-    QtMessageHandler previous = nullptr;
-    QStringList lines;
-};
 
 // Points whose bytes hold no 0x54, so no header pair hides inside a frame.
 QVector<Wire::StreamPoint> points()

@@ -2,10 +2,10 @@
 // decided by what the model's name means (its decoder kind); the status block
 // sits further right and shows the pixel sum for Fir.
 #include "commandframes.h"
-#include "limapview.h"
-#include "modelrules.h"
-#include "qtrnet.h"
-#include "sensorsession.h"
+#include "editions/modelrules.h"
+#include "session/sensorsession.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QSettings>

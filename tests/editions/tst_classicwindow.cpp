@@ -1,15 +1,15 @@
 // The earlier edition's window: its eight models and three speeds, what
 // choosing a model sets, and the decisions taken by the model's name when
 // bytes arrive and the port opens and closes.
+#include "app/mainwindow.h"
 #include "commandframes.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "mainwindow.h"
+#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
-#include "qtrnet.h"
 #include "scriptedsensor.h"
 #include "streamframes.h"
+#include "trnet/qtrnet.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QComboBox>

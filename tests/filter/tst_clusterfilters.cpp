@@ -1,5 +1,5 @@
-#include "clusterfilters.h"
-#include "scanfilter.h"
+#include "filter/clusterfilters.h"
+#include "filter/scanfilter.h"
 
 #include <QtTest>
 

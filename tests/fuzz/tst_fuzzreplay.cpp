@@ -1,12 +1,12 @@
 #include "commandframes.h"
-#include "debugpkg.h"
-#include "edition.h"
-#include "framesplitter.h"
+#include "debugpkg/debugpkg.h"
+#include "editions/edition.h"
 #include "fuzzdriver.h"
 #include "invariants.h"
 #include "sensorsim.h"
 #include "serviceframes.h"
 #include "simmodels.h"
+#include "trnet/framesplitter.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_TESTS_STREAMBUILDER_H
 #define VANTOSCOPE_TESTS_STREAMBUILDER_H
 
-#include "lipkg.h"
+#include "lipkg/lipkg.h"
 #include "streamframes.h"
 
 #include <QByteArray>

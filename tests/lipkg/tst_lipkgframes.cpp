@@ -1,5 +1,5 @@
-#include "framedecode.h"
-#include "lipkg.h"
+#include "lipkg/framedecode.h"
+#include "lipkg/lipkg.h"
 #include "streambuilder.h"
 #include "streamframes.h"
 

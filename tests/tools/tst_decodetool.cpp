@@ -1,14 +1,14 @@
 // vantoscope-decode as a user runs it: simulator captures of every model of
 // both editions, chunking, the filter switch, CSV, usage and input errors,
 // and a live run against the simulator with the raw bytes replayed.
-#include "capturereader.h"
-#include "capturewriter.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
 #include "commandframes.h"
-#include "eventwriter.h"
 #include "ptydevice.h"
 #include "sensorsim.h"
 #include "simmodels.h"
 #include "simprocess.h"
+#include "tools/decode/eventwriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

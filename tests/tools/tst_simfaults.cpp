@@ -3,11 +3,11 @@
 // as sent whole in a fault-free stretch is published, with no packet error;
 // the measurement faults show in the decoded figures as asked for; and a
 // timestamped capture reads back and decodes at the sensor's pace.
-#include "capturereader.h"
-#include "lipkg.h"
-#include "sensorscan.h"
-#include "sensorsession.h"
+#include "capture/capturereader.h"
+#include "lipkg/lipkg.h"
+#include "points/sensorscan.h"
 #include "sensorsim.h"
+#include "session/sensorsession.h"
 #include "simmodels.h"
 
 #include <QMap>

@@ -1,6 +1,6 @@
 #include "commandframes.h"
-#include "qtrnet.h"
-#include "sampleconversion.h"
+#include "trnet/qtrnet.h"
+#include "trnet/sampleconversion.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>

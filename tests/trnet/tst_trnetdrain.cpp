@@ -1,5 +1,5 @@
 #include "commandframes.h"
-#include "qtrnet.h"
+#include "trnet/qtrnet.h"
 
 #include <QRandomGenerator>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
 #include "commandframes.h"
 #include "ptydevice.h"
-#include "qtrnet.h"
 #include "scriptedsensor.h"
+#include "trnet/qtrnet.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

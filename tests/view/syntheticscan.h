@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_TEST_SYNTHETICSCAN_H
 #define VANTOSCOPE_TEST_SYNTHETICSCAN_H
 
-#include "pointdata.h"
-#include "sensorscan.h"
+#include "points/pointdata.h"
+#include "points/sensorscan.h"
 
 #include <QList>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Confidence colours by decoder kind, without a widget.
-#include "confidencepalette.h"
+#include "view/confidencepalette.h"
 
 #include <QtTest>
 

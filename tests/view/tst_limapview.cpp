@@ -1,11 +1,11 @@
 #include "commandframes.h"
-#include "confidencepalette.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "qtrnet.h"
-#include "sensorsession.h"
+#include "lipkg/lipkg.h"
+#include "session/sensorsession.h"
 #include "streamframes.h"
 #include "syntheticscan.h"
+#include "trnet/qtrnet.h"
+#include "view/confidencepalette.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QColorDialog>

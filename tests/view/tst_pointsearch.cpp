@@ -1,4 +1,4 @@
-#include "pointsearch.h"
+#include "points/pointsearch.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // The status block's lines from a scan's figures, without a widget: built
 // with Qt Core alone.
-#include "edition.h"
-#include "statusblock.h"
+#include "editions/edition.h"
+#include "view/statusblock.h"
 
 #include <QtTest>
 

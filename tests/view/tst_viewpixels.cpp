@@ -8,14 +8,14 @@
 // VANTOSCOPE_WRITE_GOLDENS=1 writes the goldens of the cases instead of
 // checking them (into the source tree), for a deliberate change of picture.
 #include "commandframes.h"
-#include "edition.h"
-#include "limapview.h"
-#include "lipkg.h"
-#include "modelrules.h"
-#include "pointsearch.h"
-#include "sensorsession.h"
+#include "editions/edition.h"
+#include "editions/modelrules.h"
+#include "lipkg/lipkg.h"
+#include "points/pointsearch.h"
+#include "session/sensorsession.h"
 #include "streamframes.h"
 #include "syntheticscan.h"
+#include "view/limapview.h"
 
 #include <QAction>
 #include <QDir>

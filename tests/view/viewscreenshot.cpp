@@ -1,7 +1,7 @@
 // Writes pictures of the map view with a synthetic scan, for looking at the
 // rendering by eye: viewscreenshot <output-directory>
-#include "limapview.h"
 #include "syntheticscan.h"
+#include "view/limapview.h"
 
 #include <QApplication>
 #include <QDir>

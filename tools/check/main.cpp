@@ -1,11 +1,12 @@
 // vantoscope-check: the bench acceptance test. Tests one or more sensors
 // live, or a capture, against a model's limits and prints a verdict table;
 // writes JSON, JUnit XML and HTML reports on request.
-#include "benchprofile.h"
-#include "edition.h"
-#include "htmlreport.h"
-#include "reportwriters.h"
-#include "sensorcheck.h"
+#include "check/benchprofile.h"
+#include "check/htmlreport.h"
+#include "check/reportwriters.h"
+#include "check/sensorcheck.h"
+#include "editions/edition.h"
+#include "tools/common/toolmain.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,39 +31,7 @@ constexpr int failedStatus = 1;
 constexpr int usageStatus = 2;
 constexpr int inputStatus = 3;
 
-const char *const baseName = "vantoscope-check";
-const char *const ownEdition = Edition::classic ? "classic" : "full";
-const char *const toolName = Edition::classic ? "vantoscope-check-classic" : baseName;
-
-[[noreturn]] void fail(int status, const QString &message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
-    std::exit(status);
-}
-
-[[noreturn]] void usageError(const QString &message)
-{
-    fail(usageStatus, message + QStringLiteral(" (see --help)"));
-}
-
-void warn(const QString &message)
-{
-    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
-}
-
-// Runs the other edition's program, installed next to this one, with the
-// same arguments.
-[[noreturn]] void runOtherEdition(const QString &edition, std::vector<char *> &argv)
-{
-    const QString path = QCoreApplication::applicationDirPath() +
-                         QStringLiteral("/%1-%2").arg(QLatin1String(baseName), edition);
-    const QByteArray file = QFile::encodeName(path);
-    std::fflush(stdout);
-    ::execv(file.constData(), argv.data());
-    fail(inputStatus, QStringLiteral("cannot start the %1 edition's check %2: %3")
-                          .arg(edition, path, QString::fromLocal8Bit(std::strerror(errno))));
-}
+const ToolMain tool("vantoscope-check", "check", usageStatus, inputStatus);
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -79,9 +48,9 @@ ReferenceTarget parseReference(const QString &text)
     }
     if (parts.size() < 2 || parts.size() > 3 || !ok[0] || !ok[1] || !ok[2] ||
         target.distance <= 0 || target.halfWidth <= 0 || target.halfWidth > 180)
-        usageError(QStringLiteral("--reference takes ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] with a "
-                                  "positive distance and half-width, not '%1'")
-                       .arg(text));
+        tool.usageError(QStringLiteral("--reference takes ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] with a "
+                                       "positive distance and half-width, not '%1'")
+                            .arg(text));
     return target;
 }
 
@@ -138,7 +107,7 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    QCoreApplication::setApplicationName(QLatin1String(toolName));
+    QCoreApplication::setApplicationName(QLatin1String(tool.name()));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTOSCOPE_VERSION));
 
     QCommandLineParser parser;
@@ -182,51 +151,48 @@ int main(int argc, char *argv[])
         {QStringLiteral("no-filter"), QStringLiteral("Check the points before the filter stage.")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
+        tool.usageError(parser.errorText());
     const QString edition = parser.value(QStringLiteral("edition"));
-    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
-        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
-    if (edition != QLatin1String(ownEdition))
-        runOtherEdition(edition, originalArguments);
+    tool.dispatchEdition(edition, originalArguments);
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("%s %s\n", toolName, VANTOSCOPE_VERSION);
+        std::printf("%s %s\n", tool.name(), VANTOSCOPE_VERSION);
         return 0;
     }
 
     if (!parser.isSet(QStringLiteral("model")))
-        usageError(QStringLiteral("--model is required"));
+        tool.usageError(QStringLiteral("--model is required"));
     QString model;
     for (const QString &known : Edition::modelNames())
         if (known.compare(parser.value(QStringLiteral("model")), Qt::CaseInsensitive) == 0)
             model = known;
     if (model.isEmpty())
-        usageError(QStringLiteral("unknown model '%1' for the %2 edition; known models: %3")
-                       .arg(parser.value(QStringLiteral("model")), edition,
-                            Edition::modelNames().join(QStringLiteral(", "))));
+        tool.usageError(QStringLiteral("unknown model '%1' for the %2 edition; known models: %3")
+                            .arg(parser.value(QStringLiteral("model")), edition,
+                                 Edition::modelNames().join(QStringLiteral(", "))));
 
     const QStringList ports = parser.values(QStringLiteral("port"));
     const QStringList positional = parser.positionalArguments();
     if (ports.isEmpty() == positional.isEmpty())
-        usageError(QStringLiteral("give either --port PORT (one or more) or one CAPTURE"));
+        tool.usageError(QStringLiteral("give either --port PORT (one or more) or one CAPTURE"));
     if (positional.size() > 1)
-        usageError(QStringLiteral("one CAPTURE at a time, not %1").arg(positional.size()));
+        tool.usageError(QStringLiteral("one CAPTURE at a time, not %1").arg(positional.size()));
     if (!positional.isEmpty() && parser.isSet(QStringLiteral("seconds")))
-        usageError(QStringLiteral("--seconds is for live runs (--port)"));
+        tool.usageError(QStringLiteral("--seconds is for live runs (--port)"));
     bool ok = false;
     const double seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
     if (!ok || !(seconds > 0) || seconds > 7 * 24 * 3600)
-        usageError(QStringLiteral("--seconds takes a positive number of seconds, not '%1'")
-                       .arg(parser.value(QStringLiteral("seconds"))));
+        tool.usageError(QStringLiteral("--seconds takes a positive number of seconds, not '%1'")
+                            .arg(parser.value(QStringLiteral("seconds"))));
 
     BenchProfile profile = BenchProfile::defaults(model);
     if (parser.isSet(QStringLiteral("profile"))) {
         QString error;
         if (!profile.load(parser.value(QStringLiteral("profile")), &error))
-            usageError(QStringLiteral("profile %1").arg(error));
+            tool.usageError(QStringLiteral("profile %1").arg(error));
     }
     QVector<ReferenceTarget> references;
     for (const QString &spec : parser.values(QStringLiteral("reference")))
@@ -242,11 +208,12 @@ int main(int argc, char *argv[])
         auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
         QString error;
         if (!check->runCapture(positional[0], &error))
-            fail(inputStatus, error.contains(positional[0])
-                                  ? error
-                                  : QStringLiteral("cannot read %1: %2").arg(positional[0], error));
+            tool.fail(inputStatus,
+                      error.contains(positional[0])
+                          ? error
+                          : QStringLiteral("cannot read %1: %2").arg(positional[0], error));
         if (check->bytes() == 0)
-            fail(inputStatus, QStringLiteral("no data in %1").arg(positional[0]));
+            tool.fail(inputStatus, QStringLiteral("no data in %1").arg(positional[0]));
         duration = check->statistics().span();
         sources << positional[0];
         sensors.push_back(std::move(check));
@@ -255,7 +222,7 @@ int main(int argc, char *argv[])
             auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
             QString error;
             if (!check->openPort(port, &error)) {
-                warn(QStringLiteral("cannot open %1: %2").arg(port, error));
+                tool.warn(QStringLiteral("cannot open %1: %2").arg(port, error));
                 status = inputStatus;
                 continue;
             }
@@ -304,13 +271,13 @@ int main(int argc, char *argv[])
         SensorCheck &sensor = *sensors[i];
         const QString source = sources[static_cast<int>(i)];
         if (sensor.bytes() == 0) {
-            warn(QStringLiteral("no data came from %1").arg(source));
+            tool.warn(QStringLiteral("no data came from %1").arg(source));
             status = inputStatus;
             continue;
         }
         CheckReport report = sensor.report();
         report.toolVersion = QStringLiteral(VANTOSCOPE_VERSION);
-        report.edition = QLatin1String(ownEdition);
+        report.edition = QLatin1String(Edition::name);
         report.source = source;
         report.start = start;
         report.durationS = duration;
@@ -332,7 +299,7 @@ int main(int argc, char *argv[])
             (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error)) ||
             (!html.isEmpty() &&
              !writeFile(html, htmlReport(report, stats, unsteadyBins(stats)), &error))) {
-            warn(error);
+            tool.warn(error);
             status = inputStatus;
         }
         if (!report.passed() && status == 0)

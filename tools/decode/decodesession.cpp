@@ -1,6 +1,6 @@
 #include "decodesession.h"
 
-#include "lipkg.h"
+#include "lipkg/lipkg.h"
 
 #include <algorithm>
 

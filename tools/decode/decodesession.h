@@ -2,7 +2,7 @@
 #define VANTOSCOPE_DECODE_DECODESESSION_H
 
 #include "eventwriter.h"
-#include "sensorsession.h"
+#include "session/sensorsession.h"
 
 #include <QObject>
 #include <cstdint>

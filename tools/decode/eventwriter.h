@@ -1,7 +1,7 @@
 #ifndef VANTOSCOPE_DECODE_EVENTWRITER_H
 #define VANTOSCOPE_DECODE_EVENTWRITER_H
 
-#include "pointdata.h"
+#include "points/pointdata.h"
 
 #include <QList>
 #include <QString>

@@ -1,10 +1,11 @@
 // vantoscope-decode: decodes a recorded or live sensor byte stream with the
 // viewer's own decoders and filters, without a window, and writes the scans,
 // figures and information records as JSON lines or CSV.
-#include "capturereader.h"
-#include "capturewriter.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
 #include "decodesession.h"
-#include "edition.h"
+#include "editions/edition.h"
+#include "tools/common/toolmain.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -28,47 +29,12 @@ constexpr int usageStatus = 2;
 constexpr int inputStatus = 1;
 constexpr int maxChunk = 64 << 20;
 constexpr int captureLinkType = 147;
-
-const char *const baseName = "vantoscope-decode";
-const char *const ownEdition = Edition::classic ? "classic" : "full";
-const char *const toolName = Edition::classic ? "vantoscope-decode-classic" : baseName;
-
-QString programForEdition(const QString &edition)
-{
-    return edition == QLatin1String("full")
-               ? QString::fromLatin1(baseName)
-               : QStringLiteral("%1-%2").arg(QLatin1String(baseName), edition);
-}
-
-[[noreturn]] void fail(int status, const QString &message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", toolName, qPrintable(message));
-    std::exit(status);
-}
-
-[[noreturn]] void usageError(const QString &message)
-{
-    fail(usageStatus, message + QStringLiteral(" (see --help)"));
-}
+// The other edition's decoder reads and writes the same streams.
+const ToolMain tool("vantoscope-decode", "decoder", usageStatus, inputStatus);
 
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// Runs the other edition's decoder, installed next to this one, with the
-// same arguments; it reads and writes the same streams and its exit status
-// becomes ours.
-[[noreturn]] void runOtherEdition(const QString &edition, std::vector<char *> &argv)
-{
-    const QString path =
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + programForEdition(edition);
-    const QByteArray file = QFile::encodeName(path);
-    std::fflush(stdout);
-    ::execv(file.constData(), argv.data());
-    fail(inputStatus, QStringLiteral("cannot start the %1 edition's decoder %2: %3")
-                          .arg(edition, path, systemError()));
 }
 
 int positiveInt(const QCommandLineParser &parser, const QString &name, int max)
@@ -76,10 +42,10 @@ int positiveInt(const QCommandLineParser &parser, const QString &name, int max)
     bool ok = false;
     const int value = parser.value(name).toInt(&ok);
     if (!ok || value < 1 || value > max)
-        usageError(QStringLiteral("--%1 takes a whole number from 1 to %2, not '%3'")
-                       .arg(name)
-                       .arg(max)
-                       .arg(parser.value(name)));
+        tool.usageError(QStringLiteral("--%1 takes a whole number from 1 to %2, not '%3'")
+                            .arg(name)
+                            .arg(max)
+                            .arg(parser.value(name)));
     return value;
 }
 
@@ -96,7 +62,8 @@ void decodeCapture(QIODevice &device, const QString &name, DecodeSession &sessio
 {
     CaptureReader reader;
     if (!reader.open(&device))
-        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, reader.errorString()));
+        tool.fail(inputStatus,
+                  QStringLiteral("cannot read %1: %2").arg(name, reader.errorString()));
     session.useRecordedClock();
     CaptureRecord record;
     while (reader.readNext(record))
@@ -105,12 +72,13 @@ void decodeCapture(QIODevice &device, const QString &name, DecodeSession &sessio
             session.pushRecorded(record.data, record.timeNs);
     if (reader.damaged()) {
         if (!session.finish())
-            fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
-        fail(inputStatus, QStringLiteral("%1: %2").arg(name, reader.errorString()));
+            tool.fail(inputStatus,
+                      QStringLiteral("cannot write the output: %1").arg(systemError()));
+        tool.fail(inputStatus, QStringLiteral("%1: %2").arg(name, reader.errorString()));
     }
     if (reader.truncated())
-        std::fprintf(stderr, "%s: %s is cut off; decoded up to its last whole record\n", toolName,
-                     qPrintable(name));
+        std::fprintf(stderr, "%s: %s is cut off; decoded up to its last whole record\n",
+                     tool.name(), qPrintable(name));
 }
 
 // Feeds the input in consecutive chunks of exactly `chunk` bytes (the last
@@ -124,7 +92,7 @@ void decodeInput(const QString &input, int chunk, DecodeSession &session)
     const bool opened = standardInput ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
                                       : file.open(QIODevice::ReadOnly);
     if (!opened)
-        fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+        tool.fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     if (CaptureReader::isPcapng(file.peek(4))) {
         decodeCapture(file, name, session);
         return;
@@ -136,7 +104,8 @@ void decodeInput(const QString &input, int chunk, DecodeSession &session)
     for (;;) {
         const qint64 n = file.read(buffer.data() + filled, block - filled);
         if (n < 0)
-            fail(inputStatus, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+            tool.fail(inputStatus,
+                      QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
         if (n == 0)
             break;
         filled += static_cast<int>(n);
@@ -182,19 +151,20 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
     CaptureWriter capture;
     if (asCapture) {
         CaptureMetadata metadata;
-        metadata.application =
-            QStringLiteral("%1 %2").arg(QLatin1String(toolName), QLatin1String(VANTOSCOPE_VERSION));
-        metadata.edition = QLatin1String(ownEdition);
+        metadata.application = QStringLiteral("%1 %2").arg(QLatin1String(tool.name()),
+                                                           QLatin1String(VANTOSCOPE_VERSION));
+        metadata.edition = QLatin1String(Edition::name);
         metadata.model = session.model();
         metadata.portName = options.port;
         metadata.baudrate = session.baudrate();
         if (!capture.open(options.saveRaw, metadata))
-            fail(inputStatus,
-                 QStringLiteral("cannot write %1: %2").arg(options.saveRaw, capture.errorString()));
+            tool.fail(
+                inputStatus,
+                QStringLiteral("cannot write %1: %2").arg(options.saveRaw, capture.errorString()));
     } else if (!options.saveRaw.isEmpty() &&
                !raw.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        fail(inputStatus,
-             QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
+        tool.fail(inputStatus,
+                  QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString()));
     }
 
     QString openError;
@@ -236,7 +206,8 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
     QObject::connect(&sensor, &SensorSession::handshakeFailed, &app, [&](const QString &text) {
         // As in the window the port stays open and decoding goes on, but
         // the run counts as failed.
-        std::fprintf(stderr, "%s: %s: %s\n", toolName, qPrintable(options.port), qPrintable(text));
+        std::fprintf(stderr, "%s: %s: %s\n", tool.name(), qPrintable(options.port),
+                     qPrintable(text));
         if (status == 0) {
             status = inputStatus;
             problem.clear();
@@ -269,7 +240,7 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
     // runs the event loop itself, so the deadline or an interrupt may
     // already have come.
     if (!sensor.open(options.port, session.baudrate()) && !openError.isEmpty())
-        fail(inputStatus, QStringLiteral("cannot open %1: %2").arg(options.port, openError));
+        tool.fail(inputStatus, QStringLiteral("cannot open %1: %2").arg(options.port, openError));
     const qint64 left = static_cast<qint64>(options.seconds * 1000.0) - clock.elapsed();
     if (!stopped && (options.seconds <= 0.0 || left > 0)) {
         if (options.seconds > 0.0)
@@ -293,9 +264,9 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         problem = QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString());
     }
     if (!session.finish())
-        fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+        tool.fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
     if (!problem.isEmpty())
-        fail(status, problem);
+        tool.fail(status, problem);
     return status;
 }
 
@@ -307,7 +278,7 @@ int main(int argc, char *argv[])
     originalArguments.push_back(nullptr);
 
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QString::fromLatin1(toolName));
+    QCoreApplication::setApplicationName(QString::fromLatin1(tool.name()));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -369,12 +340,9 @@ int main(int argc, char *argv[])
     });
 
     if (!parser.parse(QCoreApplication::arguments()))
-        usageError(parser.errorText());
+        tool.usageError(parser.errorText());
     const QString edition = parser.value(QStringLiteral("edition"));
-    if (edition != QLatin1String("full") && edition != QLatin1String("classic"))
-        usageError(QStringLiteral("--edition takes full or classic, not '%1'").arg(edition));
-    if (edition != QLatin1String(ownEdition))
-        runOtherEdition(edition, originalArguments);
+    tool.dispatchEdition(edition, originalArguments);
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
@@ -382,38 +350,38 @@ int main(int argc, char *argv[])
 
     const QString knownModels = DecodeSession::modelNames().join(QStringLiteral(", "));
     if (!parser.isSet(QStringLiteral("model")))
-        usageError(QStringLiteral("--model is required; known models: %1").arg(knownModels));
+        tool.usageError(QStringLiteral("--model is required; known models: %1").arg(knownModels));
     const QString model = DecodeSession::canonicalName(parser.value(QStringLiteral("model")));
     if (model.isEmpty())
-        usageError(QStringLiteral("unknown model '%1'; known models: %2")
-                       .arg(parser.value(QStringLiteral("model")), knownModels));
+        tool.usageError(QStringLiteral("unknown model '%1'; known models: %2")
+                            .arg(parser.value(QStringLiteral("model")), knownModels));
 
     const QString format = parser.value(QStringLiteral("format"));
     if (format != QLatin1String("jsonl") && format != QLatin1String("csv"))
-        usageError(QStringLiteral("--format takes jsonl or csv, not '%1'").arg(format));
+        tool.usageError(QStringLiteral("--format takes jsonl or csv, not '%1'").arg(format));
     const int chunk = positiveInt(parser, QStringLiteral("chunk"), maxChunk);
 
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
-        usageError(QStringLiteral("unexpected argument '%1'").arg(positional[1]));
+        tool.usageError(QStringLiteral("unexpected argument '%1'").arg(positional[1]));
     const bool live = parser.isSet(QStringLiteral("port"));
     LiveOptions liveOptions;
     if (live) {
         if (!positional.isEmpty())
-            usageError(QStringLiteral("give either --port or INPUT, not both"));
+            tool.usageError(QStringLiteral("give either --port or INPUT, not both"));
         liveOptions.port = parser.value(QStringLiteral("port"));
         liveOptions.saveRaw = parser.value(QStringLiteral("save-raw"));
         if (parser.isSet(QStringLiteral("seconds"))) {
             bool ok = false;
             liveOptions.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
             if (!ok || !(liveOptions.seconds > 0.0) || liveOptions.seconds > 1e6)
-                usageError(QStringLiteral("--seconds takes a positive number, not '%1'")
-                               .arg(parser.value(QStringLiteral("seconds"))));
+                tool.usageError(QStringLiteral("--seconds takes a positive number, not '%1'")
+                                    .arg(parser.value(QStringLiteral("seconds"))));
         }
     } else {
         for (const char *option : {"seconds", "save-raw"})
             if (parser.isSet(QString::fromLatin1(option)))
-                usageError(QStringLiteral("--%1 goes with --port").arg(option));
+                tool.usageError(QStringLiteral("--%1 goes with --port").arg(option));
     }
 
     EventWriter writer(format == QLatin1String("csv") ? EventWriter::Format::Csv
@@ -432,6 +400,6 @@ int main(int argc, char *argv[])
         session.useLineClock();
     decodeInput(positional.value(0, QStringLiteral("-")), chunk, session);
     if (!session.finish())
-        fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+        tool.fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
     return 0;
 }

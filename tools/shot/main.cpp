@@ -1,10 +1,10 @@
 // vantoscope-shot: runs the viewer's window without a display, connects it
 // to a port, lets it draw live data for a while and saves a screenshot;
 // optionally it logs the time of every scan it publishes.
-#include "appsetup.h"
-#include "edition.h"
-#include "mainwindow.h"
-#include "sensorsession.h"
+#include "app/appsetup.h"
+#include "app/mainwindow.h"
+#include "editions/edition.h"
+#include "session/sensorsession.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // vantoscope-sim: plays a sensor at the far end of a pseudo-terminal, or
 // writes its byte stream to a file.
-#include "capturereader.h"
-#include "capturewriter.h"
+#include "capture/capturereader.h"
+#include "capture/capturewriter.h"
 #include "ptysensor.h"
 #include "sensorsim.h"
 #include "simmodels.h"

@@ -1,6 +1,6 @@
 #include "ptysensor.h"
 
-#include "replayengine.h"
+#include "capture/replayengine.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
