@@ -60,10 +60,10 @@ void LiPkg::pushData(const QByteArray &data)
 // overfull buffer, then take header after header. Bytes skipped to reach a
 // header are one packet error per run of them.
 //
-// The run goes on only while the bytes skipped at the top of the round are
-// fewer than those left behind the frame, less one. This compares a count
-// from before the frame was removed with the size after it, so a long skip
-// ends the run early: a complete frame behind it waits for the next chunk.
+// The run goes on only while fewer bytes were skipped at the top of the
+// round than are left behind the frame, less one. This compares a count from
+// before the frame was removed with the size after it, so a long skip ends
+// the run early: a complete frame behind it waits for the next chunk.
 // Saved captures decode the way they always have because of it; keep it.
 void LiPkg::parse(Format format)
 {
