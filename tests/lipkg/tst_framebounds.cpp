@@ -1,4 +1,4 @@
-#include "framebounds.h"
+#include "lipkg/framebounds.h"
 #include "streambuilder.h"
 #include "streamframes.h"
 
