@@ -32,6 +32,11 @@ constexpr bool showsPixelSum = classic;
 // The earlier edition decodes the Pkg47 frame only, whatever the type code.
 constexpr bool pkg47Only = classic;
 
+// The earlier edition writes a "find" debug line whenever a parser run finds
+// a Pkg47 header whose second byte is 0xEC, until the first frame has passed
+// its CRC.
+constexpr bool logsEcHeaderFinds = classic;
+
 // The earlier edition gives type codes to the stream decoder only; its
 // command-protocol decoder serves a single model (never the Maple variant).
 constexpr bool commandProtocolTakesTypeCode = full;

@@ -68,16 +68,15 @@ const char *checkCommandScan(const QList<PointData> &scan)
 
 const char *checkLiPkg(const LiPkg &d)
 {
-    const FrameDecode::Format format =
-        Edition::classic ? FrameDecode::Format::Pkg47 : FrameDecode::formatForModel(d.modelType());
+    const FrameDecode::Format format = Edition::pkg47Only
+                                           ? FrameDecode::Format::Pkg47
+                                           : FrameDecode::formatForModel(d.modelType());
     if (d.rxBufferSize() < 0 || d.rxBufferSize() > FrameDecode::bufferLimit(format))
         return "LiPkg: receive buffer within the format's limit";
     if (d.pendingPointCount() < 0 || d.pendingPointCount() > LiPkg::maxPendingPoints)
         return "LiPkg: pending points within maxPendingPoints";
     if (d.speedListSize() < 0 || d.speedListSize() > LiPkg::maxPendingPoints)
         return "LiPkg: speed list within maxPendingPoints";
-    if (d.queuedFrameCount() != 0)
-        return "LiPkg: every accepted frame assembled at once";
     if (d.scanStartIndex() < 0 || d.scanStartIndex() > d.pendingPointCount())
         return "LiPkg: scan start within the pending points";
     if (d.scanEndIndex() < 0 || d.scanEndIndex() > d.pendingPointCount())

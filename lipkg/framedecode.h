@@ -41,11 +41,6 @@ constexpr int pkgVariableBufferLimit = 16000;
 constexpr int infoRecordSize = 32;
 constexpr int infoRecordOffset = 6;
 
-using Pkg47Frame = std::array<uint8_t, pkg47Size>;
-using Pkg36Frame = std::array<uint8_t, pkg36Size>;
-// A variable-length packet, always held in a buffer of the largest size;
-// bytes beyond the packet are 0.
-using PkgVariablePacket = std::array<uint8_t, pkgVariableMaxSize>;
 using InfoRecord = std::array<uint8_t, infoRecordSize>;
 
 Format formatForModel(int modelType);

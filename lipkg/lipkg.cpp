@@ -2,6 +2,7 @@
 
 #include "editions/edition.h"
 #include "filter/scanfilter.h"
+#include "framebounds.h"
 #include "lipkglogging.h"
 #include "points/pointsearch.h"
 
@@ -22,7 +23,6 @@ bool isWrap(const PointData &before, const PointData &after)
 LiPkg::LiPkg(QObject *parent) : QObject(parent)
 {
     registerPointDataMetaType();
-    connect(this, &LiPkg::pkgReady, this, &LiPkg::assemble);
 }
 
 Format LiPkg::currentFormat() const
@@ -56,19 +56,50 @@ void LiPkg::pushData(const QByteArray &data)
     }
 }
 
+// One run over the buffered bytes, the same for every format: give up on an
+// overfull buffer, then take header after header. Bytes skipped to reach a
+// header are one packet error per run of them.
+//
+// The run goes on only while fewer bytes were skipped at the top of the
+// round than are left behind the frame, less one. This compares a count from
+// before the frame was removed with the size after it, so a long skip ends
+// the run early: a complete frame behind it waits for the next chunk.
+// Saved captures decode the way they always have because of it; keep it.
 void LiPkg::parse(Format format)
 {
-    switch (format) {
-    case Format::Pkg36:
-        parsePkg36();
-        break;
-    case Format::PkgVariable:
-        parsePkgVariable();
-        break;
-    case Format::Pkg47:
-        parsePkg47();
-        break;
+    const FrameRules &rules = frameRules(format);
+    if (rxBuffer.size() < rules.runMinimum)
+        return;
+    if (rxBuffer.size() > rules.bufferLimit) {
+        countError();
+        rxBuffer.clear();
+        return;
     }
+    int skipped = 0;
+    do {
+        const int size = rxBuffer.size();
+        skipped = rules.headerOffset(rxBuffer.data(), size);
+        if constexpr (Edition::logsEcHeaderFinds) {
+            if (format == Format::Pkg47 && !crcPassedOnce && skipped < size - 1 &&
+                rxBuffer.at(skipped + 1) == 0xEC)
+                qCDebug(lcLiPkg) << "find";
+        }
+        if (skipped > 0) {
+            countError();
+            rxBuffer.removeFront(skipped);
+        }
+        const Examined found = rules.examine(rxBuffer.data(), rxBuffer.size());
+        if (found.kind == Examined::NeedMore)
+            return;
+        if (found.kind == Examined::Frame)
+            takeFrame(format, rxBuffer.data());
+        else if (found.countsError)
+            countError();
+        // Listeners of pkgReady still see the frame in the buffer.
+        rxBuffer.removeFront(found.length);
+        if (found.endsRun)
+            return;
+    } while (skipped < rxBuffer.size() - 1);
 }
 
 void LiPkg::countError()
@@ -84,156 +115,40 @@ void LiPkg::queueSpeed(uint16_t speed)
         speedList.erase(speedList.begin(), speedList.end() - maxPendingPoints / 2);
 }
 
-void LiPkg::parsePkg47()
+// A checked frame: its points are assembled (which may publish a scan with
+// mapReady) before pkgReady tells listeners about the frame.
+void LiPkg::takeFrame(Format format, const uint8_t *frame)
 {
-    if (rxBuffer.size() < pkg47Size)
-        return;
-    if (rxBuffer.size() > pkg47BufferLimit) {
-        countError();
-        rxBuffer.clear();
-        return;
-    }
-    int i = 0;
-    do {
-        const int size = rxBuffer.size();
-        i = 0;
-        while (i < size - 1 && !(rxBuffer.at(i) == 0x54 &&
-                                 (rxBuffer.at(i + 1) == 0x2C || rxBuffer.at(i + 1) == 0xEC)))
-            ++i;
-        if constexpr (Edition::classic) {
-            if (!crcPassedOnce && i < size - 1 && rxBuffer.at(i + 1) == 0xEC)
-                qCDebug(lcLiPkg) << "find";
-        }
-        if (i > 0) {
-            countError();
-            rxBuffer.removeFront(i);
-        }
-        if (rxBuffer.size() < pkg47Size)
-            return;
-        const uint8_t *frame = rxBuffer.data();
-        if (!pkg47CrcMatches(frame)) {
-            countError();
-            rxBuffer.removeFront(2);
-            continue;
-        }
+    convertedPoints.clear();
+    switch (format) {
+    case Format::Pkg47:
         crcPassedOnce = true;
+        // Accepted all the same; the error only shows the sensor misbehaves.
         if (pkg47SpanImplausible(frame))
             countError();
-        frameQueue47.emplace_back();
-        std::copy(frame, frame + pkg47Size, frameQueue47.back().begin());
         queueSpeed(readU16(frame + 2));
-        emit pkgReady();
-        rxBuffer.removeFront(pkg47Size);
-    } while (i < rxBuffer.size() - 1);
-}
-
-void LiPkg::parsePkg36()
-{
-    if (rxBuffer.size() < pkg36Size)
-        return;
-    if (rxBuffer.size() > pkg36BufferLimit) {
-        countError();
-        rxBuffer.clear();
-        return;
-    }
-    int i = 0;
-    do {
-        const int size = rxBuffer.size();
-        i = 0;
-        while (i < size - 2 && !(rxBuffer.at(i) == 0x55 && rxBuffer.at(i + 1) == 0xAA &&
-                                 (rxBuffer.at(i + 2) == pkg36Measurement ||
-                                  rxBuffer.at(i + 2) == pkg36Information)))
-            ++i;
-        if (i > 0) {
-            countError();
-            rxBuffer.removeFront(i);
-        }
-        if (rxBuffer.size() < pkg36Size)
-            return;
-        const uint8_t *frame = rxBuffer.data();
-        if (!pkg36ChecksumMatches(frame)) {
-            countError();
-            rxBuffer.removeFront(2);
-            continue;
-        }
+        convertPkg47(frame, convertedPoints);
+        break;
+    case Format::Pkg36:
         if (frame[2] == pkg36Information) {
             infoRecord = infoRecordFromFrame(frame);
             qCDebug(lcLiPkg).noquote() << deviceInfoLine(infoRecord);
-        } else {
-            frameQueue36.emplace_back();
-            std::copy(frame, frame + pkg36Size, frameQueue36.back().begin());
-            // The top two bits of each distance word are flags, not distance.
-            for (int p = 0; p < pkg36Points; ++p)
-                frameQueue36.back()[static_cast<size_t>(8 + 3 * p + 1)] &= 0x3F;
-            queueSpeed(readU16(frame + 4));
-            emit pkgReady();
+            return;
         }
-        rxBuffer.removeFront(pkg36Size);
-    } while (i < rxBuffer.size() - 1);
-}
-
-void LiPkg::parsePkgVariable()
-{
-    if (rxBuffer.size() < pkgVariableHeaderSize)
-        return;
-    if (rxBuffer.size() > pkgVariableBufferLimit) {
-        countError();
-        rxBuffer.clear();
-        return;
+        queueSpeed(readU16(frame + 4));
+        convertPkg36(frame, convertedPoints);
+        break;
+    case Format::PkgVariable:
+        // Responses, and packets with bit 0 of CT set, carry no points.
+        if (isPkgVariableResponse(frame) || (frame[2] & 1) != 0)
+            return;
+        queueSpeed(static_cast<uint16_t>((frame[2] >> 1) * 36));
+        convertPkgVariable(frame, convertedPoints);
+        break;
     }
-    int i = 0;
-    do {
-        const int size = rxBuffer.size();
-        for (i = 0; i < size - 1; ++i) {
-            if (rxBuffer.at(i) == 0xAA && rxBuffer.at(i + 1) == 0x55) {
-                headerIsResponse = false;
-                break;
-            }
-            if (rxBuffer.at(i) == 0xA5 && rxBuffer.at(i + 1) == 0x5A) {
-                headerIsResponse = true;
-                break;
-            }
-        }
-        if (i > 0) {
-            countError();
-            rxBuffer.removeFront(i);
-        }
-        if (rxBuffer.size() < pkgVariableResponseSize)
-            return;
-        if (headerIsResponse) {
-            // Only responses of type 6 are known; any other header is skipped
-            // like a bad sample count, so it cannot stall the stream.
-            rxBuffer.removeFront(rxBuffer.at(6) == pkgVariableResponseType ? pkgVariableResponseSize
-                                                                           : 2);
-            return;
-        }
-        if (rxBuffer.size() < pkgVariableMinBuffered)
-            return;
-        const int sampleCount = rxBuffer.at(3);
-        if (sampleCount > pkgVariableMaxSamples) {
-            rxBuffer.removeFront(2);
-            return;
-        }
-        const int length = pkgVariableHeaderSize + 3 * sampleCount;
-        if (rxBuffer.size() < length)
-            return;
-        const uint8_t *packet = rxBuffer.data();
-        if (!pkgVariableChecksumMatches(packet, sampleCount)) {
-            countError();
-            rxBuffer.removeFront(2);
-            continue;
-        }
-        const uint8_t ct = packet[2];
-        if ((ct & 1) == 0) {
-            packetQueue.emplace_back();
-            PkgVariablePacket &queued = packetQueue.back();
-            queued.fill(0);
-            std::copy(packet, packet + length, queued.begin());
-            queueSpeed(static_cast<uint16_t>((ct >> 1) * 36));
-            emit pkgReady();
-        }
-        rxBuffer.removeFront(length);
-    } while (i < rxBuffer.size() - 1);
+    appendPoints(convertedPoints);
+    assemble();
+    emit pkgReady();
 }
 
 void LiPkg::setModelType(int type)
@@ -281,29 +196,6 @@ void LiPkg::setEnableFilter(bool value)
     filterEnabled_ = value;
 }
 
-void LiPkg::convertQueuedFrames()
-{
-    convertedPoints.clear();
-    switch (currentFormat()) {
-    case Format::Pkg36:
-        for (const Pkg36Frame &frame : frameQueue36)
-            convertPkg36(frame.data(), convertedPoints);
-        frameQueue36.clear();
-        break;
-    case Format::PkgVariable:
-        for (const PkgVariablePacket &packet : packetQueue)
-            convertPkgVariable(packet.data(), convertedPoints);
-        packetQueue.clear();
-        break;
-    case Format::Pkg47:
-        for (const Pkg47Frame &frame : frameQueue47)
-            convertPkg47(frame.data(), convertedPoints);
-        frameQueue47.clear();
-        break;
-    }
-    appendPoints(convertedPoints);
-}
-
 void LiPkg::appendPoints(const std::vector<PointData> &points)
 {
     for (const PointData &p : points) {
@@ -347,7 +239,6 @@ int LiPkg::findWrap(int from) const
 
 void LiPkg::assemble()
 {
-    convertQueuedFrames();
     const int from = scanEnd <= 3 ? scanEnd : scanEnd - 3;
     const int start = findWrap(from);
     if (start < 0)

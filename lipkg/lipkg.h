@@ -55,10 +55,6 @@ public:
     int rxBufferSize() const { return rxBuffer.size(); }
     int pendingPointCount() const { return static_cast<int>(pendingPoints.size()); }
     int speedListSize() const { return static_cast<int>(speedList.size()); }
-    int queuedFrameCount() const
-    {
-        return static_cast<int>(frameQueue47.size() + frameQueue36.size() + packetQueue.size());
-    }
     int scanStartIndex() const { return scanStart; }
     int scanEndIndex() const { return scanEnd; }
 
@@ -71,30 +67,22 @@ public slots:
     void clearPkgErrorCount();
     void setEnableFilter(bool value);
 
-private slots:
-    void assemble();
-
 private:
     FrameDecode::Format currentFormat() const;
     void parse(FrameDecode::Format format);
-    void parsePkg47();
-    void parsePkg36();
-    void parsePkgVariable();
     void countError();
     void queueSpeed(uint16_t speed);
+    void takeFrame(FrameDecode::Format format, const uint8_t *frame);
 
-    void convertQueuedFrames();
     void appendPoints(const std::vector<PointData> &points);
     void trimPendingPoints();
     void shiftWrapIndexes(int removed);
     int findWrap(int from) const;
+    void assemble();
     void buildScan();
     void releaseScan();
 
     FrameDecode::InfoRecord infoRecord{};
-    std::vector<FrameDecode::Pkg47Frame> frameQueue47;
-    std::vector<FrameDecode::Pkg36Frame> frameQueue36;
-    std::vector<FrameDecode::PkgVariablePacket> packetQueue;
     ByteQueue rxBuffer;
     std::vector<PointData> pendingPoints;
     // Indexes j in pendingPoints where the angle wraps between point j - 1
@@ -115,7 +103,6 @@ private:
     int modelType_ = 0;
     int pointsPerScan = 0;
     bool filterEnabled_ = true;
-    bool headerIsResponse = false;
     bool crcPassedOnce = false;
     std::vector<PointData> convertedPoints;
 };

@@ -22,6 +22,8 @@ private slots:
     void wrapSpacing();
     void scanHoldsNonZeroPointsAndEndMarker_data();
     void scanHoldsNonZeroPointsAndEndMarker();
+    void pkgReadyFollowsTheFrameAssembly_data();
+    void pkgReadyFollowsTheFrameAssembly();
     void shortScanKeepsPreviousScan();
     void scanRateAfterFirstAndSecondScan();
     void filterStageFollowsSettings_data();
@@ -212,6 +214,53 @@ void TestLiPkgAssembly::scanHoldsNonZeroPointsAndEndMarker()
     QCOMPARE(scan.last().confidence, uint8_t(0));
     QCOMPARE(pkg.rotationSpeed(), 10.0);
     QCOMPARE(pkg.errorCount(), 0);
+}
+
+void TestLiPkgAssembly::pkgReadyFollowsTheFrameAssembly_data()
+{
+    QTest::addColumn<int>("modelType");
+    QTest::addColumn<int>("firstFramePoints");
+    QTest::addColumn<int>("lastFrameSize");
+    QTest::addColumn<int>("framesAfterScan");
+    // The last run of 24 points holds the wrap that completes the scan.
+    QTest::newRow("Pkg47") << pkg47Model << 12 << 47 << 2;
+    QTest::newRow("Pkg36") << pkg36Model << 8 << 36 << 3;
+    QTest::newRow("PkgVariable") << pkgVariableModel << 24 << 10 + 3 * 24 << 1;
+}
+
+void TestLiPkgAssembly::pkgReadyFollowsTheFrameAssembly()
+{
+    QFETCH(int, modelType);
+    QFETCH(int, firstFramePoints);
+    QFETCH(int, lastFrameSize);
+    QFETCH(int, framesAfterScan);
+    RunStream stream(modelType);
+    stream.run(355.0, 24).run(5.0, 240).run(355.0, 168).run(5.0, 24);
+
+    LiPkg pkg;
+    pkg.setModelType(modelType);
+    pkg.setEnableFilter(false);
+    // What listeners see when each frame's pkgReady arrives: the frame's
+    // points already assembled (and its scan published), the frame itself
+    // still in the buffer.
+    int maps = 0;
+    QVector<int> mapsSeen;
+    QVector<int> pendingSeen;
+    QVector<int> bufferSeen;
+    connect(&pkg, &LiPkg::mapReady, this, [&] { ++maps; });
+    connect(&pkg, &LiPkg::pkgReady, this, [&] {
+        mapsSeen.append(maps);
+        pendingSeen.append(pkg.pendingPointCount());
+        bufferSeen.append(pkg.rxBufferSize());
+    });
+    pkg.pushData(stream.bytes);
+    QCOMPARE(maps, 1);
+    QVERIFY(!mapsSeen.isEmpty());
+    QCOMPARE(pendingSeen.first(), firstFramePoints);
+    QCOMPARE(bufferSeen.first(), stream.bytes.size());
+    QCOMPARE(bufferSeen.last(), lastFrameSize);
+    QCOMPARE(int(std::count(mapsSeen.begin(), mapsSeen.end(), 1)), framesAfterScan);
+    QCOMPARE(pkg.rxBufferSize(), 0);
 }
 
 void TestLiPkgAssembly::shortScanKeepsPreviousScan()
