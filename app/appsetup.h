@@ -1,9 +1,9 @@
 #ifndef VANTOSCOPE_APPSETUP_H
 #define VANTOSCOPE_APPSETUP_H
 
+#include <QStringList>
+
 class QApplication;
-class QString;
-class QStringList;
 
 // Registers the compiled-in style sheet and icons.
 void initApplicationResources();

@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopWidget>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -628,7 +627,7 @@ void MainWindow::leaveFullScreen()
 void MainWindow::restoreWindowSettings()
 {
     QSettings settings(settingsFile, QSettings::IniFormat);
-    const QSize available = QApplication::desktop()->availableGeometry(this).size();
+    const QSize available = screen()->availableGeometry().size();
     const QSize quarter(roundHalfUp(available.width() * 0.25),
                         roundHalfUp(available.height() * 0.25));
     const QSize defaultSize(roundHalfUp(quarter.width() * 3.0),

@@ -65,7 +65,7 @@ double quantile(QVector<double> values, double q)
     std::sort(values.begin(), values.end());
     const double at = q * (values.size() - 1);
     const int below = static_cast<int>(std::floor(at));
-    const int above = std::min(values.size() - 1, below + 1);
+    const int above = std::min(static_cast<int>(values.size()) - 1, below + 1);
     return values[below] + (at - below) * (values[above] - values[below]);
 }
 

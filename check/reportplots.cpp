@@ -295,7 +295,7 @@ double quantileOf(QVector<double> values, double q)
         return std::nan("");
     std::sort(values.begin(), values.end());
     return values[std::clamp(static_cast<int>(std::lround(q * (values.size() - 1))), 0,
-                             values.size() - 1)];
+                             static_cast<int>(values.size()) - 1)];
 }
 
 // The σ of the bins the noise figures are taken over: steady and not marked.

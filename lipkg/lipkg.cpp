@@ -49,7 +49,7 @@ void LiPkg::pushData(const QByteArray &data)
     int offset = 0;
     while (offset < data.size()) {
         const int room = std::max(limit - rxBuffer.size(), 1);
-        const int take = std::min(room, data.size() - offset);
+        const int take = std::min(room, static_cast<int>(data.size()) - offset);
         rxBuffer.append(data.constData() + offset, take);
         offset += take;
         parse(format);

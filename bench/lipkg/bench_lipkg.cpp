@@ -105,8 +105,9 @@ void decodeStream(benchmark::State &state)
         pkg.setEnableFilter(filter);
         QObject::connect(&pkg, &LiPkg::mapReady, [&scans] { ++scans; });
         for (int offset = 0; offset < stream.size(); offset += chunkSize)
-            pkg.pushData(QByteArray::fromRawData(stream.constData() + offset,
-                                                 std::min(chunkSize, stream.size() - offset)));
+            pkg.pushData(QByteArray::fromRawData(
+                stream.constData() + offset,
+                std::min(chunkSize, static_cast<int>(stream.size()) - offset)));
         errors = pkg.errorCount();
         benchmark::DoNotOptimize(pkg.validCount());
     }

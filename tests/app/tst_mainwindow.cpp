@@ -14,7 +14,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDesktopWidget>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -355,7 +354,7 @@ private slots:
         {
             MainWindow w(fakeEnumerator());
             // The screen the window is on, as the window picks it.
-            const QSize available = QApplication::desktop()->availableGeometry(&w).size();
+            const QSize available = w.screen()->availableGeometry().size();
             const QSize expected(qRound(qRound(available.width() * 0.25) * 3.0),
                                  qRound(qRound(available.height() * 0.25) * 3.0));
             QCOMPARE(w.size(), expected);
