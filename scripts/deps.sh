@@ -16,7 +16,13 @@ VANTOSCOPE_TEST_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file
     python3
 )
-VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}")
+# Building with Qt 6 (-DVANTOSCOPE_QT=6); Qt6Gui's CMake package wants the
+# OpenGL headers.
+VANTOSCOPE_QT6_PACKAGES=(
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+)
+VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}"
+    "${VANTOSCOPE_QT6_PACKAGES[@]}")
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
