@@ -5,6 +5,17 @@
 #include <QFile>
 #include <QFont>
 
+void enableHighDpiScaling()
+{
+    // Qt 6 always scales and draws icons at the screen's resolution.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 void initApplicationResources()
 {
     // The resources live in a static library; make sure they are registered.

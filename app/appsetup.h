@@ -5,6 +5,10 @@
 
 class QApplication;
 
+// Scales windows by the screen's device pixel ratio, fractional ratios
+// (150%) included. Call it before the application object is created.
+void enableHighDpiScaling();
+
 // Registers the compiled-in style sheet and icons.
 void initApplicationResources();
 

@@ -7,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     applyApplicationStyle(app);
     MainWindow window;

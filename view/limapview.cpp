@@ -61,7 +61,7 @@ LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
     statusFont = QFont(QStringLiteral("Times"), 18, 0, false);
     labelFont = QFont(QStringLiteral("Times"), 24, 0, false);
 
-    canvas = QPixmap(size());
+    canvas = blankCanvas(size());
 
     menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("menu"));
@@ -280,6 +280,8 @@ QPoint LiMapView::drawingOrigin() const
 void LiMapView::enterDrawingFrame(QPainter &painter, const Frame &f) const
 {
     painter.rotate(-90);
+    // The viewport in the canvas's logical pixels, whatever its ratio.
+    painter.setViewport(0, 0, f.width, f.height);
     painter.setWindow(-f.centre.x(), -f.centre.y(), f.width, f.height);
     painter.translate(offset.x(), offset.y());
     painter.scale(scale, -scale);
@@ -329,8 +331,8 @@ void LiMapView::replot()
 {
     // A hidden widget gets its resize event only when it is shown; the
     // canvas follows the size anyway so that it can be drawn off screen.
-    if (canvas.size() != size()) {
-        canvas = QPixmap(size());
+    if (!canvasFitsView()) {
+        canvas = blankCanvas(size());
         drawnValid = false;
     }
     const Frame f = frame();
@@ -349,10 +351,12 @@ void LiMapView::replot()
 
 void LiMapView::updateGridLayer(const Frame &f)
 {
-    if (gridValid && gridSize == canvas.size() && gridGeometry == f.geometry &&
-        gridScale == scale && gridOffset == offset && gridBackground == backgroundColor)
+    if (gridValid && gridSize == canvas.size() && gridRatio == canvas.devicePixelRatio() &&
+        gridGeometry == f.geometry && gridScale == scale && gridOffset == offset &&
+        gridBackground == backgroundColor)
         return;
     gridLayer = QPixmap(canvas.size());
+    gridLayer.setDevicePixelRatio(canvas.devicePixelRatio());
     gridLayer.fill(backgroundColor);
     if (!gridLayer.isNull()) {
         QPainter painter(&gridLayer);
@@ -360,6 +364,7 @@ void LiMapView::updateGridLayer(const Frame &f)
             drawGrid(painter, f);
     }
     gridSize = canvas.size();
+    gridRatio = canvas.devicePixelRatio();
     gridGeometry = f.geometry;
     gridScale = scale;
     gridOffset = offset;
@@ -507,10 +512,31 @@ void LiMapView::paintEvent(QPaintEvent *event)
 
 void LiMapView::resizeEvent(QResizeEvent *event)
 {
-    canvas = QPixmap(event->size());
+    canvas = blankCanvas(event->size());
     if (!canvas.isNull())
         canvas.fill(Qt::transparent);
     drawnValid = false;
+}
+
+// The canvas has the screen's resolution: the view's logical size times the
+// device pixel ratio, so points, grid and text are sharp on a high-density
+// screen. Painters on it work in logical pixels, so the layout, the status
+// block and the picking are those of a ratio of 1.
+QPixmap LiMapView::blankCanvas(const QSize &logicalSize) const
+{
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap(logicalSize * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+bool LiMapView::canvasFitsView() const
+{
+    const qreal ratio = devicePixelRatioF();
+    if (canvas.size() != size() * ratio)
+        return false;
+    // A null pixmap keeps a ratio of 1; there is nothing to redraw.
+    return canvas.isNull() || canvas.devicePixelRatio() == ratio;
 }
 
 // --- Mouse, wheel and menu --------------------------------------------------

@@ -62,9 +62,11 @@ public:
     bool indicatrixEnabled() const { return indicatrixEnable; }
     // The points shown, as drawn: distances beyond the plausible range read 0.
     QList<PointData> scan() const;
+    // The picture at the screen's resolution: its size is the view's times
+    // its device pixel ratio, which is the view's.
     QImage canvasImage() const { return canvas.toImage(); }
 
-    // One status line: its text and its baseline in canvas pixels.
+    // One status line: its text and its baseline in the view's (logical) pixels.
     using StatusLine = StatusBlock::Line;
     // The status block as the next redraw draws it (when a scan is shown).
     QVector<StatusLine> statusLines() const;
@@ -73,10 +75,10 @@ public:
     // Text of the selected-point label as the next redraw draws it; empty
     // while the indicatrix is off or there is no scan.
     QString selectedPointLabel() const;
-    // Left edge of the status block, in canvas pixels.
+    // Left edge of the status block, in logical pixels.
     int statusLeft() const;
-    // Canvas position of the drawing origin, i.e. where a point at
-    // distance 0 is drawn.
+    // Position of the drawing origin in logical pixels, i.e. where a point
+    // at distance 0 is drawn.
     QPoint drawingOrigin() const;
 
 public slots:
@@ -162,6 +164,8 @@ private:
     QString labelText(const PointData &picked) const;
     void showMenu();
     QPoint centred(const QPoint &pos) const;
+    QPixmap blankCanvas(const QSize &logicalSize) const;
+    bool canvasFitsView() const;
 
     Edition::DecoderKind decoderKind = Edition::DecoderKind::Stream;
     bool confidenceEnable = false;
@@ -196,6 +200,7 @@ private:
     // change.
     QPixmap gridLayer;
     QSize gridSize;
+    qreal gridRatio = 0.0;
     QRect gridGeometry;
     double gridScale = 0.0;
     QPoint gridOffset;

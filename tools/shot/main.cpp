@@ -21,6 +21,7 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     applyApplicationStyle(app);
 
