@@ -113,8 +113,8 @@ void TestViewHiDpi::canvasHasTheScreensResolution()
     view.replot();
     const QImage canvas = view.canvasImage();
     QCOMPARE(canvas.devicePixelRatio(), view.screen()->devicePixelRatio());
-    QCOMPARE(canvas.size(), QSize(qRound(viewSize.width() * ratio),
-                                  qRound(viewSize.height() * ratio)));
+    QCOMPARE(canvas.size(),
+             QSize(qRound(viewSize.width() * ratio), qRound(viewSize.height() * ratio)));
     // The window copies the canvas one to one: what it shows is as sharp.
     const QImage shown = view.grab().toImage();
     QCOMPARE(shown.size(), canvas.size());
@@ -128,8 +128,8 @@ void TestViewHiDpi::scanIsDrawnAtTheLogicalLayout()
     prepare(view);
     // Up, to the right at the last plausible distance, and two beyond it
     // that are drawn at the origin.
-    view.showScan(publishedScan(
-        {point(0, 4000), point(90, 13000), point(180, 13001), point(270, 65535)}));
+    view.showScan(
+        publishedScan({point(0, 4000), point(90, 13000), point(180, 13001), point(270, 65535)}));
     view.replot();
     const QImage canvas = view.canvasImage().convertToFormat(QImage::Format_RGB32);
 
@@ -143,9 +143,9 @@ void TestViewHiDpi::scanIsDrawnAtTheLogicalLayout()
     for (const QPointF &logical : {origin, up, right}) {
         const QPointF expected = logical * ratio;
         const QPointF centre = pointCentre(canvas, expected, 6 * ratio);
-        QVERIFY2(centre.x() >= 0, qPrintable(QStringLiteral("no point near (%1, %2)")
-                                                 .arg(expected.x())
-                                                 .arg(expected.y())));
+        QVERIFY2(centre.x() >= 0,
+                 qPrintable(
+                     QStringLiteral("no point near (%1, %2)").arg(expected.x()).arg(expected.y())));
         QVERIFY2(std::hypot(centre.x() - expected.x(), centre.y() - expected.y()) <= ratio,
                  qPrintable(QStringLiteral("point at (%1, %2), expected (%3, %4)")
                                 .arg(centre.x())
@@ -179,9 +179,9 @@ void TestViewHiDpi::clicksPickTheSameAngle()
         QPoint offset;
         double angle;
     };
-    for (const Click &click : {Click{{30, -40}, qRadiansToDegrees(std::atan2(30.0, 40.0))},
-                               Click{{-50, 0}, 270.0},
-                               Click{{-60, 80}, 180.0 + qRadiansToDegrees(std::atan2(60.0, 80.0))}}) {
+    for (const Click &click :
+         {Click{{30, -40}, qRadiansToDegrees(std::atan2(30.0, 40.0))}, Click{{-50, 0}, 270.0},
+          Click{{-60, 80}, 180.0 + qRadiansToDegrees(std::atan2(60.0, 80.0))}}) {
         QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, origin + click.offset);
         QVERIFY2(qAbs(view.selectedAngleValue() - click.angle) < 1e-9,
                  qPrintable(QString::number(view.selectedAngleValue())));
