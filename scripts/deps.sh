@@ -12,7 +12,7 @@ VANTOSCOPE_TEST_PACKAGES=(
     pkg-config
     libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth fonts-liberation fontconfig tcpdump
+    xvfb xauth fonts-liberation fontconfig tcpdump wireshark-common
     desktop-file-utils appstream dpkg-dev file
     python3
 )
