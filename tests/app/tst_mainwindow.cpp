@@ -174,8 +174,8 @@ private slots:
         QCOMPARE(w.windowTitle(), "Tarsel " + model + " Tool");
         QCOMPARE(w.findChild<QComboBox *>("baudBox")->currentText(), baud);
         auto *view = w.findChild<LiMapView *>("mapView");
-        QCOMPARE(view->decoderKindValue(), decoderKind);
-        QCOMPARE(view->scaleValue(), scale);
+        QCOMPARE(view->decoderKind(), decoderKind);
+        QCOMPARE(view->scale(), scale);
     }
 
     void deviceTableGivesTypeCodes()
@@ -329,24 +329,24 @@ private slots:
 
         emit escape->activated(); // not full screen: nothing happens
         QVERIFY(!w.isFullScreen());
-        QCOMPARE(view->offsetValue(), QPoint(40, 5));
+        QCOMPARE(view->offset(), QPoint(40, 5));
 
         fullScreen->trigger();
         QVERIFY(w.isFullScreen());
         QVERIFY(!w.statusBar()->isVisible());
         QVERIFY(!w.findChild<QToolBar *>("ToolBar")->isVisible());
-        QCOMPARE(view->offsetValue(), QPoint(0, 5));
+        QCOMPARE(view->offset(), QPoint(0, 5));
         view->setOffset(QPoint(7, 7));
         fullScreen->trigger(); // already full screen: nothing happens
         QVERIFY(w.isFullScreen());
-        QCOMPARE(view->offsetValue(), QPoint(7, 7));
+        QCOMPARE(view->offset(), QPoint(7, 7));
 
         emit escape->activated();
         QVERIFY(!w.isFullScreen());
         QVERIFY(w.statusBar()->isVisible());
         QVERIFY(w.findChild<QToolBar *>("ToolBar")->isVisible());
         QVERIFY(!w.menuBar()->isVisible());
-        QCOMPARE(view->offsetValue(), QPoint(40, 5));
+        QCOMPARE(view->offset(), QPoint(40, 5));
     }
 
     void firstStartUsesDefaultSizeAndCloseSavesIt()
