@@ -116,7 +116,10 @@ void LiMapView::setIndicatrixEnabled(bool enabled)
 
 void LiMapView::showScan(const SensorScan &scan)
 {
-    renderer.showScan(scan);
+    if (frozen_)
+        renderer.showFigures(scan);
+    else
+        renderer.showScan(scan);
 }
 
 void LiMapView::showFigures(const SensorScan &scan)

@@ -52,6 +52,7 @@ public:
     QColor backgroundColor() const { return state.backgroundColor; }
     bool confidenceEnabled() const { return state.confidenceEnabled; }
     bool indicatrixEnabled() const { return state.indicatrixEnabled; }
+    bool isFrozen() const { return frozen_; }
     // The state the next redraw draws: the above with the view's place and
     // device pixel ratio.
     MapViewState viewState() const;
@@ -82,9 +83,11 @@ public slots:
     void setConfidenceEnabled(bool enabled);
     void setIndicatrixEnabled(bool enabled);
 
-    // A scan as the session publishes it: its points are shown, its figures
-    // are those of its decoder family from now on.
+    // A scan as the session publishes it: its points are shown (unless the
+    // view is frozen), its figures are those of its decoder family from now on.
     void showScan(const SensorScan &scan);
+    // While frozen the points shown stay; scans change only the figures.
+    void setFrozen(bool frozen) { frozen_ = frozen; }
     // Only the figures of a scan, for its family; the points shown stay.
     void showFigures(const SensorScan &scan);
     // The streaming decoder's speed and packet error count, which move
@@ -132,6 +135,7 @@ private:
     QAction *showErrorAction = nullptr;
     QAction *enableFilterAction = nullptr;
     QTimer *replotTimer = nullptr;
+    bool frozen_ = false;
 
     // The context menu of a right click opens on the release, once it is
     // known that the click did not drag.
