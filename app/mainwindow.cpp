@@ -1,13 +1,13 @@
 #include "mainwindow.h"
 
 #include "appsetup.h"
-#include "capture/replayengine.h"
 #include "capturerecorder.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
 #include "lipkg/lipkg.h"
 #include "portwatch.h"
 #include "replaybar.h"
+#include "replaycontroller.h"
 #include "scanexport/scanexport.h"
 #include "trnet/qtrnet.h"
 #include "view/limapview.h"
@@ -157,14 +157,13 @@ MainWindow::MainWindow(PortEnumerator ports)
         recorder->append(CaptureDirection::Outbound, chunk);
     });
     connect(session, &SensorSession::versionText, recorder, &CaptureRecorder::setVersionText);
-    connect(session, &SensorSession::scanReady, this, [this](const SensorScan &scan) {
-        (scan.streaming() ? lastStreamScan : lastFrameScan) = scan;
-    });
+    replayer = new ReplayController(session, replayBar, this);
+    replayer->setObjectName(QStringLiteral("replayer"));
+    connect(replayer, &ReplayController::frozenChanged, this, &MainWindow::setMapFrozen);
+    connect(replayer, &ReplayController::ended, this, &MainWindow::replayEnded);
     connect(this, &MainWindow::captureChosen, this, &MainWindow::replayCapture);
-    connect(replayBar, &ReplayBar::speedChanged, this,
-            [this](double factor) { replaySpeed = factor; });
-    connect(replayBar, &ReplayBar::loopChanged, this, [this](bool on) { replayLoops = on; });
-    connect(replayBar, &ReplayBar::endRequested, this, &MainWindow::endReplay);
+    connect(session, &SensorSession::scanReady, this, &MainWindow::scanPublished);
+    connect(mapView, &LiMapView::redrawn, this, &MainWindow::mapRedrawn);
     windowActions->saveScan->setEnabled(false);
     connect(session, &SensorSession::scanReady, windowActions->saveScan,
             [this] { windowActions->saveScan->setEnabled(true); });
@@ -190,8 +189,7 @@ MainWindow::MainWindow(PortEnumerator ports)
 MainWindow::~MainWindow()
 {
     recorder->finish();
-    if (replay)
-        replay->pause();
+    replayer->pauseForShutdown();
     // The widgets the session reports to go first.
     session->blockSignals(true);
 }
@@ -349,8 +347,8 @@ void MainWindow::openSerialPort()
 
 void MainWindow::closeSerialPort()
 {
-    if (replay) {
-        endReplay();
+    if (replayer->running()) {
+        replayer->end();
         return;
     }
     session->close();
@@ -379,6 +377,34 @@ bool MainWindow::saveScan(const QString &path)
         QMessageBox::warning(this, tr("Save scan"),
                              tr("Cannot write %1:\n%2").arg(QDir::toNativeSeparators(path), error));
     return written;
+}
+
+// --- What the tools drive -------------------------------------------------
+
+bool MainWindow::chooseModel(const QString &name)
+{
+    const int index = deviceBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0)
+        return false;
+    deviceBox->setCurrentIndex(index);
+    return true;
+}
+
+bool MainWindow::start()
+{
+    windowActions->start->trigger();
+    // The selectors stay off while the port is open or opening.
+    return !windowActions->start->isEnabled();
+}
+
+void MainWindow::stop()
+{
+    windowActions->stop->trigger();
+}
+
+QString MainWindow::statusText() const
+{
+    return statusLabel->text();
 }
 
 // --- Recording -------------------------------------------------------------
@@ -439,23 +465,18 @@ void MainWindow::recordingFailed(const QString &path, const QString &reason)
 void MainWindow::replayCapture(const QString &path)
 {
     const QString rawModel = deviceBox->currentText();
-    auto *engine = new ReplayEngine(this);
-    engine->setObjectName(QStringLiteral("replayEngine"));
     const QString shown = QDir::toNativeSeparators(path);
-    if (!engine->open(path, Edition::modelChoice(rawModel).baudrate)) {
-        const QString reason = engine->errorString();
-        delete engine;
+    if (!replayer->load(path, Edition::modelChoice(rawModel).baudrate)) {
         QMessageBox::warning(this, tr("Open capture"),
-                             tr("Cannot replay %1:\n%2").arg(shown, reason));
+                             tr("Cannot replay %1:\n%2").arg(shown, replayer->errorString()));
         return;
     }
-    const CaptureReader &capture = engine->capture();
-    QString model = capture.interfaces().value(0).metadata.model;
+    QString model = replayer->loadedModel();
     if (model.isEmpty())
         model = rawModel;
     const int modelIndex = deviceBox->findText(model, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (modelIndex < 0) {
-        delete engine;
+        replayer->discardLoaded();
         QMessageBox::warning(
             this, tr("Open capture"),
             tr("%1 was recorded from a %2, a model this program does not know.").arg(shown, model));
@@ -463,71 +484,31 @@ void MainWindow::replayCapture(const QString &path)
     }
 
     // The capture takes the decoders from the live line or the last replay.
-    if (replay)
-        endReplay();
+    replayer->end();
     if (session->isOpen())
         session->close();
 
-    replay = engine;
     if (modelIndex != deviceBox->currentIndex())
         deviceBox->setCurrentIndex(modelIndex);
     else
         deviceChanged(model);
-    session->setCalibrateFromStream(
-        Edition::usesCommandProtocol(Edition::modelChoice(model).decoderKind));
-    session->setTimeSource(engine->timeSource());
-    engine->setSink([this](const QByteArray &chunk) { session->push(chunk); });
-    engine->setSpeed(replaySpeed);
-    engine->setLoop(replayLoops);
-    connect(session, &SensorSession::scanReady, engine, [engine] { engine->scanPublished(); });
-    connect(engine, &ReplayEngine::seekingChanged, this, &MainWindow::setMapFrozen);
-    connect(engine, &ReplayEngine::playingChanged, replayBar, &ReplayBar::setPlaying);
-    connect(engine, &ReplayEngine::positionChanged, replayBar, &ReplayBar::setPosition);
-    connect(replayBar, &ReplayBar::playToggled, engine, [engine](bool on) {
-        if (on)
-            engine->play();
-        else
-            engine->pause();
-    });
-    connect(replayBar, &ReplayBar::stepRequested, engine, &ReplayEngine::stepScan);
-    connect(replayBar, &ReplayBar::speedChanged, engine, &ReplayEngine::setSpeed);
-    connect(replayBar, &ReplayBar::loopChanged, engine, &ReplayEngine::setLoop);
-    connect(replayBar, &ReplayBar::seekRequested, engine, &ReplayEngine::seek);
+    replayer->start(Edition::usesCommandProtocol(Edition::modelChoice(model).decoderKind));
 
     setSelectorsEnabled(false);
     QString status = tr("Replaying %1").arg(QFileInfo(path).fileName());
-    if (engine->truncated())
+    if (replayer->truncated())
         status += tr(" (truncated: replayed to the last whole record)");
-    else if (engine->damaged())
+    else if (replayer->damaged())
         status += tr(" (damaged: replayed up to the damage)");
     setStatus(status, Qt::darkBlue);
     // The sensor's version text takes the left of the status bar as it does
     // live; what is replaying, and whether the file was whole, stays here.
     recordLabel->setText(status);
     recordLabel->show();
-    replayBar->setDuration(engine->duration());
-    replayBar->setPosition(0);
-    replayBar->show();
-    engine->play();
 }
 
-void MainWindow::endReplay()
+void MainWindow::replayEnded()
 {
-    if (!replay)
-        return;
-    ReplayEngine *engine = replay;
-    replay = nullptr;
-    engine->setSink({});
-    engine->pause();
-    engine->disconnect(this);
-    engine->disconnect(replayBar);
-    // The bar's end button may be what called this.
-    engine->deleteLater();
-    setMapFrozen(false);
-    session->setTimeSource({});
-    session->setCalibrateFromStream(false);
-    replayBar->setPlaying(false);
-    replayBar->hide();
     recordLabel->clear();
     recordLabel->hide();
     setSelectorsEnabled(true);
@@ -539,18 +520,16 @@ void MainWindow::endReplay()
 // done.
 void MainWindow::setMapFrozen(bool frozen)
 {
-    if (frozen == mapFrozen)
+    mapView->setFrozen(frozen);
+    if (frozen)
         return;
-    mapFrozen = frozen;
-    if (frozen) {
-        disconnect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
-        connect(session, &SensorSession::scanReady, mapView, &LiMapView::showFigures);
-        return;
-    }
-    disconnect(session, &SensorSession::scanReady, mapView, &LiMapView::showFigures);
-    connect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
-    mapView->showScan(session->commandProtocolSelected() ? lastFrameScan : lastStreamScan);
+    mapView->showScan(replayer->lastScan());
     passStreamCounters();
+}
+
+bool MainWindow::replaying() const
+{
+    return replayer->running();
 }
 
 void MainWindow::chooseCapture()

@@ -16,7 +16,7 @@ class LiMapView;
 class PortWatch;
 class CaptureRecorder;
 class ReplayBar;
-class ReplayEngine;
+class ReplayController;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -35,6 +35,17 @@ public:
     // the file was written.
     bool saveScan(const QString &path);
 
+    // For the tools that drive the window as a user would.
+    // Chooses the model by its name in the selector; false when there is none.
+    bool chooseModel(const QString &name);
+    // Start as its button does; true when the port opened (or is opening).
+    bool start();
+    // Stop as its button does: closes the port or ends the replay.
+    void stop();
+    // The left of the status bar.
+    QString statusText() const;
+    bool replaying() const;
+
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the
     // command line. A path that is missing or unreadable is reported in a
@@ -43,6 +54,10 @@ public slots:
 
 signals:
     void captureChosen(const QString &path);
+    // Every scan the session publishes, live or replayed.
+    void scanPublished(const SensorScan &scan);
+    // The map drew a new picture (a new scan or a changed view).
+    void mapRedrawn();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -77,7 +92,7 @@ private:
     void recordingFailed(const QString &path, const QString &reason);
     QString captureFolder() const;
     void replayCapture(const QString &path);
-    void endReplay();
+    void replayEnded();
     void setMapFrozen(bool frozen);
 
     std::unique_ptr<WindowActions> windowActions;
@@ -94,13 +109,7 @@ private:
     ReplayBar *replayBar = nullptr;
     CaptureRecorder *recorder = nullptr;
     QLabel *recordLabel = nullptr;
-    ReplayEngine *replay = nullptr;
-    double replaySpeed = 1.0;
-    bool replayLoops = false;
-    bool mapFrozen = false;
-    // The last scan the session published of each decoder family.
-    SensorScan lastStreamScan;
-    SensorScan lastFrameScan;
+    ReplayController *replayer = nullptr;
 
     PortEnumerator portEnumerator;
 };

@@ -1,9 +1,5 @@
 #include "limapview.h"
 
-#include "confidencepalette.h"
-#include "editions/edition.h"
-#include "editions/modelrules.h"
-#include "points/pointsearch.h"
 #include "viewlogging.h"
 
 #include <QAction>
@@ -23,11 +19,7 @@
 
 namespace {
 
-const QPoint defaultOffset(40, 5);
-constexpr double defaultScale = 1.9;
 constexpr int replotInterval = 33;
-// Distances beyond this are not plausible; such points are drawn at the origin.
-constexpr uint16_t maxDistance = 13000;
 
 const char textColorKey[] = "Map/TextColor";
 const char backgroundColorKey[] = "Map/BackgroundColor";
@@ -35,33 +27,13 @@ const char pointColorKey[] = "Map/PointColor";
 const char indicatrixKey[] = "Map/IndicatrixEnable";
 const char confidenceKey[] = "Map/ConfidenceEnable";
 
-double radians(double degrees)
-{
-    return degrees * M_PI / 180.0;
-}
-
-uint16_t plausible(uint16_t distance)
-{
-    return distance > maxDistance ? 0 : distance;
-}
-
-// Drawing radius of a distance: 10000 mm is the outer ring's radius.
-double drawingLength(uint16_t distance, int outerRingDiameter)
-{
-    return distance * outerRingDiameter * 0.5 / 10000;
-}
-
 } // namespace
 
 LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
 {
     registerPointDataMetaType();
 
-    gridFont = QFont(QStringLiteral("Times"), 12, 0, false);
-    statusFont = QFont(QStringLiteral("Times"), 18, 0, false);
-    labelFont = QFont(QStringLiteral("Times"), 24, 0, false);
-
-    canvas = blankCanvas(size());
+    renderer.resetCanvas(size(), devicePixelRatioF());
 
     menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("menu"));
@@ -82,11 +54,13 @@ LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
     enableFilterAction = makeAction(tr("Enable filter"), "enableFilterAction", true);
     enableFilterAction->setChecked(true);
 
-    connect(showConfidenceAction, &QAction::toggled, this, &LiMapView::setConfidenceEnable);
-    connect(showIndicatrixAction, &QAction::toggled, this, &LiMapView::setIndicatrixEnable);
-    connect(backgroundColorAction, &QAction::triggered, this, &LiMapView::setBackgroundColor);
-    connect(textColorAction, &QAction::triggered, this, &LiMapView::setTextColor);
-    connect(pointColorAction, &QAction::triggered, this, &LiMapView::setPointColor);
+    connect(showConfidenceAction, &QAction::toggled, this, &LiMapView::setConfidenceEnabled);
+    connect(showIndicatrixAction, &QAction::toggled, this, &LiMapView::setIndicatrixEnabled);
+    connect(showErrorAction, &QAction::toggled, this,
+            [this](bool shown) { state.errorShown = shown; });
+    connect(backgroundColorAction, &QAction::triggered, this, &LiMapView::chooseBackgroundColor);
+    connect(textColorAction, &QAction::triggered, this, &LiMapView::chooseTextColor);
+    connect(pointColorAction, &QAction::triggered, this, &LiMapView::choosePointColor);
     connect(enableFilterAction, &QAction::triggered, this, &LiMapView::filterSwitched);
     connect(clearErrorAction, &QAction::triggered, this, &LiMapView::clearErrorRequested);
 
@@ -102,70 +76,60 @@ LiMapView::~LiMapView() = default;
 
 void LiMapView::setDecoderKind(Edition::DecoderKind kind)
 {
-    decoderKind = kind;
+    state.decoderKind = kind;
 }
 
 void LiMapView::setScale(double value)
 {
-    scale = value;
+    state.scale = value;
 }
 
 void LiMapView::setOffset(const QPoint &value)
 {
-    offset = value;
+    state.offset = value;
 }
 
 void LiMapView::setSelectedAngle(double angle)
 {
-    selectedAngle = angle;
+    state.selectedAngle = angle;
 }
 
 void LiMapView::resetView(bool unused)
 {
     Q_UNUSED(unused);
-    offset = defaultOffset;
-    scale = defaultScale;
+    state.offset = MapViewState::defaultOffset();
+    state.scale = MapViewState::defaultScale;
     replot();
 }
 
-void LiMapView::setConfidenceEnable(bool enable)
+void LiMapView::setConfidenceEnabled(bool enabled)
 {
-    confidenceEnable = enable;
-    showConfidenceAction->setChecked(enable);
+    state.confidenceEnabled = enabled;
+    showConfidenceAction->setChecked(enabled);
 }
 
-void LiMapView::setIndicatrixEnable(bool enable)
+void LiMapView::setIndicatrixEnabled(bool enabled)
 {
-    indicatrixEnable = enable;
-    showIndicatrixAction->setChecked(enable);
+    state.indicatrixEnabled = enabled;
+    showIndicatrixAction->setChecked(enabled);
 }
 
 void LiMapView::showScan(const SensorScan &scan)
 {
-    points = scan.points;
-    ++scanGeneration;
-    showFigures(scan);
+    if (frozen_)
+        renderer.showFigures(scan);
+    else
+        renderer.showScan(scan);
 }
 
 void LiMapView::showFigures(const SensorScan &scan)
 {
-    SensorScan &figures = scan.streaming() ? streamFigures : frameFigures;
-    figures = scan;
-    figures.points.clear();
+    renderer.showFigures(scan);
 }
 
 void LiMapView::setStreamCounters(double speed, int errors)
 {
-    streamFigures.speed = speed;
-    streamFigures.errors = errors;
-}
-
-QList<PointData> LiMapView::scan() const
-{
-    QList<PointData> drawn = points;
-    for (PointData &p : drawn)
-        p.distance = plausible(p.distance);
-    return drawn;
+    renderer.setStreamCounters(speed, errors);
 }
 
 void LiMapView::loadSettings(QSettings &settings)
@@ -180,326 +144,41 @@ void LiMapView::loadSettings(QSettings &settings)
         if (color.isValid())
             target = color;
     };
-    loadColor(textColorKey, textColor);
-    loadColor(backgroundColorKey, backgroundColor);
-    loadColor(pointColorKey, pointColor);
-    setIndicatrixEnable(settings.value(QLatin1String(indicatrixKey), false).toBool());
-    setConfidenceEnable(settings.value(QLatin1String(confidenceKey), false).toBool());
+    loadColor(textColorKey, state.textColor);
+    loadColor(backgroundColorKey, state.backgroundColor);
+    loadColor(pointColorKey, state.pointColor);
+    setIndicatrixEnabled(settings.value(QLatin1String(indicatrixKey), false).toBool());
+    setConfidenceEnabled(settings.value(QLatin1String(confidenceKey), false).toBool());
 }
 
 void LiMapView::saveSettings(QSettings &settings) const
 {
-    settings.setValue(QLatin1String(textColorKey), textColor);
-    settings.setValue(QLatin1String(backgroundColorKey), backgroundColor);
-    settings.setValue(QLatin1String(pointColorKey), pointColor);
-    settings.setValue(QLatin1String(indicatrixKey), indicatrixEnable);
-    settings.setValue(QLatin1String(confidenceKey), confidenceEnable);
-}
-
-// --- Model-dependent choices ------------------------------------------------
-
-int LiMapView::statusLeft() const
-{
-    return statusLeft(frame());
-}
-
-int LiMapView::statusLeft(const Frame &f) const
-{
-    return f.width - Edition::statusBlockInset;
-}
-
-// The figures of the family the decoder kind chooses; the error line shows
-// the streaming decoder's count whatever the model.
-SensorScan LiMapView::figuresInForce() const
-{
-    if (!Edition::usesCommandProtocol(decoderKind))
-        return streamFigures;
-    SensorScan figures = frameFigures;
-    figures.errors = streamFigures.errors;
-    return figures;
-}
-
-QVector<LiMapView::StatusLine> LiMapView::statusLines() const
-{
-    return StatusBlock(figuresInForce(), decoderKind, showErrorAction->isChecked()).lines();
-}
-
-// Picks among the points shown exactly as the decoders' own lookup picks in
-// the scan they published.
-int LiMapView::selectedIndex() const
-{
-    int index = findNearestPoint(points, static_cast<float>(selectedAngle));
-    if (index < 0 || index >= points.size())
-        index = 0;
-    return index;
-}
-
-QString LiMapView::labelText(const PointData &picked) const
-{
-    // The end-of-scan marker stands for the picked angle itself.
-    const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
-    const uint16_t distance = plausible(picked.distance);
-    const QString angleText = QString::number(angle, 'f', 1);
-    if (confidenceEnable)
-        return tr("%1,%2,%3")
-            .arg(angleText, QString::number(distance), QString::number(picked.confidence));
-    return tr("%1\u00b0,%2mm").arg(angleText, QString::number(distance));
-}
-
-QString LiMapView::selectedPointLabel() const
-{
-    if (!indicatrixEnable || points.isEmpty())
-        return QString();
-    return labelText(points.at(selectedIndex()));
+    settings.setValue(QLatin1String(textColorKey), state.textColor);
+    settings.setValue(QLatin1String(backgroundColorKey), state.backgroundColor);
+    settings.setValue(QLatin1String(pointColorKey), state.pointColor);
+    settings.setValue(QLatin1String(indicatrixKey), state.indicatrixEnabled);
+    settings.setValue(QLatin1String(confidenceKey), state.confidenceEnabled);
 }
 
 // --- Drawing ----------------------------------------------------------------
 
-LiMapView::Frame LiMapView::frame() const
+MapViewState LiMapView::viewState() const
 {
-    Frame f;
-    // The view's rectangle in its parent's coordinates, so a view placed
-    // below a tool bar draws its origin that much lower; a view without a
-    // parent uses its own rectangle.
-    f.geometry = isWindow() ? rect() : geometry();
-    f.width = f.geometry.width();
-    f.height = f.geometry.height();
-    f.centre = f.geometry.center();
-    f.outerRingDiameter = f.height / 2 - 10;
-    return f;
-}
-
-QPoint LiMapView::drawingOrigin() const
-{
-    const Frame f = frame();
-    return QPoint(f.centre.x() + offset.y(), f.centre.y() - offset.x());
-}
-
-// Logical x points up the screen, logical y to the left, one unit is
-// `scale` pixels, and the origin sits `offset` away from the centre.
-void LiMapView::enterDrawingFrame(QPainter &painter, const Frame &f) const
-{
-    painter.rotate(-90);
-    // The viewport in the canvas's logical pixels, whatever its ratio.
-    painter.setViewport(0, 0, f.width, f.height);
-    painter.setWindow(-f.centre.x(), -f.centre.y(), f.width, f.height);
-    painter.translate(offset.x(), offset.y());
-    painter.scale(scale, -scale);
-}
-
-QColor LiMapView::gridColor(int alpha) const
-{
-    return QColor(255 - backgroundColor.red(), 255 - backgroundColor.green(),
-                  255 - backgroundColor.blue(), alpha);
-}
-
-bool LiMapView::PictureState::operator==(const PictureState &o) const
-{
-    return canvasSize == o.canvasSize && geometry == o.geometry && scale == o.scale &&
-           offset == o.offset && backgroundColor == o.backgroundColor &&
-           scanGeneration == o.scanGeneration && hasScan == o.hasScan &&
-           decoderKind == o.decoderKind && confidenceEnable == o.confidenceEnable &&
-           indicatrixEnable == o.indicatrixEnable && pointColor == o.pointColor &&
-           textColor == o.textColor && selectedAngle == o.selectedAngle &&
-           selectedIndex == o.selectedIndex && status == o.status;
-}
-
-LiMapView::PictureState LiMapView::pictureState(const Frame &f) const
-{
-    PictureState state;
-    state.canvasSize = canvas.size();
-    state.geometry = f.geometry;
-    state.scale = scale;
-    state.offset = offset;
-    state.backgroundColor = backgroundColor;
-    state.hasScan = !points.isEmpty();
-    if (state.hasScan) {
-        state.scanGeneration = scanGeneration;
-        state.decoderKind = decoderKind;
-        state.confidenceEnable = confidenceEnable;
-        state.indicatrixEnable = indicatrixEnable;
-        state.pointColor = pointColor;
-        state.textColor = textColor;
-        state.selectedAngle = selectedAngle;
-        state.selectedIndex = selectedIndex();
-        state.status = statusLines();
-    }
-    return state;
+    MapViewState current = state;
+    // A view without a parent uses its own rectangle.
+    current.geometry = isWindow() ? rect() : geometry();
+    current.devicePixelRatio = devicePixelRatioF();
+    return current;
 }
 
 void LiMapView::replot()
 {
     // A hidden widget gets its resize event only when it is shown; the
-    // canvas follows the size anyway so that it can be drawn off screen.
-    if (!canvasFitsView()) {
-        canvas = blankCanvas(size());
-        drawnValid = false;
-    }
-    const Frame f = frame();
-    const PictureState state = pictureState(f);
-    if (drawnValid && state == drawn)
+    // renderer's canvas follows the size anyway.
+    if (!renderer.render(viewState()))
         return;
-
-    updateGridLayer(f);
-    canvas = gridLayer;
-    if (state.hasScan)
-        drawScan(f, state);
-    drawn = state;
-    drawnValid = true;
     update();
-}
-
-void LiMapView::updateGridLayer(const Frame &f)
-{
-    if (gridValid && gridSize == canvas.size() && gridRatio == canvas.devicePixelRatio() &&
-        gridGeometry == f.geometry && gridScale == scale && gridOffset == offset &&
-        gridBackground == backgroundColor)
-        return;
-    gridLayer = QPixmap(canvas.size());
-    gridLayer.setDevicePixelRatio(canvas.devicePixelRatio());
-    gridLayer.fill(backgroundColor);
-    if (!gridLayer.isNull()) {
-        QPainter painter(&gridLayer);
-        if (painter.isActive())
-            drawGrid(painter, f);
-    }
-    gridSize = canvas.size();
-    gridRatio = canvas.devicePixelRatio();
-    gridGeometry = f.geometry;
-    gridScale = scale;
-    gridOffset = offset;
-    gridBackground = backgroundColor;
-    gridValid = true;
-}
-
-void LiMapView::drawGrid(QPainter &painter, const Frame &f) const
-{
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    enterDrawingFrame(painter, f);
-
-    const int diameter = f.outerRingDiameter;
-    const int half = diameter / 2;
-    QPen pen(gridColor(80));
-    pen.setWidthF(1.0 / scale);
-    painter.setPen(pen);
-    painter.drawEllipse(-half, -half, diameter, diameter);
-
-    // A ring every 1000 mm inside the outer one.
-    pen.setStyle(Qt::DotLine);
-    painter.setPen(pen);
-    const int ringStep = diameter / 10;
-    const int ringCorner = -half / 10;
-    for (int k = 1; k <= 9; ++k)
-        painter.drawEllipse(k * ringCorner, k * ringCorner, k * ringStep, k * ringStep);
-
-    // Twelve spokes, one every 30 degrees.
-    pen.setColor(gridColor(90));
-    painter.setPen(pen);
-    painter.save();
-    for (int i = 0; i < 3; ++i) {
-        painter.drawLine(-half, 0, half, 0);
-        painter.drawLine(0, -half, 0, half);
-        painter.rotate(30);
-    }
-    painter.restore();
-
-    // Angle labels 10 pixels outside the outer ring at any zoom.
-    painter.setFont(gridFont);
-    painter.scale(1.0 / scale, -1.0 / scale);
-    pen.setColor(gridColor(200));
-    painter.setPen(pen);
-    painter.save();
-    const int labelDistance = static_cast<int>(half * scale + 10);
-    for (int angle = 0; angle < 360; angle += 30) {
-        painter.drawText(labelDistance, 0, QString::number(angle));
-        painter.rotate(30);
-    }
-    painter.restore();
-}
-
-void LiMapView::drawStatus(QPainter &painter, const Frame &f,
-                           const QVector<StatusLine> &lines) const
-{
-    const int left = statusLeft(f);
-    painter.setFont(statusFont);
-    painter.setPen(textColor);
-    for (const StatusLine &line : lines)
-        painter.drawText(left, line.baseline, line.text);
-}
-
-void LiMapView::drawPoints(QPainter &painter, const Frame &f)
-{
-    QPen pen(pointColor, 2.0 / scale, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
-    painter.setPen(pen);
-
-    // Consecutive points of one opaque colour are drawn in one call; the
-    // pixels are those of drawing them one by one. Translucent points are
-    // drawn singly so that overlaps blend as they would one by one.
-    pointBatch.clear();
-    QColor batchColor = pointColor;
-    auto flush = [&]() {
-        if (pointBatch.isEmpty())
-            return;
-        if (pen.color() != batchColor) {
-            pen.setColor(batchColor);
-            painter.setPen(pen);
-        }
-        painter.drawPoints(pointBatch.constData(), pointBatch.size());
-        pointBatch.clear();
-    };
-
-    for (const PointData &point : qAsConst(points)) {
-        const QColor color = confidenceEnable
-                                 ? ConfidencePalette::colorFor(point.confidence, decoderKind)
-                                 : pointColor;
-        if (color != batchColor || color.alpha() != 255) {
-            flush();
-            batchColor = color;
-        }
-        const double length = drawingLength(plausible(point.distance), f.outerRingDiameter);
-        const double theta = radians(point.angle);
-        pointBatch.append(QPointF(length * std::cos(theta), -length * std::sin(theta)));
-    }
-    flush();
-}
-
-void LiMapView::drawScan(const Frame &f, const PictureState &state)
-{
-    QPainter painter(&canvas);
-    if (!painter.isActive())
-        return;
-
-    drawStatus(painter, f, state.status);
-
-    enterDrawingFrame(painter, f);
-    drawPoints(painter, f);
-
-    const PointData &picked = points.at(state.selectedIndex);
-    const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
-    const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
-    const double theta = radians(angle);
-
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    QPen pen = painter.pen();
-    pen.setStyle(Qt::DotLine);
-    painter.setPen(pen);
-    if (indicatrixEnable) {
-        pen.setColor(gridColor(255));
-        painter.setPen(pen);
-        painter.drawLine(QPointF(length * std::cos(theta), -length * std::sin(theta)),
-                         QPointF(0, 0));
-    }
-
-    // Back to screen axes, origin still at the drawing origin.
-    painter.scale(1.0 / scale, -1.0 / scale);
-    painter.setFont(labelFont);
-    pen.setColor(textColor);
-    painter.setPen(pen);
-    painter.rotate(90);
-    if (indicatrixEnable)
-        painter.drawText(
-            QPointF(scale * length * std::sin(theta), -scale * length * std::cos(theta)),
-            labelText(picked));
+    emit redrawn();
 }
 
 void LiMapView::paintEvent(QPaintEvent *event)
@@ -507,36 +186,12 @@ void LiMapView::paintEvent(QPaintEvent *event)
     Q_UNUSED(event);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.drawPixmap(0, 0, canvas);
+    renderer.paint(painter);
 }
 
 void LiMapView::resizeEvent(QResizeEvent *event)
 {
-    canvas = blankCanvas(event->size());
-    if (!canvas.isNull())
-        canvas.fill(Qt::transparent);
-    drawnValid = false;
-}
-
-// The canvas has the screen's resolution: the view's logical size times the
-// device pixel ratio, so points, grid and text are sharp on a high-density
-// screen. Painters on it work in logical pixels, so the layout, the status
-// block and the picking are those of a ratio of 1.
-QPixmap LiMapView::blankCanvas(const QSize &logicalSize) const
-{
-    const qreal ratio = devicePixelRatioF();
-    QPixmap pixmap(logicalSize * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
-}
-
-bool LiMapView::canvasFitsView() const
-{
-    const qreal ratio = devicePixelRatioF();
-    if (canvas.size() != size() * ratio)
-        return false;
-    // A null pixmap keeps a ratio of 1; there is nothing to redraw.
-    return canvas.isNull() || canvas.devicePixelRatio() == ratio;
+    renderer.resetCanvas(event->size(), devicePixelRatioF());
 }
 
 // --- Mouse, wheel and menu --------------------------------------------------
@@ -563,7 +218,7 @@ void LiMapView::mousePressEvent(QMouseEvent *event)
         } else {
             angle = right < 0 ? 270.0 : 90.0;
         }
-        selectedAngle = angle;
+        state.selectedAngle = angle;
         return;
     }
     pressPos = centred(event->pos());
@@ -579,8 +234,8 @@ void LiMapView::mouseReleaseEvent(QMouseEvent *event)
         return;
     rightButtonDown = false;
     releasePos = centred(event->pos());
-    offset += releasePos - pressPos;
-    qCDebug(lcView) << offset;
+    state.offset += releasePos - pressPos;
+    qCDebug(lcView) << state.offset;
     if (menuPending) {
         menuPending = false;
         if (pressPos == releasePos)
@@ -600,9 +255,9 @@ void LiMapView::wheelEvent(QWheelEvent *event)
     const int delta = qAbs(angleDelta.x()) > qAbs(angleDelta.y()) ? angleDelta.x() : angleDelta.y();
     const double notches = delta / 120.0;
     if (notches == 1.0)
-        scale *= 1.25;
-    else if (notches == -1.0 && scale > 0.25)
-        scale *= 0.8;
+        state.scale *= 1.25;
+    else if (notches == -1.0 && state.scale > 0.25)
+        state.scale *= 0.8;
     event->accept();
 }
 
@@ -644,17 +299,17 @@ QColor LiMapView::askColor(const QColor &current)
     return chosen.isValid() ? chosen : current;
 }
 
-void LiMapView::setPointColor()
+void LiMapView::choosePointColor()
 {
-    pointColor = askColor(pointColor);
+    state.pointColor = askColor(state.pointColor);
 }
 
-void LiMapView::setTextColor()
+void LiMapView::chooseTextColor()
 {
-    textColor = askColor(textColor);
+    state.textColor = askColor(state.textColor);
 }
 
-void LiMapView::setBackgroundColor()
+void LiMapView::chooseBackgroundColor()
 {
-    backgroundColor = askColor(backgroundColor);
+    state.backgroundColor = askColor(state.backgroundColor);
 }

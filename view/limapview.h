@@ -2,17 +2,14 @@
 #define VANTOSCOPE_LIMAPVIEW_H
 
 #include "editions/modelrules.h"
+#include "maprenderer.h"
 #include "points/pointdata.h"
 #include "points/sensorscan.h"
-#include "statusblock.h"
 
 #include <QColor>
-#include <QFont>
 #include <QImage>
 #include <QList>
-#include <QPixmap>
 #include <QPoint>
-#include <QRect>
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -20,18 +17,14 @@
 class QSettings;
 class QAction;
 class QMenu;
-class QPainter;
 class QTimer;
 
-// The central polar point map: draws the latest published scan, the grid
-// and the status figures of the decoder in force into an off-screen canvas
-// that a 33 ms timer refreshes; the paint event only copies that canvas. It
-// only consumes: scans and figures come in as values, and the menu's
-// decoder commands go out as signals.
-//
-// Centred positions (QPoint) are stored as (up, right): up = h/2 - y,
-// right = x - w/2 of a widget position. The drawing offset uses the same
-// order.
+// The central polar point map as a widget: a MapRenderer draws the latest
+// published scan into its canvas on a 33 ms timer and the paint event only
+// copies that canvas; the widget holds how the map is looked at and turns
+// mouse, wheel and menu into changes of it. It only consumes: scans and
+// figures come in as values, and the menu's decoder commands go out as
+// signals.
 class LiMapView : public QWidget
 {
     Q_OBJECT
@@ -50,46 +43,51 @@ public:
     void loadSettings(QSettings &settings);
     void saveSettings(QSettings &settings) const;
 
-    // Read-only state, for the main window's tests and for diagnostics.
-    Edition::DecoderKind decoderKindValue() const { return decoderKind; }
-    double scaleValue() const { return scale; }
-    QPoint offsetValue() const { return offset; }
-    double selectedAngleValue() const { return selectedAngle; }
-    QColor pointColorValue() const { return pointColor; }
-    QColor textColorValue() const { return textColor; }
-    QColor backgroundColorValue() const { return backgroundColor; }
-    bool confidenceEnabled() const { return confidenceEnable; }
-    bool indicatrixEnabled() const { return indicatrixEnable; }
+    Edition::DecoderKind decoderKind() const { return state.decoderKind; }
+    double scale() const { return state.scale; }
+    QPoint offset() const { return state.offset; }
+    double selectedAngle() const { return state.selectedAngle; }
+    QColor pointColor() const { return state.pointColor; }
+    QColor textColor() const { return state.textColor; }
+    QColor backgroundColor() const { return state.backgroundColor; }
+    bool confidenceEnabled() const { return state.confidenceEnabled; }
+    bool indicatrixEnabled() const { return state.indicatrixEnabled; }
+    bool isFrozen() const { return frozen_; }
+    // The state the next redraw draws: the above with the view's place and
+    // device pixel ratio.
+    MapViewState viewState() const;
+
     // The points shown, as drawn: distances beyond the plausible range read 0.
-    QList<PointData> scan() const;
+    QList<PointData> scan() const { return renderer.scan(); }
     // The picture at the screen's resolution: its size is the view's times
     // its device pixel ratio, which is the view's.
-    QImage canvasImage() const { return canvas.toImage(); }
+    QImage canvasImage() const { return renderer.image(); }
 
-    // One status line: its text and its baseline in the view's (logical) pixels.
-    using StatusLine = StatusBlock::Line;
+    using StatusLine = MapRenderer::StatusLine;
     // The status block as the next redraw draws it (when a scan is shown).
-    QVector<StatusLine> statusLines() const;
+    QVector<StatusLine> statusLines() const { return renderer.statusLines(state); }
     // Index in scan() of the point the indicatrix and the label show.
-    int selectedIndex() const;
+    int selectedIndex() const { return renderer.selectedIndex(state.selectedAngle); }
     // Text of the selected-point label as the next redraw draws it; empty
     // while the indicatrix is off or there is no scan.
-    QString selectedPointLabel() const;
+    QString selectedPointLabel() const { return renderer.selectedPointLabel(state); }
     // Left edge of the status block, in logical pixels.
-    int statusLeft() const;
+    int statusLeft() const { return MapRenderer::statusLeft(viewState()); }
     // Position of the drawing origin in logical pixels, i.e. where a point
     // at distance 0 is drawn.
-    QPoint drawingOrigin() const;
+    QPoint drawingOrigin() const { return MapRenderer::drawingOrigin(viewState()); }
 
 public slots:
     void replot();
     void resetView(bool unused = true);
-    void setConfidenceEnable(bool enable);
-    void setIndicatrixEnable(bool enable);
+    void setConfidenceEnabled(bool enabled);
+    void setIndicatrixEnabled(bool enabled);
 
-    // A scan as the session publishes it: its points are shown, its figures
-    // are those of its decoder family from now on.
+    // A scan as the session publishes it: its points are shown (unless the
+    // view is frozen), its figures are those of its decoder family from now on.
     void showScan(const SensorScan &scan);
+    // While frozen the points shown stay; scans change only the figures.
+    void setFrozen(bool frozen) { frozen_ = frozen; }
     // Only the figures of a scan, for its family; the points shown stay.
     void showFigures(const SensorScan &scan);
     // The streaming decoder's speed and packet error count, which move
@@ -101,11 +99,13 @@ signals:
     // The menu's decoder commands, for the window to pass on.
     void filterSwitched(bool enabled);
     void clearErrorRequested();
+    // A replot drew a new picture into the canvas (a changed scan or state).
+    void redrawn();
 
 private slots:
-    void setPointColor();
-    void setTextColor();
-    void setBackgroundColor();
+    void choosePointColor();
+    void chooseTextColor();
+    void chooseBackgroundColor();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -117,74 +117,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    // Geometry of one redraw: the view's rectangle and the values derived
-    // from it.
-    struct Frame
-    {
-        QRect geometry;
-        int width = 0;
-        int height = 0;
-        QPoint centre;
-        int outerRingDiameter = 0; // the 10000 mm ring, in drawing units
-    };
-    // Everything the picture depends on; a tick whose state equals the
-    // previous one draws nothing.
-    struct PictureState
-    {
-        QSize canvasSize;
-        QRect geometry;
-        double scale = 0.0;
-        QPoint offset;
-        QColor backgroundColor;
-        quint64 scanGeneration = 0;
-        bool hasScan = false;
-        Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
-        bool confidenceEnable = false;
-        bool indicatrixEnable = false;
-        QColor pointColor;
-        QColor textColor;
-        double selectedAngle = 0.0;
-        int selectedIndex = 0;
-        QVector<StatusLine> status;
-        bool operator==(const PictureState &o) const;
-    };
-
-    Frame frame() const;
-    void enterDrawingFrame(QPainter &painter, const Frame &f) const;
-    QColor gridColor(int alpha) const;
-    PictureState pictureState(const Frame &f) const;
-    void updateGridLayer(const Frame &f);
-    void drawGrid(QPainter &painter, const Frame &f) const;
-    void drawScan(const Frame &f, const PictureState &state);
-    void drawStatus(QPainter &painter, const Frame &f, const QVector<StatusLine> &lines) const;
-    int statusLeft(const Frame &f) const;
-    void drawPoints(QPainter &painter, const Frame &f);
-    SensorScan figuresInForce() const;
     QColor askColor(const QColor &current);
-    QString labelText(const PointData &picked) const;
     void showMenu();
     QPoint centred(const QPoint &pos) const;
-    QPixmap blankCanvas(const QSize &logicalSize) const;
-    bool canvasFitsView() const;
 
-    Edition::DecoderKind decoderKind = Edition::DecoderKind::Stream;
-    bool confidenceEnable = false;
-    bool indicatrixEnable = false;
-    QColor pointColor{255, 255, 255, 255};
-    QPixmap canvas;
-    double scale = 1.9;
+    MapViewState state;
+    MapRenderer renderer;
     QPoint pressPos{0, 0};
     QPoint releasePos{0, 0};
-    QPoint offset{40, 5};
-    double selectedAngle = 0.0;
-    // Opaque black: the white points and grid would be lost on the light
-    // window behind a transparent canvas.
-    QColor backgroundColor{0, 0, 0, 255};
-    QColor textColor{0, 255, 0, 255};
-    QList<PointData> points;
-    // The figures of the last scan of each decoder family (without points).
-    SensorScan streamFigures;
-    SensorScan frameFigures;
     QMenu *menu = nullptr;
     QAction *showConfidenceAction = nullptr;
     QAction *showIndicatrixAction = nullptr;
@@ -195,33 +135,12 @@ private:
     QAction *showErrorAction = nullptr;
     QAction *enableFilterAction = nullptr;
     QTimer *replotTimer = nullptr;
-
-    // Background plus grid, kept until size, zoom, offset or background
-    // change.
-    QPixmap gridLayer;
-    QSize gridSize;
-    qreal gridRatio = 0.0;
-    QRect gridGeometry;
-    double gridScale = 0.0;
-    QPoint gridOffset;
-    QColor gridBackground;
-    bool gridValid = false;
-
-    quint64 scanGeneration = 0;
-    PictureState drawn;
-    bool drawnValid = false;
-
-    // Batch buffer for the points of one colour run.
-    QVector<QPointF> pointBatch;
+    bool frozen_ = false;
 
     // The context menu of a right click opens on the release, once it is
     // known that the click did not drag.
     bool rightButtonDown = false;
     bool menuPending = false;
-
-    QFont gridFont;
-    QFont statusFont;
-    QFont labelFont;
 };
 
 #endif

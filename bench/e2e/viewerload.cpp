@@ -5,13 +5,8 @@
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "cpuusage.h"
-#include "lipkg/lipkg.h"
-#include "trnet/qtrnet.h"
-#include "view/limapview.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QProcess>
 #include <QTextStream>
@@ -82,13 +77,14 @@ int main(int argc, char *argv[])
     MainWindow window([port] { return QList<PortEntry>{{port, false, 0, true}}; });
     window.resize(1280, 800);
     window.show();
-    auto *devices = window.findChild<QComboBox *>("deviceBox");
-    devices->setCurrentIndex(devices->findText(parser.value("model")));
-    auto *view = window.findChild<LiMapView *>("mapView");
-    auto *replotTimer = view->findChild<QTimer *>("replotTimer");
+    if (!window.chooseModel(parser.value("model"))) {
+        out << "viewerload: the window has no model " << parser.value("model") << "\n";
+        sim.terminate();
+        sim.waitForFinished(2000);
+        return 1;
+    }
 
-    // A scan is drawn on the first replot after it was published; this
-    // connection runs after the view's own, so after the drawing.
+    // A scan is drawn on the first replot after it was published.
     QVector<qint64> publishedAt, latencies;
     bool awaitingDraw = false;
     bool measuring = false;
@@ -97,9 +93,8 @@ int main(int argc, char *argv[])
             publishedAt.append(monotonicNs());
         awaitingDraw = true;
     };
-    QObject::connect(window.findChild<LiPkg *>("pkg"), &LiPkg::mapReady, published);
-    QObject::connect(window.findChild<QTRNet *>("trNet"), &QTRNet::mapReady, published);
-    QObject::connect(replotTimer, &QTimer::timeout, [&] {
+    QObject::connect(&window, &MainWindow::scanPublished, published);
+    QObject::connect(&window, &MainWindow::mapRedrawn, [&] {
         if (!awaitingDraw)
             return;
         awaitingDraw = false;
@@ -112,7 +107,7 @@ int main(int argc, char *argv[])
             latencies.append(drawn - *(it - 1));
     });
 
-    window.findChild<QAction *>("actionStart")->trigger();
+    window.start();
     double cpuStart = 0;
     qint64 wallStart = 0;
     const double seconds = parser.value("seconds").toDouble();
@@ -141,7 +136,7 @@ int main(int argc, char *argv[])
             << QString::number(pct(0.95), 'f', 1) << " ms, max "
             << QString::number(pct(1.0), 'f', 1) << " ms\n";
         out.flush();
-        window.findChild<QAction *>("actionStop")->trigger();
+        window.stop();
         QApplication::quit();
     });
     const int rc = app.exec();

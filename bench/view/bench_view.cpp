@@ -27,9 +27,9 @@ struct Setup
             // The palette of the command-protocol models: the most colour
             // changes from point to point.
             view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
-            view.setConfidenceEnable(true);
+            view.setConfidenceEnabled(true);
         }
-        view.setIndicatrixEnable(true);
+        view.setIndicatrixEnabled(true);
         view.setSelectedAngle(31.0);
         view.showScan(scans[0]);
         view.replot();

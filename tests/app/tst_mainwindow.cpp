@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/portwatch.h"
 #include "app/replaybar.h"
+#include "capture/capturewriter.h"
 #include "debugpkg/debugpkg.h"
 #include "editions/full/devicetable.h"
 #include "lipkg/lipkg.h"
@@ -174,8 +175,8 @@ private slots:
         QCOMPARE(w.windowTitle(), "Tarsel " + model + " Tool");
         QCOMPARE(w.findChild<QComboBox *>("baudBox")->currentText(), baud);
         auto *view = w.findChild<LiMapView *>("mapView");
-        QCOMPARE(view->decoderKindValue(), decoderKind);
-        QCOMPARE(view->scaleValue(), scale);
+        QCOMPARE(view->decoderKind(), decoderKind);
+        QCOMPARE(view->scale(), scale);
     }
 
     void deviceTableGivesTypeCodes()
@@ -329,24 +330,24 @@ private slots:
 
         emit escape->activated(); // not full screen: nothing happens
         QVERIFY(!w.isFullScreen());
-        QCOMPARE(view->offsetValue(), QPoint(40, 5));
+        QCOMPARE(view->offset(), QPoint(40, 5));
 
         fullScreen->trigger();
         QVERIFY(w.isFullScreen());
         QVERIFY(!w.statusBar()->isVisible());
         QVERIFY(!w.findChild<QToolBar *>("ToolBar")->isVisible());
-        QCOMPARE(view->offsetValue(), QPoint(0, 5));
+        QCOMPARE(view->offset(), QPoint(0, 5));
         view->setOffset(QPoint(7, 7));
         fullScreen->trigger(); // already full screen: nothing happens
         QVERIFY(w.isFullScreen());
-        QCOMPARE(view->offsetValue(), QPoint(7, 7));
+        QCOMPARE(view->offset(), QPoint(7, 7));
 
         emit escape->activated();
         QVERIFY(!w.isFullScreen());
         QVERIFY(w.statusBar()->isVisible());
         QVERIFY(w.findChild<QToolBar *>("ToolBar")->isVisible());
         QVERIFY(!w.menuBar()->isVisible());
-        QCOMPARE(view->offsetValue(), QPoint(40, 5));
+        QCOMPARE(view->offset(), QPoint(40, 5));
     }
 
     void firstStartUsesDefaultSizeAndCloseSavesIt()
@@ -589,6 +590,61 @@ private slots:
         QCOMPARE(end.count(), 1);
         for (QObject *child : bar->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
             QVERIFY2(!child->objectName().isEmpty(), child->metaObject()->className());
+    }
+
+    // A seek replays up to its position unseen: the map keeps its scan while
+    // the figures go on, and draws the last scan decoded once it is done.
+    void seekKeepsTheMapUntilItIsDone()
+    {
+        const QString path = workDir.filePath("turns.pcapng");
+        {
+            CaptureWriter writer;
+            CaptureMetadata metadata;
+            metadata.model = "Alder";
+            QVERIFY(writer.open(path, metadata));
+            // One turn of 33 frames every 100 ms, each turn 100 mm farther.
+            for (int turn = 0; turn < 12; ++turn) {
+                QByteArray bytes;
+                for (int i = 0; i < 33; ++i) {
+                    const QVector<Wire::StreamPoint> points(
+                        12, {uint16_t(700 + 100 * turn), uint8_t(200)});
+                    const auto start = uint16_t(i * 1090);
+                    bytes += Wire::encodePkg47(3600, start, points, uint16_t(start + 1000));
+                }
+                QVERIFY(writer.append(CaptureDirection::Inbound, bytes,
+                                      1'000'000 + qint64(turn) * 100'000'000));
+            }
+            QVERIFY(writer.close());
+        }
+        MainWindow w(fakeEnumerator());
+        auto *bar = w.findChild<ReplayBar *>("replayBar");
+        auto *view = w.findChild<LiMapView *>("mapView");
+        w.openCapture(path);
+        QVERIFY(w.replaying());
+        QTRY_VERIFY(!view->scan().isEmpty());
+        emit bar->playToggled(false);
+        auto distances = [](const QList<PointData> &points) {
+            QList<int> d;
+            for (const PointData &p : points)
+                d.append(p.distance);
+            return d;
+        };
+        const QList<int> before = distances(view->scan());
+
+        int scansWhileFrozen = 0;
+        connect(&w, &MainWindow::scanPublished, this, [&](const SensorScan &scan) {
+            if (!view->isFrozen())
+                return;
+            ++scansWhileFrozen;
+            QCOMPARE(distances(view->scan()), before);
+            QCOMPARE(view->statusLines(), StatusBlock(scan, view->decoderKind(), false).lines());
+        });
+        SensorScan last;
+        connect(&w, &MainWindow::scanPublished, this, [&](const SensorScan &scan) { last = scan; });
+        emit bar->seekRequested(1'050'000'000);
+        QTRY_VERIFY(!view->isFrozen() && scansWhileFrozen > 0);
+        QVERIFY(distances(view->scan()) != before);
+        QCOMPARE(distances(view->scan()), distances(last.points));
     }
 
     void helpBoxExplainsUse()

@@ -189,7 +189,7 @@ void TestClassicView::colouringByName()
     view.resize(800, 600);
     chooseModel(view, model);
     view.showScan(publishedScan({point(90.0, 5000, uint8_t(confidence))}));
-    view.setConfidenceEnable(true);
+    view.setConfidenceEnabled(true);
     view.replot();
     const QRect box = boundsOf(view.canvasImage(), expected);
     QVERIFY(!box.isNull());

@@ -112,8 +112,8 @@ private slots:
         // The first model is in force from the start.
         QCOMPARE(win.pkg->modelType(), 0);
         QCOMPARE(win.pkg->filterVariant(), 0);
-        QCOMPARE(win.view->decoderKindValue(), Edition::modelChoice("Alder").decoderKind);
-        QCOMPARE(win.view->scaleValue(), 1.9);
+        QCOMPARE(win.view->decoderKind(), Edition::modelChoice("Alder").decoderKind);
+        QCOMPARE(win.view->scale(), 1.9);
         // The same capture controls as the full edition.
         QStringList actions;
         for (QAction *a : win.w.findChild<QToolBar *>("ToolBar")->actions())
@@ -175,8 +175,8 @@ private slots:
         QCOMPARE(win.pkg->modelType(), typeCode);
         // The command protocol serves one model and gets no type code.
         QCOMPARE(win.trNet->modelType(), 0);
-        QCOMPARE(win.view->decoderKindValue(), Edition::modelChoice(model).decoderKind);
-        QCOMPARE(win.view->scaleValue(), scale);
+        QCOMPARE(win.view->decoderKind(), Edition::modelChoice(model).decoderKind);
+        QCOMPARE(win.view->scale(), scale);
     }
 
     void firIsStartedFedAndStoppedByName()

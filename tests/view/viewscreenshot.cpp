@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     view.resize(1280, 800);
     view.setDecoderKind(Edition::DecoderKind::Stream);
     view.showScan(publishedScan(syntheticRoomScan(450)));
-    view.setIndicatrixEnable(true);
+    view.setIndicatrixEnabled(true);
     // Pick the pillar.
     view.setSelectedAngle(31.0);
     write(view, QColor(0xf4, 0xf4, 0xf4), dir + QStringLiteral("/mapview-default.png"));
@@ -51,7 +51,7 @@ int main(int argc, char **argv)
 
     view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
     view.setScale(2.6);
-    view.setConfidenceEnable(true);
+    view.setConfidenceEnabled(true);
     view.showScan(
         publishedScan(syntheticRoomScan(4500, false), SensorScan::Family::CommandProtocol));
     write(view, Qt::black, dir + QStringLiteral("/mapview-confidence.png"));

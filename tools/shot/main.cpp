@@ -4,15 +4,11 @@
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "editions/edition.h"
-#include "session/sensorsession.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QColor>
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QFile>
-#include <QLabel>
 #include <QSettings>
 #include <QTextStream>
 #include <QTimer>
@@ -75,13 +71,10 @@ int main(int argc, char *argv[])
     });
     window.resize(width, height);
     window.show();
-    auto *devices = window.findChild<QComboBox *>("deviceBox");
-    const int index = devices->findText(parser.value("model"));
-    if (index < 0) {
+    if (!window.chooseModel(parser.value("model"))) {
         err << "vantoscope-shot: unknown model " << parser.value("model") << "\n";
         return 2;
     }
-    devices->setCurrentIndex(index);
     QFile scanLog(parser.value("log-scans"));
     QTextStream scanLines(&scanLog);
     if (parser.isSet("log-scans")) {
@@ -90,24 +83,22 @@ int main(int argc, char *argv[])
             return 1;
         }
         // A line per scan as it happens, so a run cut short still leaves its record.
-        QObject::connect(window.findChild<SensorSession *>("session"), &SensorSession::scanReady,
-                         &window, [&scanLines](const SensorScan &scan) {
+        QObject::connect(&window, &MainWindow::scanPublished, &window,
+                         [&scanLines](const SensorScan &scan) {
                              scanLines << scan.time << '\n';
                              scanLines.flush();
                          });
     }
     if (parser.isSet("capture")) {
         window.openCapture(parser.value("capture"));
-        if (!window.findChild<QWidget *>("replayBar")->isVisible()) {
+        if (!window.replaying()) {
             err << "vantoscope-shot: could not replay " << parser.value("capture") << "\n";
             return 1;
         }
     } else {
-        auto *start = window.findChild<QAction *>("actionStart");
-        start->trigger();
-        if (start->isEnabled()) {
-            err << "vantoscope-shot: could not open " << port << ": "
-                << window.findChild<QLabel *>("statusLabel")->text() << "\n";
+        if (!window.start()) {
+            err << "vantoscope-shot: could not open " << port << ": " << window.statusText()
+                << "\n";
             return 1;
         }
     }
@@ -118,7 +109,7 @@ int main(int argc, char *argv[])
             err << "vantoscope-shot: cannot write " << parser.value("output") << "\n";
             status = 1;
         }
-        window.findChild<QAction *>("actionStop")->trigger();
+        window.stop();
         QApplication::quit();
     });
     app.exec();

@@ -1,0 +1,405 @@
+#include "maprenderer.h"
+
+#include "confidencepalette.h"
+#include "editions/edition.h"
+#include "points/pointsearch.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QtMath>
+#include <cmath>
+
+namespace {
+
+// Distances beyond this are not plausible; such points are drawn at the origin.
+constexpr uint16_t maxDistance = 13000;
+
+double radians(double degrees)
+{
+    return degrees * M_PI / 180.0;
+}
+
+uint16_t plausible(uint16_t distance)
+{
+    return distance > maxDistance ? 0 : distance;
+}
+
+// Drawing radius of a distance: 10000 mm is the outer ring's radius.
+double drawingLength(uint16_t distance, int outerRingDiameter)
+{
+    return distance * outerRingDiameter * 0.5 / 10000;
+}
+
+} // namespace
+
+MapRenderer::MapRenderer()
+    : gridFont(QStringLiteral("Times"), 12, 0, false),
+      statusFont(QStringLiteral("Times"), 18, 0, false),
+      labelFont(QStringLiteral("Times"), 24, 0, false)
+{
+}
+
+// --- The scan ----------------------------------------------------------------
+
+void MapRenderer::showScan(const SensorScan &scan)
+{
+    points = scan.points;
+    ++scanGeneration;
+    showFigures(scan);
+}
+
+void MapRenderer::showFigures(const SensorScan &scan)
+{
+    SensorScan &figures = scan.streaming() ? streamFigures : frameFigures;
+    figures = scan;
+    figures.points.clear();
+}
+
+void MapRenderer::setStreamCounters(double speed, int errors)
+{
+    streamFigures.speed = speed;
+    streamFigures.errors = errors;
+}
+
+QList<PointData> MapRenderer::scan() const
+{
+    QList<PointData> shown = points;
+    for (PointData &p : shown)
+        p.distance = plausible(p.distance);
+    return shown;
+}
+
+// --- Model-dependent choices ------------------------------------------------
+
+int MapRenderer::statusLeft(const MapViewState &state)
+{
+    return state.geometry.width() - Edition::statusBlockInset;
+}
+
+// The figures of the family the decoder kind chooses; the error line shows
+// the streaming decoder's count whatever the model.
+SensorScan MapRenderer::figuresInForce(Edition::DecoderKind kind) const
+{
+    if (!Edition::usesCommandProtocol(kind))
+        return streamFigures;
+    SensorScan figures = frameFigures;
+    figures.errors = streamFigures.errors;
+    return figures;
+}
+
+QVector<MapRenderer::StatusLine> MapRenderer::statusLines(const MapViewState &state) const
+{
+    return StatusBlock(figuresInForce(state.decoderKind), state.decoderKind, state.errorShown)
+        .lines();
+}
+
+// Picks among the points shown exactly as the decoders' own lookup picks in
+// the scan they published.
+int MapRenderer::selectedIndex(double selectedAngle) const
+{
+    int index = findNearestPoint(points, static_cast<float>(selectedAngle));
+    if (index < 0 || index >= points.size())
+        index = 0;
+    return index;
+}
+
+QString MapRenderer::labelText(const PointData &picked, const MapViewState &state)
+{
+    // The end-of-scan marker stands for the picked angle itself.
+    const double angle = picked.angle > 360.0 ? state.selectedAngle : picked.angle;
+    const uint16_t distance = plausible(picked.distance);
+    const QString angleText = QString::number(angle, 'f', 1);
+    if (state.confidenceEnabled)
+        return QCoreApplication::translate("LiMapView", "%1,%2,%3")
+            .arg(angleText, QString::number(distance), QString::number(picked.confidence));
+    return QCoreApplication::translate("LiMapView", "%1\u00b0,%2mm")
+        .arg(angleText, QString::number(distance));
+}
+
+QString MapRenderer::selectedPointLabel(const MapViewState &state) const
+{
+    if (!state.indicatrixEnabled || points.isEmpty())
+        return QString();
+    return labelText(points.at(selectedIndex(state.selectedAngle)), state);
+}
+
+// --- Drawing ----------------------------------------------------------------
+
+MapRenderer::Frame MapRenderer::frame(const MapViewState &state)
+{
+    Frame f;
+    f.geometry = state.geometry;
+    f.width = f.geometry.width();
+    f.height = f.geometry.height();
+    f.centre = f.geometry.center();
+    f.outerRingDiameter = f.height / 2 - 10;
+    return f;
+}
+
+QPoint MapRenderer::drawingOrigin(const MapViewState &state)
+{
+    const Frame f = frame(state);
+    return QPoint(f.centre.x() + state.offset.y(), f.centre.y() - state.offset.x());
+}
+
+// Logical x points up the screen, logical y to the left, one unit is
+// `scale` pixels, and the origin sits `offset` away from the centre.
+void MapRenderer::enterDrawingFrame(QPainter &painter, const Frame &f, const MapViewState &state)
+{
+    painter.rotate(-90);
+    // The viewport in the canvas's logical pixels, whatever its ratio.
+    painter.setViewport(0, 0, f.width, f.height);
+    painter.setWindow(-f.centre.x(), -f.centre.y(), f.width, f.height);
+    painter.translate(state.offset.x(), state.offset.y());
+    painter.scale(state.scale, -state.scale);
+}
+
+QColor MapRenderer::gridColor(const MapViewState &state, int alpha)
+{
+    const QColor &background = state.backgroundColor;
+    return QColor(255 - background.red(), 255 - background.green(), 255 - background.blue(), alpha);
+}
+
+bool MapRenderer::PictureState::operator==(const PictureState &o) const
+{
+    return canvasSize == o.canvasSize && geometry == o.geometry && scale == o.scale &&
+           offset == o.offset && backgroundColor == o.backgroundColor &&
+           scanGeneration == o.scanGeneration && hasScan == o.hasScan &&
+           decoderKind == o.decoderKind && confidenceEnabled == o.confidenceEnabled &&
+           indicatrixEnabled == o.indicatrixEnabled && pointColor == o.pointColor &&
+           textColor == o.textColor && selectedAngle == o.selectedAngle &&
+           selectedIndex == o.selectedIndex && status == o.status;
+}
+
+MapRenderer::PictureState MapRenderer::pictureState(const MapViewState &state) const
+{
+    PictureState picture;
+    picture.canvasSize = canvas_.size();
+    picture.geometry = state.geometry;
+    picture.scale = state.scale;
+    picture.offset = state.offset;
+    picture.backgroundColor = state.backgroundColor;
+    picture.hasScan = !points.isEmpty();
+    if (picture.hasScan) {
+        picture.scanGeneration = scanGeneration;
+        picture.decoderKind = state.decoderKind;
+        picture.confidenceEnabled = state.confidenceEnabled;
+        picture.indicatrixEnabled = state.indicatrixEnabled;
+        picture.pointColor = state.pointColor;
+        picture.textColor = state.textColor;
+        picture.selectedAngle = state.selectedAngle;
+        picture.selectedIndex = selectedIndex(state.selectedAngle);
+        picture.status = statusLines(state);
+    }
+    return picture;
+}
+
+bool MapRenderer::render(const MapViewState &state)
+{
+    // The canvas follows the state's size even before anything resized it,
+    // so that it can be drawn off screen.
+    if (!canvasFits(state)) {
+        canvas_ = blankCanvas(state.geometry.size(), state.devicePixelRatio);
+        drawnValid = false;
+    }
+    const Frame f = frame(state);
+    const PictureState picture = pictureState(state);
+    if (drawnValid && picture == drawn)
+        return false;
+
+    updateGridLayer(f, state);
+    canvas_ = gridLayer;
+    if (picture.hasScan)
+        drawScan(f, state, picture);
+    drawn = picture;
+    drawnValid = true;
+    return true;
+}
+
+void MapRenderer::updateGridLayer(const Frame &f, const MapViewState &state)
+{
+    if (gridValid && gridSize == canvas_.size() && gridRatio == canvas_.devicePixelRatio() &&
+        gridGeometry == f.geometry && gridScale == state.scale && gridOffset == state.offset &&
+        gridBackground == state.backgroundColor)
+        return;
+    gridLayer = QPixmap(canvas_.size());
+    gridLayer.setDevicePixelRatio(canvas_.devicePixelRatio());
+    gridLayer.fill(state.backgroundColor);
+    if (!gridLayer.isNull()) {
+        QPainter painter(&gridLayer);
+        if (painter.isActive())
+            drawGrid(painter, f, state);
+    }
+    gridSize = canvas_.size();
+    gridRatio = canvas_.devicePixelRatio();
+    gridGeometry = f.geometry;
+    gridScale = state.scale;
+    gridOffset = state.offset;
+    gridBackground = state.backgroundColor;
+    gridValid = true;
+}
+
+void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const
+{
+    const double scale = state.scale;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    enterDrawingFrame(painter, f, state);
+
+    const int diameter = f.outerRingDiameter;
+    const int half = diameter / 2;
+    QPen pen(gridColor(state, 80));
+    pen.setWidthF(1.0 / scale);
+    painter.setPen(pen);
+    painter.drawEllipse(-half, -half, diameter, diameter);
+
+    // A ring every 1000 mm inside the outer one.
+    pen.setStyle(Qt::DotLine);
+    painter.setPen(pen);
+    const int ringStep = diameter / 10;
+    const int ringCorner = -half / 10;
+    for (int k = 1; k <= 9; ++k)
+        painter.drawEllipse(k * ringCorner, k * ringCorner, k * ringStep, k * ringStep);
+
+    // Twelve spokes, one every 30 degrees.
+    pen.setColor(gridColor(state, 90));
+    painter.setPen(pen);
+    painter.save();
+    for (int i = 0; i < 3; ++i) {
+        painter.drawLine(-half, 0, half, 0);
+        painter.drawLine(0, -half, 0, half);
+        painter.rotate(30);
+    }
+    painter.restore();
+
+    // Angle labels 10 pixels outside the outer ring at any zoom.
+    painter.setFont(gridFont);
+    painter.scale(1.0 / scale, -1.0 / scale);
+    pen.setColor(gridColor(state, 200));
+    painter.setPen(pen);
+    painter.save();
+    const int labelDistance = static_cast<int>(half * scale + 10);
+    for (int angle = 0; angle < 360; angle += 30) {
+        painter.drawText(labelDistance, 0, QString::number(angle));
+        painter.rotate(30);
+    }
+    painter.restore();
+}
+
+void MapRenderer::drawStatus(QPainter &painter, const MapViewState &state,
+                             const QVector<StatusLine> &lines) const
+{
+    const int left = statusLeft(state);
+    painter.setFont(statusFont);
+    painter.setPen(state.textColor);
+    for (const StatusLine &line : lines)
+        painter.drawText(left, line.baseline, line.text);
+}
+
+void MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)
+{
+    QPen pen(state.pointColor, 2.0 / state.scale, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    painter.setPen(pen);
+
+    // Consecutive points of one opaque colour are drawn in one call; the
+    // pixels are those of drawing them one by one. Translucent points are
+    // drawn singly so that overlaps blend as they would one by one.
+    pointBatch.clear();
+    QColor batchColor = state.pointColor;
+    auto flush = [&]() {
+        if (pointBatch.isEmpty())
+            return;
+        if (pen.color() != batchColor) {
+            pen.setColor(batchColor);
+            painter.setPen(pen);
+        }
+        painter.drawPoints(pointBatch.constData(), pointBatch.size());
+        pointBatch.clear();
+    };
+
+    for (const PointData &point : qAsConst(points)) {
+        const QColor color = state.confidenceEnabled
+                                 ? ConfidencePalette::colorFor(point.confidence, state.decoderKind)
+                                 : state.pointColor;
+        if (color != batchColor || color.alpha() != 255) {
+            flush();
+            batchColor = color;
+        }
+        const double length = drawingLength(plausible(point.distance), f.outerRingDiameter);
+        const double theta = radians(point.angle);
+        pointBatch.append(QPointF(length * std::cos(theta), -length * std::sin(theta)));
+    }
+    flush();
+}
+
+void MapRenderer::drawScan(const Frame &f, const MapViewState &state, const PictureState &picture)
+{
+    QPainter painter(&canvas_);
+    if (!painter.isActive())
+        return;
+
+    drawStatus(painter, state, picture.status);
+
+    enterDrawingFrame(painter, f, state);
+    drawPoints(painter, f, state);
+
+    const double scale = state.scale;
+    const PointData &picked = points.at(picture.selectedIndex);
+    const double angle = picked.angle > 360.0 ? state.selectedAngle : picked.angle;
+    const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
+    const double theta = radians(angle);
+
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPen pen = painter.pen();
+    pen.setStyle(Qt::DotLine);
+    painter.setPen(pen);
+    if (state.indicatrixEnabled) {
+        pen.setColor(gridColor(state, 255));
+        painter.setPen(pen);
+        painter.drawLine(QPointF(length * std::cos(theta), -length * std::sin(theta)),
+                         QPointF(0, 0));
+    }
+
+    // Back to screen axes, origin still at the drawing origin.
+    painter.scale(1.0 / scale, -1.0 / scale);
+    painter.setFont(labelFont);
+    pen.setColor(state.textColor);
+    painter.setPen(pen);
+    painter.rotate(90);
+    if (state.indicatrixEnabled)
+        painter.drawText(
+            QPointF(scale * length * std::sin(theta), -scale * length * std::cos(theta)),
+            labelText(picked, state));
+}
+
+void MapRenderer::paint(QPainter &painter) const
+{
+    painter.drawPixmap(0, 0, canvas_);
+}
+
+void MapRenderer::resetCanvas(const QSize &logicalSize, qreal ratio)
+{
+    canvas_ = blankCanvas(logicalSize, ratio);
+    if (!canvas_.isNull())
+        canvas_.fill(Qt::transparent);
+    drawnValid = false;
+}
+
+// The canvas has the screen's resolution: the logical size times the device
+// pixel ratio, so points, grid and text are sharp on a high-density screen.
+// Painters on it work in logical pixels, so the layout, the status block and
+// the picking are those of a ratio of 1.
+QPixmap MapRenderer::blankCanvas(const QSize &logicalSize, qreal ratio)
+{
+    QPixmap pixmap(logicalSize * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+bool MapRenderer::canvasFits(const MapViewState &state) const
+{
+    const qreal ratio = state.devicePixelRatio;
+    if (canvas_.size() != state.geometry.size() * ratio)
+        return false;
+    // A null pixmap keeps a ratio of 1; there is nothing to redraw.
+    return canvas_.isNull() || canvas_.devicePixelRatio() == ratio;
+}

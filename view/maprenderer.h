@@ -1,0 +1,177 @@
+#ifndef VANTOSCOPE_MAPRENDERER_H
+#define VANTOSCOPE_MAPRENDERER_H
+
+#include "editions/modelrules.h"
+#include "points/pointdata.h"
+#include "points/sensorscan.h"
+#include "statusblock.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QList>
+#include <QPixmap>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QVector>
+
+class QPainter;
+
+// How the map is looked at: everything the picture depends on besides the
+// scan. The defaults are those of a new map view.
+//
+// Centred positions (QPoint) are stored as (up, right): up = h/2 - y,
+// right = x - w/2 of a view position. The drawing offset uses the same
+// order.
+struct MapViewState
+{
+    static constexpr double defaultScale = 1.9;
+    static QPoint defaultOffset() { return QPoint(40, 5); }
+
+    // The view's rectangle in its parent's coordinates (a view placed below
+    // a tool bar draws its origin that much lower); its size is the canvas's
+    // in logical pixels.
+    QRect geometry;
+    qreal devicePixelRatio = 1.0;
+    double scale = defaultScale;
+    QPoint offset = defaultOffset();
+    // The picked angle, in degrees.
+    double selectedAngle = 0.0;
+    QColor pointColor{255, 255, 255, 255};
+    QColor textColor{0, 255, 0, 255};
+    // Opaque black: the white points and grid would be lost on the light
+    // window behind a transparent canvas.
+    QColor backgroundColor{0, 0, 0, 255};
+    Edition::DecoderKind decoderKind = Edition::DecoderKind::Stream;
+    bool confidenceEnabled = false;
+    bool indicatrixEnabled = false;
+    bool errorShown = false;
+};
+
+// Draws the polar point map (the grid, the latest scan and the status block
+// of the decoder in force) into a canvas at the state's device pixel ratio.
+// No widget: it keeps the scan it was given and redraws when the scan or the
+// state changed since the last picture.
+class MapRenderer
+{
+public:
+    using StatusLine = StatusBlock::Line;
+
+    MapRenderer();
+
+    // A scan as the session publishes it: its points are drawn, its figures
+    // are those of its decoder family from now on.
+    void showScan(const SensorScan &scan);
+    // Only the figures of a scan, for its family; the points drawn stay.
+    void showFigures(const SensorScan &scan);
+    // The streaming decoder's speed and packet error count, which move
+    // between scans.
+    void setStreamCounters(double speed, int errors);
+
+    // The points drawn: distances beyond the plausible range read 0.
+    QList<PointData> scan() const;
+    bool hasScan() const { return !points.isEmpty(); }
+
+    // The status block as the next picture draws it (when a scan is shown).
+    QVector<StatusLine> statusLines(const MapViewState &state) const;
+    // Index in scan() of the point the indicatrix and the label show.
+    int selectedIndex(double selectedAngle) const;
+    // Text of the selected-point label as the next picture draws it; empty
+    // while the indicatrix is off or there is no scan.
+    QString selectedPointLabel(const MapViewState &state) const;
+    // Left edge of the status block, in logical pixels.
+    static int statusLeft(const MapViewState &state);
+    // Where a point at distance 0 is drawn, in logical pixels.
+    static QPoint drawingOrigin(const MapViewState &state);
+
+    // A blank (transparent) canvas of this logical size and ratio, drawn
+    // over on the next render.
+    void resetCanvas(const QSize &logicalSize, qreal ratio);
+    // Brings the canvas up to date with the scan and `state`; false when
+    // nothing changed since the last picture, which is then kept.
+    bool render(const MapViewState &state);
+    const QPixmap &canvas() const { return canvas_; }
+    // The picture at the canvas's resolution: the logical size times the
+    // device pixel ratio.
+    QImage image() const { return canvas_.toImage(); }
+    // Copies the canvas onto `painter` at its origin.
+    void paint(QPainter &painter) const;
+
+private:
+    // Geometry of one picture: the view's rectangle and the values derived
+    // from it.
+    struct Frame
+    {
+        QRect geometry;
+        int width = 0;
+        int height = 0;
+        QPoint centre;
+        int outerRingDiameter = 0; // the 10000 mm ring, in drawing units
+    };
+    // Everything the picture depends on; a render whose state equals the
+    // previous one draws nothing.
+    struct PictureState
+    {
+        QSize canvasSize;
+        QRect geometry;
+        double scale = 0.0;
+        QPoint offset;
+        QColor backgroundColor;
+        quint64 scanGeneration = 0;
+        bool hasScan = false;
+        Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
+        bool confidenceEnabled = false;
+        bool indicatrixEnabled = false;
+        QColor pointColor;
+        QColor textColor;
+        double selectedAngle = 0.0;
+        int selectedIndex = 0;
+        QVector<StatusLine> status;
+        bool operator==(const PictureState &o) const;
+    };
+
+    static Frame frame(const MapViewState &state);
+    static void enterDrawingFrame(QPainter &painter, const Frame &f, const MapViewState &state);
+    static QColor gridColor(const MapViewState &state, int alpha);
+    PictureState pictureState(const MapViewState &state) const;
+    void updateGridLayer(const Frame &f, const MapViewState &state);
+    void drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const;
+    void drawScan(const Frame &f, const MapViewState &state, const PictureState &picture);
+    void drawStatus(QPainter &painter, const MapViewState &state,
+                    const QVector<StatusLine> &lines) const;
+    void drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
+    SensorScan figuresInForce(Edition::DecoderKind kind) const;
+    static QString labelText(const PointData &picked, const MapViewState &state);
+    static QPixmap blankCanvas(const QSize &logicalSize, qreal ratio);
+    bool canvasFits(const MapViewState &state) const;
+
+    QPixmap canvas_;
+    QList<PointData> points;
+    // The figures of the last scan of each decoder family (without points).
+    SensorScan streamFigures;
+    SensorScan frameFigures;
+    quint64 scanGeneration = 0;
+    PictureState drawn;
+    bool drawnValid = false;
+
+    // Background plus grid, kept until size, zoom, offset or background
+    // change.
+    QPixmap gridLayer;
+    QSize gridSize;
+    qreal gridRatio = 0.0;
+    QRect gridGeometry;
+    double gridScale = 0.0;
+    QPoint gridOffset;
+    QColor gridBackground;
+    bool gridValid = false;
+
+    // Batch buffer for the points of one colour run.
+    QVector<QPointF> pointBatch;
+
+    QFont gridFont;
+    QFont statusFont;
+    QFont labelFont;
+};
+
+#endif
