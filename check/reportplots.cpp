@@ -1,5 +1,7 @@
 #include "reportplots.h"
 
+#include "evaluation.h"
+
 #include <QBuffer>
 #include <QImageWriter>
 #include <QPainter>
@@ -289,21 +291,12 @@ QColor sigmaColour(double share)
                             a.blueF() + f * (b.blueF() - a.blueF()));
 }
 
-double quantileOf(QVector<double> values, double q)
-{
-    if (values.isEmpty())
-        return std::nan("");
-    std::sort(values.begin(), values.end());
-    return values[std::clamp(static_cast<int>(std::lround(q * (values.size() - 1))), 0,
-                             static_cast<int>(values.size()) - 1)];
-}
-
 // The σ of the bins the noise figures are taken over: steady and not marked.
 QVector<double> steadySigmas(const ScanStatistics &stats, const QVector<bool> &unsteady)
 {
     QVector<double> values;
     for (int i = 0; i < ScanStatistics::binCount; ++i)
-        if (stats.steady(i) && !marked(unsteady, i))
+        if (countsForNoise(stats, unsteady, i))
             values.append(stats.binSigma(i));
     return values;
 }
@@ -403,7 +396,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
         QPolygonF({centre + QPointF(0, -6), centre + QPointF(4, 4), centre + QPointF(-4, 4)}));
 
     const QVector<double> sigmas = steadySigmas(stats, unsteady);
-    double sigmaTop = quantileOf(sigmas, 0.95);
+    double sigmaTop = quantile(sigmas, 0.95);
     if (!(sigmaTop > 0))
         sigmaTop = 10;
     const double sigmaStep = niceStep(sigmaTop, 5);
@@ -418,7 +411,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     }
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double median = stats.binMedian(i);
-        if (!std::isfinite(median) || !stats.steady(i) || marked(unsteady, i))
+        if (!std::isfinite(median) || !countsForNoise(stats, unsteady, i))
             continue;
         const double sigma = stats.binSigma(i);
         clipped = clipped || sigma > sigmaTop;
@@ -788,7 +781,7 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             hollowDot(p, place(i, sigma));
     }
     for (int i = 0; i < ScanStatistics::binCount; ++i)
-        if (stats.steady(i) && !marked(unsteady, i))
+        if (countsForNoise(stats, unsteady, i))
             steadyDot(p, place(i, stats.binSigma(i)), seriesBlue);
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double sigma = stats.binSigma(i);
