@@ -143,6 +143,9 @@ void LiMapView::setIndicatrixEnable(bool enable)
 void LiMapView::showScan(const SensorScan &scan)
 {
     points = scan.points;
+    // Drawn at the origin, and what a pick far from every point lands on.
+    if (scan.streaming())
+        points.append(endOfScanMarker());
     ++scanGeneration;
     showFigures(scan);
 }
@@ -237,7 +240,7 @@ int LiMapView::selectedIndex() const
 QString LiMapView::labelText(const PointData &picked) const
 {
     // The end-of-scan marker stands for the picked angle itself.
-    const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
+    const double angle = isEndOfScanMarker(picked) ? selectedAngle : picked.angle;
     const uint16_t distance = plausible(picked.distance);
     const QString angleText = QString::number(angle, 'f', 1);
     if (confidenceEnable)
@@ -475,7 +478,7 @@ void LiMapView::drawScan(const Frame &f, const PictureState &state)
     drawPoints(painter, f);
 
     const PointData &picked = points.at(state.selectedIndex);
-    const double angle = picked.angle > 360.0 ? selectedAngle : picked.angle;
+    const double angle = isEndOfScanMarker(picked) ? selectedAngle : picked.angle;
     const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
     const double theta = radians(angle);
 

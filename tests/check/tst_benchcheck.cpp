@@ -62,7 +62,6 @@ SensorScan roomScan(std::mt19937 &rng, double sigma, qint64 time, int errors)
         scan.points.append(p);
         scan.valid += p.distance > 0;
     }
-    scan.points.append(endOfScanMarker());
     scan.total = 720;
     return scan;
 }

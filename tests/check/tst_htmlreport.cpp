@@ -44,7 +44,6 @@ SensorScan squareRoomScan(std::mt19937 &rng, qint64 time, int errors, bool cross
         p.distance = static_cast<uint16_t>(std::lround(d + noise(rng)));
         scan.points.append(p);
     }
-    scan.points.append(endOfScanMarker());
     scan.total = scan.valid = 720;
     return scan;
 }
