@@ -2,9 +2,9 @@
 // shows hostile sensor and file texts only escaped, marks its failures and
 // embeds five plots that decode; and the same for runs with no data to plot.
 #include "check/evaluation.h"
-#include "check/htmlreport.h"
-#include "check/reportplots.h"
 #include "check/scanstatistics.h"
+#include "reportplots/htmlreport.h"
+#include "reportplots/reportplots.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>
