@@ -202,6 +202,12 @@ bool CaptureReader::start(int rawBaudrate)
     return true;
 }
 
+bool CaptureReader::feedsDecoders(const CaptureRecord &record) const
+{
+    return record.direction == CaptureDirection::Inbound &&
+           lines.value(record.interface).linkType == Pcapng::linkTypeUser0;
+}
+
 bool CaptureReader::rewind()
 {
     if (!device || device->isSequential() || !device->seek(0))

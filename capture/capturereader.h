@@ -67,6 +67,10 @@ public:
     bool truncated() const { return cut; }
     bool damaged() const { return !error.isEmpty() && kind != Format::None; }
     QString errorString() const { return error; }
+    // Whether `record` carries sensor bytes for the decoders: received on a
+    // line of the serial-bytes link type. Replays, the decoder and the check
+    // all feed exactly these.
+    bool feedsDecoders(const CaptureRecord &record) const;
     // Interfaces seen so far, across all sections.
     const QVector<CaptureInterface> &interfaces() const { return lines; }
     // The sensor's version text, once read.

@@ -1,7 +1,5 @@
 #include "replayengine.h"
 
-#include "pcapng.h"
-
 #include <QFile>
 #include <cmath>
 
@@ -76,7 +74,7 @@ bool ReplayEngine::prepare()
     CaptureRecord record;
     qint64 last = 0;
     while (reader.readNext(record)) {
-        if (!eligible(record))
+        if (!reader.feedsDecoders(record))
             continue;
         if (records++ == 0)
             firstTime = record.timeNs;
@@ -97,12 +95,6 @@ bool ReplayEngine::prepare()
     return true;
 }
 
-bool ReplayEngine::eligible(const CaptureRecord &record) const
-{
-    return record.direction == CaptureDirection::Inbound &&
-           reader.interfaces().value(record.interface).linkType == Pcapng::linkTypeUser0;
-}
-
 std::function<qint64()> ReplayEngine::timeSource()
 {
     return [this] { return clockNow; };
@@ -112,7 +104,7 @@ void ReplayEngine::fetch()
 {
     haveNext = false;
     while (reader.readNext(next)) {
-        if (eligible(next)) {
+        if (reader.feedsDecoders(next)) {
             haveNext = true;
             return;
         }

@@ -116,7 +116,6 @@ private:
     void anchor();
     qint64 playPosition() const;
     qint64 relative(const CaptureRecord &record) const { return record.timeNs - firstTime; }
-    bool eligible(const CaptureRecord &record) const;
     void later(qint64 delayNs);
 
     std::unique_ptr<ReplayScheduler> scheduler;

@@ -58,6 +58,13 @@ private:
     QVector<CheckResult> &out;
 };
 
+QString degrees(double angle)
+{
+    return QString::number(angle, 'g', 6) + QStringLiteral("°");
+}
+
+} // namespace
+
 double quantile(QVector<double> values, double q)
 {
     if (values.isEmpty())
@@ -69,12 +76,10 @@ double quantile(QVector<double> values, double q)
     return values[below] + (at - below) * (values[above] - values[below]);
 }
 
-QString degrees(double angle)
+bool countsForNoise(const ScanStatistics &stats, const QVector<bool> &unsteady, int bin)
 {
-    return QString::number(angle, 'g', 6) + QStringLiteral("°");
+    return stats.steady(bin) && !(bin < unsteady.size() && unsteady[bin]);
 }
-
-} // namespace
 
 QVector<bool> unsteadyBins(const ScanStatistics &stats)
 {
@@ -213,10 +218,8 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
     QVector<double> all, near, mid, far;
     int marked = 0;
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
-        if (!stats.steady(i))
-            continue;
-        if (unsteady[i]) {
-            ++marked;
+        if (!countsForNoise(stats, unsteady, i)) {
+            marked += stats.steady(i) ? 1 : 0;
             continue;
         }
         const double sigma = stats.binSigma(i), median = stats.binMedian(i);

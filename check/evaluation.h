@@ -26,6 +26,14 @@ struct LinkFacts
 // small share of their returns lie far from the bin's median.
 QVector<bool> unsteadyBins(const ScanStatistics &stats);
 
+// Whether bin `bin` counts toward the range noise figures: it sees
+// something in nearly every scan and is not one of the `unsteady` bins.
+bool countsForNoise(const ScanStatistics &stats, const QVector<bool> &unsteady, int bin);
+
+// The q-quantile (0 to 1) of `values`, interpolated between the two nearest
+// ranks; NaN without values.
+double quantile(QVector<double> values, double q);
+
 // Every check of one sensor against the profile's limits; the report's
 // header fields (tool, model, source, start) are left to the caller.
 CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,

@@ -92,8 +92,7 @@ void ScanStatistics::addPoints(const SensorScan &scan)
     std::array<bool, binCount> hit{};
     validAngles.clear();
     for (const PointData &p : scan.points) {
-        // The end-of-scan marker and anything else beyond one turn is not a
-        // measurement.
+        // An angle beyond one turn is not a measurement.
         if (p.distance == 0 || !(p.angle >= -360.0 && p.angle <= 360.0))
             continue;
         const double angle = normalizedAngle(p.angle);

@@ -92,7 +92,7 @@ void SensorCheck::replay(CaptureReader &reader)
             first = false;
         }
         recorded = record.timeNs;
-        if (record.direction != CaptureDirection::Inbound)
+        if (!reader.feedsDecoders(record))
             continue;
         facts.bytes += record.data.size();
         sensor.push(record.data);

@@ -16,11 +16,23 @@ struct PointData
     uint16_t zone = 0;        // calibration zone (command-protocol models with zones)
 };
 
-// Every scan published by the streaming decoder ends with this marker.
+// The streaming decoder's own scans end with this marker (published
+// SensorScans carry the points only).
 constexpr double endOfScanAngle = 720.0;
 inline PointData endOfScanMarker()
 {
     return PointData{endOfScanAngle, 0, 0, 0, 0};
+}
+inline bool isEndOfScanMarker(const PointData &p)
+{
+    return p.angle == endOfScanAngle;
+}
+// `scan` without a trailing end-of-scan marker.
+inline QList<PointData> withoutEndOfScanMarker(QList<PointData> scan)
+{
+    if (!scan.isEmpty() && isEndOfScanMarker(scan.last()))
+        scan.removeLast();
+    return scan;
 }
 
 Q_DECLARE_METATYPE(PointData)

@@ -32,7 +32,7 @@ inline int findNearestPoint(const QList<PointData> &scan, double angle)
     // is present, since the ascending walk stops at it.
     bool hasMarker = false;
     for (const PointData &p : scan) {
-        if (static_cast<float>(p.angle) == marker) {
+        if (isEndOfScanMarker(p)) {
             hasMarker = true;
             break;
         }

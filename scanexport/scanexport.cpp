@@ -6,7 +6,7 @@
 QByteArray scanCsv(const QList<PointData> &points)
 {
     int count = points.size();
-    if (count > 0 && points.last().angle == endOfScanAngle)
+    if (count > 0 && isEndOfScanMarker(points.last()))
         --count;
     QByteArray csv("angle,distance,confidence\n");
     csv.reserve(csv.size() + count * 20);

@@ -190,7 +190,7 @@ void SensorSession::publishStreamScan()
 {
     SensorScan scan;
     scan.family = SensorScan::Family::Streaming;
-    scan.points = pkg->currentScan();
+    scan.points = withoutEndOfScanMarker(pkg->currentScan());
     scan.speed = pkg->rotationSpeed();
     scan.rate = pkg->scanRate();
     scan.valid = pkg->validCount();

@@ -44,6 +44,9 @@ MapRenderer::MapRenderer()
 void MapRenderer::showScan(const SensorScan &scan)
 {
     points = scan.points;
+    // Drawn at the origin, and what a pick far from every point lands on.
+    if (scan.streaming())
+        points.append(endOfScanMarker());
     ++scanGeneration;
     showFigures(scan);
 }
@@ -106,7 +109,7 @@ int MapRenderer::selectedIndex(double selectedAngle) const
 QString MapRenderer::labelText(const PointData &picked, const MapViewState &state)
 {
     // The end-of-scan marker stands for the picked angle itself.
-    const double angle = picked.angle > 360.0 ? state.selectedAngle : picked.angle;
+    const double angle = isEndOfScanMarker(picked) ? state.selectedAngle : picked.angle;
     const uint16_t distance = plausible(picked.distance);
     const QString angleText = QString::number(angle, 'f', 1);
     if (state.confidenceEnabled)
@@ -344,7 +347,7 @@ void MapRenderer::drawScan(const Frame &f, const MapViewState &state, const Pict
 
     const double scale = state.scale;
     const PointData &picked = points.at(picture.selectedIndex);
-    const double angle = picked.angle > 360.0 ? state.selectedAngle : picked.angle;
+    const double angle = isEndOfScanMarker(picked) ? state.selectedAngle : picked.angle;
     const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
     const double theta = radians(angle);
 

@@ -400,7 +400,7 @@ private slots:
         QCOMPARE(published.count(), 1);
         QVERIFY(save->isEnabled());
         const QList<PointData> points = published.last().at(0).value<SensorScan>().points;
-        QCOMPARE(points.last().angle, endOfScanAngle);
+        QVERIFY(!points.isEmpty() && !isEndOfScanMarker(points.last()));
 
         QTemporaryDir dir;
         QVERIFY(w.saveScan(dir.filePath("scan.csv")));
@@ -409,8 +409,8 @@ private slots:
         const QList<QByteArray> lines = csv.readAll().split('\n');
         QCOMPARE(lines.first(), QByteArray("angle,distance,confidence"));
         QCOMPARE(lines.last(), QByteArray()); // the last row ends its line
-        QCOMPARE(lines.size(), points.size() - 1 + 2);
-        for (int i = 0; i + 1 < points.size(); ++i) {
+        QCOMPARE(lines.size(), points.size() + 2);
+        for (int i = 0; i < points.size(); ++i) {
             const QList<QByteArray> cells = lines.at(i + 1).split(',');
             QCOMPARE(cells.size(), 3);
             // Exactly the same double, not just close to it.
@@ -644,7 +644,8 @@ private slots:
         emit bar->seekRequested(1'050'000'000);
         QTRY_VERIFY(!view->isFrozen() && scansWhileFrozen > 0);
         QVERIFY(distances(view->scan()) != before);
-        QCOMPARE(distances(view->scan()), distances(last.points));
+        // The view draws a streaming scan with its end-of-scan marker.
+        QCOMPARE(distances(view->scan()), distances(last.points) << 0);
     }
 
     void helpBoxExplainsUse()

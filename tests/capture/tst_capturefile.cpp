@@ -220,6 +220,11 @@ void TestCaptureFile::mergedSectionsOfEitherByteOrderRead()
     }
     QCOMPARE(records[1].direction, CaptureDirection::Outbound);
     QCOMPARE(records[4].direction, CaptureDirection::Inbound);
+    QByteArrayList decoded;
+    for (const CaptureRecord &record : records)
+        if (reader.feedsDecoders(record))
+            decoded.append(record.data);
+    QCOMPARE(decoded, (QByteArrayList{"a1", "b1", "b2", "b3"}));
     QCOMPARE(reader.interfaces().size(), 3);
     QCOMPARE(reader.interfaces()[0].metadata.model, QStringLiteral("Alder"));
     QCOMPARE(reader.interfaces()[0].metadata.portName, QStringLiteral("ttyUSB0"));

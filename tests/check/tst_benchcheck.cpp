@@ -5,7 +5,11 @@
 #include "check/evaluation.h"
 #include "check/reportwriters.h"
 #include "check/scanstatistics.h"
+#include "check/sensorcheck.h"
+#include "pcapngblocks.h"
+#include "streamframes.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +23,7 @@ class TestBenchCheck : public QObject
 private slots:
     void statisticsOfKnownScans();
     void lostFramesFromGapsInTheFrameSequence();
+    void onlyTheSensorLineOfACaptureIsDecoded();
     void profileErrorsNameKeyAndLine_data();
     void profileErrorsNameKeyAndLine();
     void profileOverridesDefaults();
@@ -57,7 +62,6 @@ SensorScan roomScan(std::mt19937 &rng, double sigma, qint64 time, int errors)
         scan.points.append(p);
         scan.valid += p.distance > 0;
     }
-    scan.points.append(endOfScanMarker());
     scan.total = 720;
     return scan;
 }
@@ -137,6 +141,30 @@ void TestBenchCheck::lostFramesFromGapsInTheFrameSequence()
     QVERIFY(std::fabs(stats.largestGap().quantile(1.0) - 90.0 / 159) < 0.02);
     QCOMPARE(stats.coverage(), 1.0);
     QCOMPARE(stats.speed().mean(), 15.0);
+}
+
+void TestBenchCheck::onlyTheSensorLineOfACaptureIsDecoded()
+{
+    // Frames recorded on another interface of a merged capture (not serial
+    // bytes) or sent to the sensor never reach the decoders.
+    QByteArray frames;
+    for (int i = 0; i < 30; ++i)
+        frames += Wire::encodePkg47(3600, uint16_t(i * 1200), {}, uint16_t(i * 1200 + 1100));
+    Wire::PcapngBlocks blocks;
+    blocks.section(false)
+        .interface(147, 6)
+        .interface(1, 6)
+        .packet(0, 1000, "\x54\x2c")
+        .packet(1, 2000, frames)
+        .packet(0, 3000, frames, 2);
+    QBuffer capture;
+    capture.setData(blocks.bytes());
+    QVERIFY(capture.open(QIODevice::ReadOnly));
+
+    SensorCheck check(QStringLiteral("Alder"), BenchProfile::defaults("Alder"), {}, false);
+    QString error;
+    QVERIFY2(check.runCapture(&capture, &error), qPrintable(error));
+    QCOMPARE(check.bytes(), 2);
 }
 
 void TestBenchCheck::profileErrorsNameKeyAndLine_data()

@@ -2,9 +2,9 @@
 // shows hostile sensor and file texts only escaped, marks its failures and
 // embeds five plots that decode; and the same for runs with no data to plot.
 #include "check/evaluation.h"
-#include "check/htmlreport.h"
-#include "check/reportplots.h"
 #include "check/scanstatistics.h"
+#include "reportplots/htmlreport.h"
+#include "reportplots/reportplots.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -44,7 +44,6 @@ SensorScan squareRoomScan(std::mt19937 &rng, qint64 time, int errors, bool cross
         p.distance = static_cast<uint16_t>(std::lround(d + noise(rng)));
         scan.points.append(p);
     }
-    scan.points.append(endOfScanMarker());
     scan.total = scan.valid = 720;
     return scan;
 }

@@ -10,9 +10,8 @@
 // A sensor in a rectangular room (3.2 m to the front wall, 2.5 m to the
 // back, 4 m to the left, 2 m to the right) with a round pillar ahead and
 // to the right, sampled at `count` evenly spaced angles. Confidence falls
-// with distance. With `marker` the list ends with the end-of-scan marker
-// of a streaming scan.
-inline QList<PointData> syntheticRoomScan(int count, bool marker = true)
+// with distance.
+inline QList<PointData> syntheticRoomScan(int count)
 {
     QList<PointData> scan;
     scan.reserve(count + 1);
@@ -46,8 +45,6 @@ inline QList<PointData> syntheticRoomScan(int count, bool marker = true)
             p.distance = 0;
         scan.append(p);
     }
-    if (marker)
-        scan.append(endOfScanMarker());
     return scan;
 }
 

@@ -156,8 +156,9 @@ private slots:
 void TestMapRenderer::pointLiesWhereTheFrameSaysSo()
 {
     // Height 600: R = 290, so 5000 mm is 72.5 units, 137.75 pixels at 1.9.
+    // A sample frame, so no end-of-scan marker is drawn at the origin.
     Map view(800, 600);
-    view.renderer.showScan(publishedScan({point(90.0, 5000)}));
+    view.renderer.showScan(publishedScan({point(90.0, 5000)}, SensorScan::Family::CommandProtocol));
     const QImage image = view.draw();
     const QPoint origin = view.origin();
     QCOMPARE(origin, QPoint(399 + 5, 299 - 40));
@@ -330,7 +331,7 @@ void TestMapRenderer::selectedPointLabel_data()
     QTest::addColumn<bool>("indicatrix");
     QTest::addColumn<QString>("expected");
 
-    const QList<PointData> scan = {point(30.0, 1500, 7), point(31.0, 1600, 9), endOfScanMarker()};
+    const QList<PointData> scan = {point(30.0, 1500, 7), point(31.0, 1600, 9)};
     QTest::newRow("nearest point")
         << scan << 30.4 << false << true << QString::fromUtf8("30.0°,1500mm");
     QTest::newRow("tie goes to the point above")
@@ -341,11 +342,10 @@ void TestMapRenderer::selectedPointLabel_data()
         << scan << 34.0 << false << true << QString::fromUtf8("34.0°,0mm");
     QTest::newRow("marker in confidence form")
         << scan << 27.0 << true << true << QStringLiteral("27.0,0,0");
-    QTest::newRow("distance over 13000 shows 0")
-        << QList<PointData>{point(30.0, 13001), endOfScanMarker()} << 30.0 << false << true
-        << QString::fromUtf8("30.0°,0mm");
-    QTest::newRow("13000 is kept") << QList<PointData>{point(30.0, 13000), endOfScanMarker()}
-                                   << 30.0 << false << true << QString::fromUtf8("30.0°,13000mm");
+    QTest::newRow("distance over 13000 shows 0") << QList<PointData>{point(30.0, 13001)} << 30.0
+                                                 << false << true << QString::fromUtf8("30.0°,0mm");
+    QTest::newRow("13000 is kept") << QList<PointData>{point(30.0, 13000)} << 30.0 << false << true
+                                   << QString::fromUtf8("30.0°,13000mm");
     QTest::newRow("indicatrix off: no label") << scan << 30.0 << false << false << QString();
     QTest::newRow("no scan: no label") << QList<PointData>() << 30.0 << false << true << QString();
 }
@@ -359,7 +359,8 @@ void TestMapRenderer::selectedPointLabel()
     QFETCH(QString, expected);
 
     MapRenderer renderer;
-    renderer.showScan(publishedScan(scan));
+    if (!scan.isEmpty())
+        renderer.showScan(publishedScan(scan));
     MapViewState state;
     state.selectedAngle = angle;
     state.confidenceEnabled = confidence;

@@ -53,13 +53,13 @@ PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
 }
 
 // Twenty-four points 15 degrees apart: a pick between two of them is more
-// than 2 degrees from the one above and falls on the end-of-scan marker.
+// than 2 degrees from the one above and falls on the end-of-scan marker the
+// view adds to a streaming scan.
 QList<PointData> sparseScan()
 {
     QList<PointData> scan;
     for (int i = 0; i < 24; ++i)
         scan.append(point(15.0 * i, uint16_t(1500 + 250 * i), uint8_t(11 * i)));
-    scan.append(endOfScanMarker());
     return scan;
 }
 
@@ -143,7 +143,9 @@ void present(LiMapView &view, const Case &c, std::unique_ptr<SensorSession> &kee
 
     if (c.model.isEmpty()) {
         view.setDecoderKind(c.kind);
-        view.showScan(publishedScan(c.points));
+        view.showScan(publishedScan(c.points, c.kind == Kind::CommandProtocol
+                                                  ? SensorScan::Family::CommandProtocol
+                                                  : SensorScan::Family::Streaming));
         return;
     }
     keepAlive = std::make_unique<SensorSession>();
@@ -242,7 +244,7 @@ void TestViewPixels::pictureIsFrozen_data()
 
     Case command;
     command.kind = Kind::CommandProtocol;
-    command.points = syntheticRoomScan(300, false);
+    command.points = syntheticRoomScan(300);
     command.confidence = true;
     command.scale = 10.0;
     command.offset = QPoint(-20, 30);

@@ -52,8 +52,7 @@ int main(int argc, char **argv)
     view.setDecoderKind(Edition::DecoderKind::CommandProtocol);
     view.setScale(2.6);
     view.setConfidenceEnabled(true);
-    view.showScan(
-        publishedScan(syntheticRoomScan(4500, false), SensorScan::Family::CommandProtocol));
+    view.showScan(publishedScan(syntheticRoomScan(4500), SensorScan::Family::CommandProtocol));
     write(view, Qt::black, dir + QStringLiteral("/mapview-confidence.png"));
     return 0;
 }

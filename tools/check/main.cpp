@@ -2,10 +2,10 @@
 // live, or a capture, against a model's limits and prints a verdict table;
 // writes JSON, JUnit XML and HTML reports on request.
 #include "check/benchprofile.h"
-#include "check/htmlreport.h"
 #include "check/reportwriters.h"
 #include "check/sensorcheck.h"
 #include "editions/edition.h"
+#include "reportplots/htmlreport.h"
 #include "tools/common/toolmain.h"
 
 #include <QCommandLineParser>

@@ -80,5 +80,7 @@ void DecodeSession::writeScan(const SensorScan &scan)
     figures.valid = scan.valid;
     figures.total = scan.total;
     figures.errors = scan.errors;
-    writer.scan(++scanCount, figures, scan.points);
+    // Streaming scans are written as the decoder ends them, with the marker.
+    writer.scan(++scanCount, figures,
+                scan.streaming() ? scan.points + QList<PointData>{endOfScanMarker()} : scan.points);
 }

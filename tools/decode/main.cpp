@@ -28,7 +28,6 @@ namespace {
 constexpr int usageStatus = 2;
 constexpr int inputStatus = 1;
 constexpr int maxChunk = 64 << 20;
-constexpr int captureLinkType = 147;
 // The other edition's decoder reads and writes the same streams.
 const ToolMain tool("vantoscope-decode", "decoder", usageStatus, inputStatus);
 
@@ -67,8 +66,7 @@ void decodeCapture(QIODevice &device, const QString &name, DecodeSession &sessio
     session.useRecordedClock();
     CaptureRecord record;
     while (reader.readNext(record))
-        if (record.direction == CaptureDirection::Inbound &&
-            reader.interfaces().value(record.interface).linkType == captureLinkType)
+        if (reader.feedsDecoders(record))
             session.pushRecorded(record.data, record.timeNs);
     if (reader.damaged()) {
         if (!session.finish())

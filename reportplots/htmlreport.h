@@ -1,8 +1,8 @@
-#ifndef VANTOSCOPE_CHECK_HTMLREPORT_H
-#define VANTOSCOPE_CHECK_HTMLREPORT_H
+#ifndef VANTOSCOPE_REPORTPLOTS_HTMLREPORT_H
+#define VANTOSCOPE_REPORTPLOTS_HTMLREPORT_H
 
-#include "checkreport.h"
-#include "scanstatistics.h"
+#include "check/checkreport.h"
+#include "check/scanstatistics.h"
 
 #include <QByteArray>
 #include <QVector>

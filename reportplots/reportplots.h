@@ -1,7 +1,8 @@
-#ifndef VANTOSCOPE_CHECK_REPORTPLOTS_H
-#define VANTOSCOPE_CHECK_REPORTPLOTS_H
+#ifndef VANTOSCOPE_REPORTPLOTS_REPORTPLOTS_H
+#define VANTOSCOPE_REPORTPLOTS_REPORTPLOTS_H
 
-#include "scanstatistics.h"
+#include "check/scanstatistics.h"
+#include "plotkit.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -16,11 +17,10 @@
 // entries, as unsteadyBins() gives them), the bins whose returns look like
 // moving objects or edges; an empty vector marks none.
 
-// Every plot's size in the page, in CSS pixels. The images are drawn at
-// plotScale times that, so they stay sharp on dense screens and in print.
-constexpr int plotWidth = 720;
-constexpr int plotHeight = 480;
-constexpr int plotScale = 2;
+using Plot::plotHeight;
+using Plot::plotScale;
+using Plot::plotWidth;
+using Plot::pngData;
 
 // The colour moving-object marks are drawn in, in the polar and σ plots and
 // nowhere else.
@@ -41,8 +41,5 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady);
 // Packet errors (lost frames for command-protocol models) per bucket of the
 // error series.
 QImage errorPlot(const ScanStatistics &stats);
-
-// The image as PNG bytes.
-QByteArray pngData(const QImage &image);
 
 #endif

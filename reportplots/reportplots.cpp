@@ -1,247 +1,19 @@
 #include "reportplots.h"
 
-#include <QBuffer>
-#include <QImageWriter>
-#include <QPainter>
+#include "check/evaluation.h"
+#include "plotkit.h"
+
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 
+using namespace Plot;
+
 namespace {
 
-const QColor ink(0x22, 0x22, 0x22);
-const QColor softInk(0x66, 0x66, 0x66);
-const QColor gridLine(0xe2, 0xe2, 0xe2);
-const QColor frameLine(0xb0, 0xb0, 0xb0);
-const QColor outOfView(0xf1, 0xf1, 0xf1);
-const QColor hollowGrey(0x9a, 0x9a, 0x9a);
-const QColor seriesBlue(0x1f, 0x5f, 0xa8);
-const QColor bandBlue(0xc6, 0xd9, 0xef);
-const QColor nominalGreen(0x2e, 0x8b, 0x3a);
-const QColor errorRed(0xc0, 0x39, 0x2b);
 const QColor moving = QColor::fromRgba(movingBinColour);
-
-QImage canvas()
-{
-    QImage image(plotWidth * plotScale, plotHeight * plotScale, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(plotScale);
-    image.fill(Qt::white);
-    return image;
-}
-
-QFont plotFont(int pixels, bool bold = false)
-{
-    QFont font;
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
-void begin(QPainter &p)
-{
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    p.setFont(plotFont(12));
-}
-
-void drawTitle(QPainter &p, const QString &title)
-{
-    p.save();
-    p.setPen(ink);
-    p.setFont(plotFont(15, true));
-    p.drawText(QRectF(16, 6, plotWidth - 32, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
-    p.restore();
-}
-
-// 1, 2 or 5 times a power of ten, so that about `count` steps span `range`.
-double niceStep(double range, int count)
-{
-    if (!(range > 0) || !std::isfinite(range))
-        return 1;
-    const double raw = range / std::max(1, count);
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    const double f = raw / power;
-    return (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * power;
-}
-
-int decimalsFor(double step)
-{
-    return step >= 1 ? 0 : std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
-}
-
-QString tickText(double value, double step)
-{
-    if (std::fabs(value) < step * 1e-6)
-        value = 0;
-    return QString::number(value, 'f', decimalsFor(step));
-}
-
-// The multiples of `step` from `lo` to `hi`; a range too narrow for its
-// magnitude (a sensor can report anything) gives only a few.
-QVector<double> ticks(double lo, double hi, double step)
-{
-    QVector<double> at;
-    const double first = std::ceil(lo / step - 1e-9);
-    for (int k = 0; k < 100; ++k) {
-        const double value = (first + k) * step;
-        if (value > hi + step * 1e-9)
-            break;
-        at.append(value);
-    }
-    return at;
-}
-
-// A range that can be divided by: finite, low below high.
-void makeUsable(double &lo, double &hi)
-{
-    if (!std::isfinite(lo) || !std::isfinite(hi)) {
-        lo = 0;
-        hi = 1;
-    }
-    if (hi - lo < std::max(1e-9, std::fabs(lo) * 1e-6)) {
-        const double pad = std::max(1.0, std::fabs(lo) * 0.05);
-        lo -= pad;
-        hi += pad;
-    }
-}
-
-// A plot area with linear axes, ticks, grid and labels.
-class Axes
-{
-public:
-    Axes(double x0, double x1, double y0, double y1) : x0(x0), x1(x1), y0(y0), y1(y1)
-    {
-        makeUsable(this->x0, this->x1);
-        makeUsable(this->y0, this->y1);
-    }
-
-    static constexpr QRectF frame() { return {74, 40, plotWidth - 74 - 24, plotHeight - 40 - 58}; }
-    QRectF area = frame();
-
-    double mapX(double x) const { return area.left() + (x - x0) / (x1 - x0) * area.width(); }
-    double mapY(double y) const { return area.bottom() - (y - y0) / (y1 - y0) * area.height(); }
-    QPointF map(double x, double y) const { return {mapX(x), mapY(y)}; }
-    double xMin() const { return x0; }
-    double xMax() const { return x1; }
-    double yMin() const { return y0; }
-    double yMax() const { return y1; }
-
-    // Grid, ticks and labels; `xStep` 0 picks a step.
-    void draw(QPainter &p, const QString &xLabel, const QString &yLabel, double xStep = 0,
-              double yStep = 0) const
-    {
-        if (xStep <= 0)
-            xStep = niceStep(x1 - x0, 8);
-        if (yStep <= 0)
-            yStep = niceStep(y1 - y0, 6);
-        p.save();
-        p.setFont(plotFont(11));
-        const QFontMetricsF metrics(p.font());
-        for (double x : ticks(x0, x1, xStep)) {
-            const double px = mapX(x);
-            p.setPen(QPen(gridLine, 1));
-            p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
-            p.setPen(QPen(frameLine, 1));
-            p.drawLine(QPointF(px, area.bottom()), QPointF(px, area.bottom() + 4));
-            p.setPen(softInk);
-            p.drawText(QRectF(px - 40, area.bottom() + 5, 80, metrics.height()), Qt::AlignHCenter,
-                       tickText(x, xStep));
-        }
-        for (double y : ticks(y0, y1, yStep)) {
-            const double py = mapY(y);
-            p.setPen(QPen(gridLine, 1));
-            p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
-            p.setPen(QPen(frameLine, 1));
-            p.drawLine(QPointF(area.left() - 4, py), QPointF(area.left(), py));
-            p.setPen(softInk);
-            p.drawText(QRectF(area.left() - 66, py - metrics.height() / 2, 60, metrics.height()),
-                       Qt::AlignRight | Qt::AlignVCenter, tickText(y, yStep));
-        }
-        p.setPen(QPen(frameLine, 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(area);
-
-        p.setFont(plotFont(12));
-        p.setPen(ink);
-        p.drawText(QRectF(area.left(), area.bottom() + 24, area.width(), 22), Qt::AlignHCenter,
-                   xLabel);
-        p.translate(16, area.center().y());
-        p.rotate(-90);
-        p.drawText(QRectF(-area.height() / 2, -2, area.height(), 20), Qt::AlignHCenter, yLabel);
-        p.restore();
-    }
-
-private:
-    double x0, x1, y0, y1;
-};
-
-void drawNoData(QPainter &p, const QRectF &area, const QString &text)
-{
-    p.save();
-    p.setPen(softInk);
-    p.setFont(plotFont(16));
-    p.drawText(area, Qt::AlignCenter, text);
-    p.restore();
-}
-
-// Entries stacked at the top right of a plot area: a drawn sample and a text.
-class Legend
-{
-public:
-    Legend(QPainter &p, const QRectF &area) : p(p), area(area) {}
-
-    static constexpr double rowHeight = 16, margin = 6;
-    static double height(int rows) { return rowHeight * rows + 8; }
-    // The top of a value range that keeps values up to `hi` clear below a
-    // legend of `rows` entries.
-    static double roomyTop(double lo, double hi, int rows, double areaHeight)
-    {
-        const double share = std::min(0.5, (2 * margin + height(rows)) / areaHeight);
-        return hi + (hi - lo) * share / (1 - share);
-    }
-
-    template <typename Sample> void add(const QString &text, Sample sample)
-    {
-        entries.append({text, sample});
-    }
-    void draw()
-    {
-        if (entries.isEmpty())
-            return;
-        p.save();
-        p.setFont(plotFont(11));
-        const QFontMetricsF metrics(p.font());
-        double textWidth = 0;
-        for (const Entry &e : entries)
-            textWidth = std::max(textWidth, metrics.horizontalAdvance(e.text));
-        const QRectF box(area.right() - textWidth - 46, area.top() + margin, textWidth + 40,
-                         height(entries.size()));
-        p.setPen(QPen(frameLine, 1));
-        p.setBrush(QColor(255, 255, 255, 230));
-        p.drawRect(box);
-        for (int i = 0; i < entries.size(); ++i) {
-            const QPointF at(box.left() + 16, box.top() + 4 + rowHeight * (i + 0.5));
-            entries[i].sample(p, at);
-            p.setPen(ink);
-            p.drawText(QRectF(box.left() + 32, at.y() - rowHeight / 2, textWidth + 4, rowHeight),
-                       Qt::AlignLeft | Qt::AlignVCenter, entries[i].text);
-        }
-        p.restore();
-    }
-
-private:
-    struct Entry
-    {
-        QString text;
-        std::function<void(QPainter &, QPointF)> sample;
-    };
-    QPainter &p;
-    QRectF area;
-    QVector<Entry> entries;
-};
 
 // The markers of one bin, in the polar and σ plots.
 void steadyDot(QPainter &p, QPointF at, const QColor &colour)
@@ -272,38 +44,12 @@ bool marked(const QVector<bool> &unsteady, int bin)
     return bin < unsteady.size() && unsteady[bin];
 }
 
-// σ low to high: dark violet through teal and green to lime, every step
-// visible on white.
-QColor sigmaColour(double share)
-{
-    static const QColor stops[] = {QColor(0x44, 0x01, 0x54), QColor(0x3b, 0x52, 0x8b),
-                                   QColor(0x21, 0x91, 0x8c), QColor(0x4f, 0xb8, 0x5c),
-                                   QColor(0xb0, 0xd2, 0x1a)};
-    constexpr int last = 4;
-    const double at = std::clamp(std::isfinite(share) ? share : 0.0, 0.0, 1.0) * last;
-    const int k = std::min(last - 1, static_cast<int>(at));
-    const double f = at - k;
-    const QColor &a = stops[k], &b = stops[k + 1];
-    return QColor::fromRgbF(a.redF() + f * (b.redF() - a.redF()),
-                            a.greenF() + f * (b.greenF() - a.greenF()),
-                            a.blueF() + f * (b.blueF() - a.blueF()));
-}
-
-double quantileOf(QVector<double> values, double q)
-{
-    if (values.isEmpty())
-        return std::nan("");
-    std::sort(values.begin(), values.end());
-    return values[std::clamp(static_cast<int>(std::lround(q * (values.size() - 1))), 0,
-                             static_cast<int>(values.size()) - 1)];
-}
-
 // The σ of the bins the noise figures are taken over: steady and not marked.
 QVector<double> steadySigmas(const ScanStatistics &stats, const QVector<bool> &unsteady)
 {
     QVector<double> values;
     for (int i = 0; i < ScanStatistics::binCount; ++i)
-        if (stats.steady(i) && !marked(unsteady, i))
+        if (countsForNoise(stats, unsteady, i))
             values.append(stats.binSigma(i));
     return values;
 }
@@ -403,7 +149,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
         QPolygonF({centre + QPointF(0, -6), centre + QPointF(4, 4), centre + QPointF(-4, 4)}));
 
     const QVector<double> sigmas = steadySigmas(stats, unsteady);
-    double sigmaTop = quantileOf(sigmas, 0.95);
+    double sigmaTop = quantile(sigmas, 0.95);
     if (!(sigmaTop > 0))
         sigmaTop = 10;
     const double sigmaStep = niceStep(sigmaTop, 5);
@@ -418,7 +164,7 @@ QImage scanPolarPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
     }
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double median = stats.binMedian(i);
-        if (!std::isfinite(median) || !stats.steady(i) || marked(unsteady, i))
+        if (!std::isfinite(median) || !countsForNoise(stats, unsteady, i))
             continue;
         const double sigma = stats.binSigma(i);
         clipped = clipped || sigma > sigmaTop;
@@ -788,7 +534,7 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady)
             hollowDot(p, place(i, sigma));
     }
     for (int i = 0; i < ScanStatistics::binCount; ++i)
-        if (stats.steady(i) && !marked(unsteady, i))
+        if (countsForNoise(stats, unsteady, i))
             steadyDot(p, place(i, stats.binSigma(i)), seriesBlue);
     for (int i = 0; i < ScanStatistics::binCount; ++i) {
         const double sigma = stats.binSigma(i);
@@ -865,14 +611,4 @@ QImage errorPlot(const ScanStatistics &stats)
         drawNoData(p, axes.area, QStringLiteral("no %1").arg(what));
     p.end();
     return image;
-}
-
-QByteArray pngData(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.write(image);
-    return bytes;
 }
