@@ -26,7 +26,12 @@ void FaultInjector::append(QByteArray &out, QByteArray frame, double frameTime, 
     }
     if (faults.corruptRate > 0 && unit(rng) < faults.corruptRate && frame.size() > 4) {
         std::uniform_int_distribution<int> at(2, frame.size() - 1), bit(0, 7);
-        frame[at(rng)] = static_cast<char>(frame[at(rng)] ^ (1 << bit(rng)));
+        // Two positions are drawn, as the stream has always drawn them, so
+        // every later draw stays in step; the byte at the second is damaged.
+        at(rng);
+        const int mask = 1 << bit(rng);
+        const int position = at(rng);
+        frame[position] = static_cast<char>(frame[position] ^ mask);
     }
     if (faults.dropRate > 0 && unit(rng) < faults.dropRate && frame.size() > 12) {
         std::uniform_int_distribution<int> at(0, frame.size() - 11), length(1, 10);
