@@ -1,5 +1,7 @@
 #include "benchprofile.h"
 
+#include "editions/modeltable.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,24 +9,6 @@
 #include <QRegularExpression>
 
 namespace {
-
-// What a typical unit of each model does: its rotation (or frame) rate and
-// the points it measures per scan. The limits are set around these.
-struct Nominal
-{
-    const char *model;
-    double scanHz;
-    int pointsPerScan;
-    bool commandProtocol;
-};
-
-constexpr Nominal nominals[] = {
-    {"Alder", 6, 383, false},    {"Birch", 6, 383, false},  {"Cedar", 6, 383, false},
-    {"Dogwood", 10, 400, false}, {"Elder", 10, 400, false}, {"Fir", 15, 160, true},
-    {"Ginkgo", 6, 383, false},   {"Hazel", 6, 383, false},  {"Ironwood", 6, 383, false},
-    {"Juniper", 6, 383, false},  {"Kauri", 10, 400, false}, {"Larch", 10, 400, false},
-    {"Maple", 15, 160, true},
-};
 
 const char *const firmwareKey = "min_firmware";
 
@@ -86,20 +70,21 @@ QStringList BenchProfile::keys()
 
 BenchProfile BenchProfile::defaults(const QString &model)
 {
-    Nominal nominal{"", 6, 383, false};
-    for (const Nominal &n : nominals)
-        if (model.compare(QLatin1String(n.model), Qt::CaseInsensitive) == 0)
-            nominal = n;
+    const Models::Record *row = Models::find(model, Qt::CaseInsensitive);
+    if (!row)
+        qFatal("no bench profile for the model '%s': it is not in the model table",
+               qPrintable(model));
+    return defaults(*row);
+}
 
+BenchProfile BenchProfile::defaults(const Models::Record &model)
+{
     BenchProfile p;
-    const double f = nominal.scanHz;
+    const double f = model.scanHz;
+    const int points = model.pointsPerScan();
     p.nominalScanHz = f;
-    p.commandProtocol = nominal.commandProtocol;
-    if (nominal.commandProtocol) {
-        // The fan ahead of the sensor: ±45° (Fir) or ±40° (Maple).
-        const bool fir = model.compare(QLatin1String("Fir"), Qt::CaseInsensitive) == 0;
-        p.fanWidth = fir ? 90 : 80;
-    }
+    p.commandProtocol = model.commandProtocol();
+    p.fanWidth = model.fieldOfView;
     p.limits = {
         {QStringLiteral("bytes_received"), {1.0, {}}},
         {QStringLiteral("handshake_ms"), {{}, 2000.0}},
@@ -107,14 +92,14 @@ BenchProfile BenchProfile::defaults(const QString &model)
         {QStringLiteral("speed_mean"), {0.9 * f, 1.1 * f}},
         // Spinning heads hold their speed within about ±0.5 %; frame rates
         // from millisecond timestamps vary by their rounding.
-        {QStringLiteral("speed_cv"), {{}, nominal.commandProtocol ? 0.02 : 0.01}},
+        {QStringLiteral("speed_cv"), {{}, p.commandProtocol ? 0.02 : 0.01}},
         {QStringLiteral("speed_min"), {0.85 * f, {}}},
         {QStringLiteral("speed_max"), {{}, 1.15 * f}},
         {QStringLiteral("scan_rate"), {0.9 * f, 1.1 * f}},
         {QStringLiteral("scan_interval_spread"), {{}, 500.0 / f}},
         {QStringLiteral("stalls"), {{}, 0.0}},
-        {QStringLiteral("points_per_scan_mean"), {0.9 * nominal.pointsPerScan, {}}},
-        {QStringLiteral("points_per_scan_min"), {0.8 * nominal.pointsPerScan, {}}},
+        {QStringLiteral("points_per_scan_mean"), {0.9 * points, {}}},
+        {QStringLiteral("points_per_scan_min"), {0.8 * points, {}}},
         {QStringLiteral("valid_ratio_mean"), {0.9, {}}},
         {QStringLiteral("valid_ratio_min"), {0.8, {}}},
         {QStringLiteral("errors_per_1000"), {{}, 5.0}},

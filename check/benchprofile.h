@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <optional>
 
+namespace Models {
+struct Record;
+}
+
 struct CheckLimit
 {
     std::optional<double> low, high;
@@ -17,8 +21,11 @@ struct CheckLimit
 class BenchProfile
 {
 public:
-    // The defaults for `model` (a name the edition knows).
+    // The defaults for `model`, set around what a typical unit does. A name
+    // outside the model table is a programming error and aborts: callers
+    // take names from the edition's list.
     static BenchProfile defaults(const QString &model);
+    static BenchProfile defaults(const Models::Record &model);
 
     // Applies a JSON profile over these limits: an object whose keys are
     // check keys, each with "low" and/or "high" (a number, or null for no

@@ -1,22 +1,19 @@
 #ifndef VANTOSCOPE_MODELRULES_H
 #define VANTOSCOPE_MODELRULES_H
 
+#include "editions/modeltable.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <optional>
 
 // The sensor models an edition knows and what choosing one of them puts in
-// force. Each edition has its own implementation (full/, classic/).
+// force, read from the model table. Each edition has its own reading of it
+// (full/, classic/).
 namespace Edition {
 
-// Which decoder a model's stream goes to.
-enum class DecoderKind
-{
-    CommandProtocol,        // the command-protocol decoder
-    Stream,                 // the stream decoder
-    StreamFlagInConfidence, // the stream decoder; bit 0 of the confidence is a flag
-};
+using DecoderKind = Models::DecoderKind;
 
 struct ModelChoice
 {
@@ -33,6 +30,18 @@ QStringList modelNames();
 QVector<int> baudRates();
 // What choosing `name` sets.
 ModelChoice modelChoice(const QString &name);
+
+// What is in force once `name` is chosen after start-up, where the first
+// model is chosen: what the choice leaves unset keeps the first model's
+// value (0 where that is unset too).
+inline ModelChoice choiceAfterStartUp(const QString &name)
+{
+    const ModelChoice first = modelChoice(modelNames().constFirst());
+    ModelChoice choice = modelChoice(name);
+    choice.filterVariant = choice.filterVariant.value_or(first.filterVariant.value_or(0));
+    choice.modelType = choice.modelType.value_or(first.modelType.value_or(0));
+    return choice;
+}
 
 // Constants of the stream decoder's correcting cluster filter for a sensor
 // type code: the range offset (mm) and the line of the lateral offset over

@@ -7,6 +7,7 @@
 #include "debugpkg/debugpkg.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
+#include "editions/modeltable.h"
 #include "invariants.h"
 #include "lipkg/lipkg.h"
 #include "trnet/qtrnet.h"
@@ -29,21 +30,17 @@ struct StreamModel
     int filterVariant;
 };
 
-// The streaming models with the type code and filter variant the edition's
-// model choice gives LiPkg, each chosen after the first model as in the
-// window; what a choice leaves unset keeps the decoder's start-up value.
+// The streaming models this edition knows, with the type code and filter
+// variant LiPkg works with when each is chosen after start-up as in the
+// window.
 const QVector<StreamModel> &streamModels()
 {
     static const QVector<StreamModel> models = [] {
         QVector<StreamModel> list;
-        const QStringList names = Edition::modelNames();
-        const Edition::ModelChoice first = Edition::modelChoice(names.constFirst());
-        for (const QString &name : names) {
-            const Edition::ModelChoice choice = Edition::modelChoice(name);
-            if (Edition::usesCommandProtocol(choice.decoderKind))
-                continue;
-            list.push_back({name, choice.modelType.value_or(first.modelType.value_or(0)),
-                            choice.filterVariant.value_or(first.filterVariant.value_or(0))});
+        for (const QString &name : Edition::modelNames()) {
+            const Edition::ModelChoice choice = Edition::choiceAfterStartUp(name);
+            if (!Edition::usesCommandProtocol(choice.decoderKind))
+                list.push_back({name, *choice.modelType, *choice.filterVariant});
         }
         return list;
     }();
@@ -185,7 +182,8 @@ Outcome runQTRNet(const uint8_t *data, size_t size)
     Outcome outcome;
     QSerialPort port; // never opened: every command is refused
     auto *decoder = new QTRNet(&port);
-    decoder->setModelType((options & 1) ? QTRNet::mapleModelType : 7);
+    const char *model = (options & 1) ? "Maple" : "Fir";
+    decoder->setModelType(Models::find(QLatin1String(model), Qt::CaseSensitive)->typeCode);
     if (options & 2) {
         TRData reply;
         reply.command = QTRNet::Calibration;

@@ -29,7 +29,7 @@ void recordAtLineRate(benchmark::State &state)
     CaptureWriter writer;
     CaptureMetadata metadata;
     metadata.model = QStringLiteral("Fir");
-    metadata.baudrate = 921600;
+    metadata.baudrate = findSimModel(metadata.model)->baudrate;
     if (!writer.open(dir.filePath("bench.pcapng"), metadata)) {
         state.SkipWithError("cannot write the capture");
         return;
@@ -56,10 +56,11 @@ QByteArray dogwoodCapture()
     const QString path = dir.filePath("dogwood.pcapng");
     CaptureWriter writer;
     CaptureMetadata metadata;
-    metadata.model = QStringLiteral("Dogwood");
-    metadata.baudrate = 230400;
+    const SimModel &model = *findSimModel(QStringLiteral("Dogwood"));
+    metadata.model = model.name;
+    metadata.baudrate = model.baudrate;
     writer.open(path, metadata);
-    SensorSim sim(*findSimModel(QStringLiteral("Dogwood")), 1, SimFaults{}, SimIdentity{});
+    SensorSim sim(model, 1, SimFaults{}, SimIdentity{});
     const qint64 start = 1'765'000'000'000'000'000LL;
     for (int step = 1; step <= 500 * 20; ++step)
         writer.append(CaptureDirection::Inbound, sim.advance(step * 0.005),

@@ -19,12 +19,13 @@ bool writeCapture(const QString &path, int seconds)
 {
     CaptureWriter writer;
     CaptureMetadata metadata;
-    metadata.model = QStringLiteral("Dogwood");
-    metadata.baudrate = 230400;
+    const SimModel &model = *findSimModel(QStringLiteral("Dogwood"));
+    metadata.model = model.name;
+    metadata.baudrate = model.baudrate;
     if (!writer.open(path, metadata))
         return false;
     SimFaults faults;
-    SensorSim sim(*findSimModel(QStringLiteral("Dogwood")), 1, faults, SimIdentity{});
+    SensorSim sim(model, 1, faults, SimIdentity{});
     const qint64 start = 1'765'000'000'000'000'000LL;
     writer.append(CaptureDirection::Inbound, sim.informationReply(), start);
     for (int step = 1; step <= seconds * 100; ++step)

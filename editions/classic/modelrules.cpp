@@ -1,28 +1,26 @@
 #include "editions/modelrules.h"
 
-#include <utility>
-
-// The earlier edition keeps no model table: it knows eight names and decides
-// everything by comparing them.
+#include "editions/modeltable.h"
 
 namespace Edition {
 
 namespace {
 
-const QString fir = QStringLiteral("Fir");
+const Models::Record *knownRow(const QString &name)
+{
+    const Models::Record *row = Models::find(name, Qt::CaseSensitive);
+    return row && row->classic.known ? row : nullptr;
+}
 
 } // namespace
 
 QStringList modelNames()
 {
-    return {QStringLiteral("Alder"),
-            QStringLiteral("Birch"),
-            QStringLiteral("Cedar"),
-            QStringLiteral("Dogwood"),
-            fir,
-            QStringLiteral("Ginkgo"),
-            QStringLiteral("Hazel"),
-            QStringLiteral("Larch")};
+    QStringList names;
+    for (const Models::Record &row : Models::rows())
+        if (row.classic.known)
+            names.append(row.displayName());
+    return names;
 }
 
 QVector<int> baudRates()
@@ -44,34 +42,23 @@ RangeCorrection rangeCorrectionFor(int typeCode)
     }
 }
 
+// A name this edition does not know is taken for a plain streaming model at
+// 115200 baud.
 ModelChoice modelChoice(const QString &name)
 {
     ModelChoice choice;
-    if (name == fir) {
-        // The filter variant and the type code stay as they were.
-        choice.baudrate = 921600;
-        choice.decoderKind = DecoderKind::CommandProtocol;
-        return choice;
-    }
-    if (name == QLatin1String("Dogwood") || name == QLatin1String("Larch")) {
-        choice.baudrate = 230400;
-        choice.filterVariant = 1;
-    } else {
+    const Models::Record *row = knownRow(name);
+    if (!row) {
         choice.baudrate = 115200;
         choice.filterVariant = 0;
+        choice.decoderKind = DecoderKind::Stream;
+        return choice;
     }
-
-    // Cedar, Dogwood and Larch have no type code of their own: the stream
-    // decoder keeps the one set last.
-    static const std::pair<const char *, int> typeCodes[] = {
-        {"Alder", 0}, {"Birch", 1}, {"Ginkgo", 2}, {"Hazel", 3}};
-    for (const auto &[model, code] : typeCodes)
-        if (name == QLatin1String(model))
-            choice.modelType = code;
-
-    const bool flagInConfidence = name == QLatin1String("Ginkgo") || name == QLatin1String("Hazel");
-    choice.decoderKind =
-        flagInConfidence ? DecoderKind::StreamFlagInConfidence : DecoderKind::Stream;
+    choice.baudrate = row->baudrate;
+    if (row->classic.setsFilterVariant)
+        choice.filterVariant = row->filterVariant;
+    choice.modelType = row->classic.typeCode;
+    choice.decoderKind = row->decoderKind;
     return choice;
 }
 

@@ -1,22 +1,15 @@
 #include "editions/modelrules.h"
 
-#include "devicetable.h"
+#include "editions/modeltable.h"
 
 namespace Edition {
 
-namespace {
-
-const QMap<QString, LidarParamTypedef> &deviceTable()
-{
-    static const QMap<QString, LidarParamTypedef> table = buildDeviceTable();
-    return table;
-}
-
-} // namespace
-
 QStringList modelNames()
 {
-    return deviceTable().keys();
+    QStringList names;
+    for (const Models::Record &row : Models::rows())
+        names.append(row.displayName());
+    return names;
 }
 
 QVector<int> baudRates()
@@ -43,16 +36,20 @@ RangeCorrection rangeCorrectionFor(int typeCode)
     }
 }
 
-// A name outside the table gives a record of zeros, like every lookup of
-// the table.
+// A name outside the table gives zeros throughout.
 ModelChoice modelChoice(const QString &name)
 {
-    const LidarParamTypedef param = deviceTable().value(name);
     ModelChoice choice;
-    choice.baudrate = param.baudrate;
-    choice.filterVariant = param.filterVariant;
-    choice.modelType = param.modelType;
-    choice.decoderKind = static_cast<DecoderKind>(param.decoderKind);
+    const Models::Record *row = Models::find(name, Qt::CaseSensitive);
+    if (!row) {
+        choice.filterVariant = 0;
+        choice.modelType = 0;
+        return choice;
+    }
+    choice.baudrate = row->baudrate;
+    choice.filterVariant = row->filterVariant;
+    choice.modelType = row->typeCode;
+    choice.decoderKind = row->decoderKind;
     return choice;
 }
 

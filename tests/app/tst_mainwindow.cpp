@@ -6,7 +6,6 @@
 #include "app/replaybar.h"
 #include "capture/capturewriter.h"
 #include "debugpkg/debugpkg.h"
-#include "editions/full/devicetable.h"
 #include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "session/sensorsession.h"
@@ -177,20 +176,6 @@ private slots:
         auto *view = w.findChild<LiMapView *>("mapView");
         QCOMPARE(view->decoderKind(), decoderKind);
         QCOMPARE(view->scale(), scale);
-    }
-
-    void deviceTableGivesTypeCodes()
-    {
-        const auto table = buildDeviceTable();
-        QCOMPARE(table.size(), 13);
-        QCOMPARE(table.value("Elder").modelType, 0x1006);
-        QCOMPARE(table.value("Ironwood").modelType, 18);
-        QCOMPARE(table.value("Kauri").modelType, 24);
-        QCOMPARE(table.value("Maple").modelType, 32);
-        QCOMPARE(table.value("Fir").filterVariant, 2);
-        const LidarParamTypedef unknown = table.value("Oak");
-        QCOMPARE(unknown.baudrate + unknown.filterVariant + unknown.modelType + unknown.decoderKind,
-                 0);
     }
 
     void onlyBridgePortsAreListed()

@@ -4,6 +4,7 @@
 // the measurement faults show in the decoded figures as asked for; and a
 // timestamped capture reads back and decodes at the sensor's pace.
 #include "capture/capturereader.h"
+#include "faultinjector.h"
 #include "lipkg/lipkg.h"
 #include "points/sensorscan.h"
 #include "sensorsim.h"
@@ -109,11 +110,38 @@ class TestSimFaults : public QObject
 {
     Q_OBJECT
 private slots:
+    void corruptionFlipsOneBitInPlace();
     void faultPeriodStretchesArriveWhole();
     void distancesFollowNoiseDropoutAndRoom();
     void speedJitterVariesRevolutionsAndFrames();
     void timestampedCaptureReadsBack();
 };
+
+// Every damaged frame differs from the frame given in one bit, behind its
+// two header bytes; the bytes are all different, so damage copied from
+// another byte shows.
+void TestSimFaults::corruptionFlipsOneBitInPlace()
+{
+    QByteArray frame;
+    for (int i = 0; i < 47; ++i)
+        frame.append(static_cast<char>(i * 5 + 1));
+    SimFaults faults;
+    faults.corruptRate = 1.0;
+    FaultInjector injector(faults);
+    std::mt19937 rng(1);
+    for (int round = 0; round < 200; ++round) {
+        QByteArray out;
+        injector.append(out, frame, 0.0, rng);
+        QCOMPARE(out.size(), frame.size());
+        QVector<int> flipped;
+        for (int i = 0; i < frame.size(); ++i)
+            for (int bit = 0; bit < 8; ++bit)
+                if (((out[i] ^ frame[i]) >> bit) & 1)
+                    flipped.append(i);
+        QCOMPARE(flipped.size(), 1);
+        QVERIFY(flipped[0] >= 2);
+    }
+}
 
 void TestSimFaults::faultPeriodStretchesArriveWhole()
 {

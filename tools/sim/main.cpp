@@ -226,7 +226,7 @@ int main(int argc, char *argv[])
                                  "command protocol", "command protocol, zoned"};
         for (const SimModel &m : simModels())
             out << qSetFieldWidth(10) << Qt::left << m.name << qSetFieldWidth(0) << m.baudrate
-                << " baud, " << formats[m.format]
+                << " baud, " << formats[static_cast<int>(m.format)]
                 << (m.commandProtocol() ? QStringLiteral(", %1 frames/s").arg(m.frameHz)
                                         : QStringLiteral(", %1 rev/s").arg(m.rotationHz))
                 << (m.inClassic ? "" : " (full edition only)") << "\n";

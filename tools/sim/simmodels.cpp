@@ -1,22 +1,23 @@
 #include "simmodels.h"
 
+SimModel::SimModel(const Models::Record &row)
+    : name(row.displayName()), baudrate(row.baudrate), format(row.format),
+      rotationHz(row.commandProtocol() ? 0 : row.scanHz),
+      samplesPerSecond(row.commandProtocol() ? 0 : row.pointsPerSecond),
+      frameHz(row.commandProtocol() ? row.scanHz : 0),
+      flagConfidence(row.decoderKind == Models::DecoderKind::StreamFlagInConfidence),
+      inClassic(row.classic.known)
+{
+}
+
 const QVector<SimModel> &simModels()
 {
-    static const QVector<SimModel> models = {
-        {"Alder", 115200, SimModel::Pkg47, 6.0, 2300, 0, false, true},
-        {"Birch", 115200, SimModel::Pkg47, 6.0, 2300, 0, false, true},
-        {"Cedar", 115200, SimModel::Pkg47, 6.0, 2300, 0, false, true},
-        {"Dogwood", 230400, SimModel::Pkg47, 10.0, 4000, 0, false, true},
-        {"Elder", 230400, SimModel::Pkg47, 10.0, 4000, 0, false, false},
-        {"Fir", 921600, SimModel::Fir, 0, 0, 15.0, false, true},
-        {"Ginkgo", 115200, SimModel::Pkg47, 6.0, 2300, 0, true, true},
-        {"Hazel", 115200, SimModel::Pkg47, 6.0, 2300, 0, true, true},
-        {"Ironwood", 115200, SimModel::Pkg36, 6.0, 2300, 0, false, false},
-        {"Juniper", 115200, SimModel::Pkg47, 6.0, 2300, 0, false, false},
-        {"Kauri", 153600, SimModel::PkgVariable, 10.0, 4000, 0, false, false},
-        {"Larch", 230400, SimModel::Pkg47, 10.0, 4000, 0, false, true},
-        {"Maple", 921600, SimModel::Maple, 0, 0, 15.0, false, false},
-    };
+    static const QVector<SimModel> models = [] {
+        QVector<SimModel> list;
+        for (const Models::Record &row : Models::rows())
+            list.append(SimModel(row));
+        return list;
+    }();
     return models;
 }
 
