@@ -148,7 +148,7 @@ Outcome runLiPkg(const uint8_t *data, size_t size)
     const StreamModel &model = streamModel(modelByte);
     decoder.setModelType(model.modelType);
     decoder.setFilterVariant(model.filterVariant);
-    decoder.setEnableFilter((options & 1) == 0);
+    decoder.setFilterEnabled((options & 1) == 0);
     QObject::connect(&decoder, &LiPkg::mapReady, [&] {
         ++outcome.scans;
         require(Invariants::checkLiPkgScan(decoder));
@@ -183,8 +183,8 @@ Outcome runQTRNet(const uint8_t *data, size_t size)
     const size_t streamSize = size - control;
 
     Outcome outcome;
-    QSerialPort port; // never opened: every command is refused
-    auto *decoder = new QTRNet(&port);
+    QObject owner;
+    auto *decoder = new QTRNet(&owner);
     decoder->setModelType((options & 1) ? QTRNet::mapleModelType : 7);
     if (options & 2) {
         TRData reply;
@@ -233,8 +233,8 @@ Outcome runDebugPkg(const uint8_t *data, size_t size)
     const size_t streamSize = size > control ? size - control : 0;
 
     Outcome outcome;
-    QSerialPort port;
-    auto *decoder = new DebugPkg(&port);
+    QObject owner;
+    auto *decoder = new DebugPkg(&owner);
     QObject::connect(decoder, &DebugPkg::dataReady, [&] { ++outcome.frames; });
 
     Feeder feeder(data + control, streamSize, pattern, repeat);

@@ -1,5 +1,6 @@
 #include "commandframes.h"
 #include "lipkg/lipkg.h"
+#include "points/pointsearch.h"
 #include "session/sensorsession.h"
 #include "streamframes.h"
 #include "syntheticscan.h"
@@ -519,11 +520,9 @@ void TestLiMapView::selectedIndexIsTheDecodersLookup()
     QVERIFY(!published.isEmpty());
     QVERIFY(!view.scan().isEmpty());
 
+    const QList<PointData> scan = published.last().at(0).value<SensorScan>().points;
     auto decoderIndex = [&](double angle) {
-        const float asDrawn = static_cast<float>(angle);
-        const int index = Edition::usesCommandProtocol(choice.decoderKind)
-                              ? session.qtrNet()->nearestPointIndex(asDrawn)
-                              : session.liPkg()->nearestPointIndex(asDrawn);
+        const int index = findNearestPoint(scan, static_cast<float>(angle));
         return index < 0 ? 0 : index;
     };
     QSet<int> picked;
