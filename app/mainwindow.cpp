@@ -4,7 +4,6 @@
 #include "capturerecorder.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
-#include "lipkg/lipkg.h"
 #include "portwatch.h"
 #include "replaybar.h"
 #include "replaycontroller.h"
@@ -93,8 +92,8 @@ MainWindow::MainWindow(PortEnumerator ports)
     baudBox->setObjectName(QStringLiteral("baudBox"));
     session = new SensorSession(this);
     session->setObjectName(QStringLiteral("session"));
-    // The earlier edition reads the selector whenever it routes, starts or stops.
-    session->setSelectionProvider([this] { return deviceBox->currentText(); });
+    // The earlier edition routes, starts and stops by the selector's text.
+    connect(deviceBox, &QComboBox::currentTextChanged, session, &SensorSession::setSelectedModel);
     statusLabel = new QLabel;
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
 
@@ -196,24 +195,18 @@ MainWindow::~MainWindow()
 
 // The view draws what the session publishes, with the stream decoder's
 // counters as they move between scans; its menu's decoder commands go to the
-// stream decoder.
+// session.
 void MainWindow::wireMapView()
 {
-    LiPkg *pkg = session->liPkg();
     connect(session, &SensorSession::scanReady, mapView, &LiMapView::showScan);
-    connect(pkg, &LiPkg::pkgReady, mapView, [this] { passStreamCounters(); });
-    connect(pkg, &LiPkg::errorIncrease, mapView, [this] { passStreamCounters(); });
-    connect(mapView, &LiMapView::filterSwitched, pkg, &LiPkg::setEnableFilter);
-    connect(mapView, &LiMapView::clearErrorRequested, pkg, [this, pkg] {
-        pkg->clearPkgErrorCount();
-        passStreamCounters();
-    });
+    connect(session, &SensorSession::streamCountersChanged, mapView, &LiMapView::setStreamCounters);
+    connect(mapView, &LiMapView::filterSwitched, session, &SensorSession::setFilterEnabled);
+    connect(mapView, &LiMapView::clearErrorRequested, session, &SensorSession::clearErrorCount);
 }
 
 void MainWindow::passStreamCounters()
 {
-    const LiPkg *pkg = session->liPkg();
-    mapView->setStreamCounters(pkg->rotationSpeed(), pkg->errorCount());
+    mapView->setStreamCounters(session->rotationSpeed(), session->streamErrorCount());
 }
 
 void MainWindow::buildToolBar()
@@ -335,13 +328,10 @@ void MainWindow::showTrNetError(const QString &message)
 
 void MainWindow::openSerialPort()
 {
-    // The handshake processes events: nothing may start another open or
-    // change the model until this one has finished (a disabled action can
-    // still be triggered from code).
-    if (session->isOpening())
-        return;
     setSelectorsEnabled(false);
-    if (!session->open(portBox->currentText(), baudBox->currentData().toInt()))
+    // Refused while the session is still connecting: that connection holds.
+    if (!session->open(portBox->currentText(), baudBox->currentData().toInt()) &&
+        !session->isOpen())
         setSelectorsEnabled(true);
 }
 
@@ -437,7 +427,7 @@ void MainWindow::startRecording()
     metadata.edition = QString::fromLatin1(Edition::name);
     metadata.model = deviceBox->currentText();
     metadata.portName = portBox->currentText();
-    metadata.baudrate = static_cast<int>(session->port()->baudRate());
+    metadata.baudrate = static_cast<int>(session->baudRate());
     if (!recorder->start(captureFolder(), metadata))
         recordingFailed(recorder->path(), recorder->errorString());
 }

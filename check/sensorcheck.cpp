@@ -1,9 +1,9 @@
 #include "sensorcheck.h"
 
 #include "capture/capturereader.h"
-#include "lipkg/lipkg.h"
 
 #include <QElapsedTimer>
+#include <memory>
 
 SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
                          const QVector<ReferenceTarget> &references, bool filter, QObject *parent)
@@ -11,10 +11,8 @@ SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
       stats(profile.nominalScanHz, profile.commandProtocol, references), modelName(model)
 {
     stats.setFieldOfView(profile.fanCentre, profile.fanWidth);
-    // The first model is in force from the start, as in the window.
-    sensor.chooseModel(Edition::modelNames().constFirst());
     sensor.chooseModel(model);
-    sensor.liPkg()->setEnableFilter(filter);
+    sensor.setFilterEnabled(filter);
     connect(&sensor, &SensorSession::scanReady, this,
             [this](const SensorScan &scan) { stats.add(scan); });
     connect(&sensor, &SensorSession::versionText, this,
@@ -29,22 +27,25 @@ bool SensorCheck::openPort(const QString &portName, QString *error)
     facts.live = true;
     facts.handshakeExpected = sensor.commandProtocolSelected();
     QString why;
-    bool handshakeFailed = false;
     const QMetaObject::Connection refused = connect(&sensor, &SensorSession::openFailed, this,
                                                     [&why](const QString &text) { why = text; });
-    const QMetaObject::Connection unanswered =
-        connect(&sensor, &SensorSession::handshakeFailed, this, [&] { handshakeFailed = true; });
     stats.setStart(sensor.now());
-    QElapsedTimer handshake;
-    handshake.start();
+    if (facts.handshakeExpected) {
+        // The whole connection sequence counts, and only when it was answered.
+        auto handshake = std::make_shared<QElapsedTimer>();
+        handshake->start();
+        connect(&sensor, &SensorSession::handshakeFailed, this,
+                [handshake] { handshake->invalidate(); });
+        connect(&sensor, &SensorSession::handshakeFinished, this, [this, handshake] {
+            if (handshake->isValid())
+                facts.handshakeMs = handshake->nsecsElapsed() / 1e6;
+        });
+    }
     const int baudrate = Edition::modelChoice(modelName).baudrate;
     const bool opened = sensor.open(portName, baudrate);
-    if (facts.handshakeExpected && opened && !handshakeFailed)
-        facts.handshakeMs = handshake.nsecsElapsed() / 1e6;
     disconnect(refused);
-    disconnect(unanswered);
     if (!opened && error)
-        *error = why.isEmpty() ? QStringLiteral("the port closed while opening") : why;
+        *error = why.isEmpty() ? QStringLiteral("the port is busy connecting") : why;
     return opened;
 }
 

@@ -2,48 +2,14 @@
 
 #include "debugpkglogging.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSerialPort>
-#include <QTimer>
-#include <stdexcept>
-
-namespace {
-
-constexpr int pauseMs = 50;
-
-} // namespace
-
-DebugPkg::DebugPkg(QSerialPort *serialPort) : QObject(serialPort), port(serialPort)
+DebugPkg::DebugPkg(QObject *parent) : QObject(parent)
 {
-    if (!serialPort)
-        throw std::invalid_argument("SerialPort is NULL");
     qRegisterMetaType<LidarInfoTypedef>("LidarInfoTypedef");
 }
 
-bool DebugPkg::sendRequest(uint8_t command, uint16_t value)
+QByteArray DebugPkg::requestBytes(uint8_t command, uint16_t value)
 {
-    if (busy || !port->isOpen())
-        return false;
-    port->write(ServiceFrame::encodeRequest(command, 0, value));
-    pauseAfterWrite();
-    return true;
-}
-
-void DebugPkg::pauseAfterWrite()
-{
-    if (busy)
-        return;
-    busy = true;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.setSingleShot(true);
-    for (qint64 left = pauseMs; left > 0; left = pauseMs - clock.elapsed()) {
-        wake.start(static_cast<int>(left));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    busy = false;
+    return ServiceFrame::encodeRequest(command, 0, value);
 }
 
 void DebugPkg::pushData(const QByteArray &data)

@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <vector>
 
-class QSerialPort;
-
 // Service frames understood by every model: builds the information request
 // and recognises information, voltage and status replies in the received
 // stream, whatever scan protocol surrounds them.
@@ -33,24 +31,20 @@ public:
         Status = 253,
     };
 
-    // Throws std::invalid_argument("SerialPort is NULL") when `port` is null.
-    explicit DebugPkg(QSerialPort *port);
+    explicit DebugPkg(QObject *parent = nullptr);
 
     // Queues a chunk of received bytes and moves queued bytes into the
     // frame buffer until one service frame is recognised; the bytes behind
     // it wait for the next call (at most queueLimit of them).
     void pushData(const QByteArray &data);
-    // Writes the request for `command` with `value`, then lets events run
-    // for 50 ms. False, and nothing sent, while such a pause runs or when the
-    // port is closed.
-    bool sendRequest(uint8_t command, uint16_t value);
+    // The request frame for `command` with `value`.
+    static QByteArray requestBytes(uint8_t command, uint16_t value);
 
     // Read-only state, for diagnostics and invariant checks.
     uint8_t lastStatusByte() const { return statusByte; }
     uint16_t photodiodeVoltage() const { return pdVoltage; }
     int bufferedFrameBytes() const { return frameLength; }
     int queuedBytes() const { return static_cast<int>(rxQueue.size() - queueHead); }
-    bool isBusy() const { return busy; }
 
 signals:
     void dataReady();
@@ -63,10 +57,7 @@ private:
         QByteArray payload;
     };
     bool checkFrame(Frame &frame);
-    void pauseAfterWrite();
 
-    QSerialPort *port;
-    bool busy = false;
     std::array<uint8_t, frameBufferSize> frameBuffer{};
     int frameLength = 0;
     // Positions p in frameBuffer with AA at p - 1 and p, oldest first.

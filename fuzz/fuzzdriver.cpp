@@ -13,7 +13,6 @@
 #include "trnet/qtrnet.h"
 
 #include <QBuffer>
-#include <QSerialPort>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -145,7 +144,7 @@ Outcome runLiPkg(const uint8_t *data, size_t size)
     const StreamModel &model = streamModel(modelByte);
     decoder.setModelType(model.modelType);
     decoder.setFilterVariant(model.filterVariant);
-    decoder.setEnableFilter((options & 1) == 0);
+    decoder.setFilterEnabled((options & 1) == 0);
     QObject::connect(&decoder, &LiPkg::mapReady, [&] {
         ++outcome.scans;
         require(Invariants::checkLiPkgScan(decoder));
@@ -180,8 +179,8 @@ Outcome runQTRNet(const uint8_t *data, size_t size)
     const size_t streamSize = size - control;
 
     Outcome outcome;
-    QSerialPort port; // never opened: every command is refused
-    auto *decoder = new QTRNet(&port);
+    QObject owner;
+    auto *decoder = new QTRNet(&owner);
     const char *model = (options & 1) ? "Maple" : "Fir";
     decoder->setModelType(Models::find(QLatin1String(model), Qt::CaseSensitive)->typeCode);
     if (options & 2) {
@@ -231,8 +230,8 @@ Outcome runDebugPkg(const uint8_t *data, size_t size)
     const size_t streamSize = size > control ? size - control : 0;
 
     Outcome outcome;
-    QSerialPort port;
-    auto *decoder = new DebugPkg(&port);
+    QObject owner;
+    auto *decoder = new DebugPkg(&owner);
     QObject::connect(decoder, &DebugPkg::dataReady, [&] { ++outcome.frames; });
 
     Feeder feeder(data + control, streamSize, pattern, repeat);

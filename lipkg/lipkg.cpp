@@ -191,7 +191,7 @@ void LiPkg::clearPkgErrorCount()
     pkgErrorCount = 0;
 }
 
-void LiPkg::setEnableFilter(bool value)
+void LiPkg::setFilterEnabled(bool value)
 {
     filterEnabled_ = value;
 }

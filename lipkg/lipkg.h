@@ -37,7 +37,7 @@ public:
     // unless a caller (a replay, a test) gives another.
     void setTimeSource(TimeSource source);
 
-    // Figures read by the map view.
+    // Figures of the last scan.
     QList<PointData> currentScan() const { return scan; }
     int errorCount() const { return pkgErrorCount; }
     double rotationSpeed() const;
@@ -65,7 +65,7 @@ signals:
 
 public slots:
     void clearPkgErrorCount();
-    void setEnableFilter(bool value);
+    void setFilterEnabled(bool value);
 
 private:
     FrameDecode::Format currentFormat() const;

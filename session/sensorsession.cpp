@@ -3,8 +3,9 @@
 #include "debugpkg/debugpkg.h"
 #include "editions/edition.h"
 #include "lipkg/lipkg.h"
-#include "sessionport.h"
 #include "trnet/qtrnet.h"
+
+#include <algorithm>
 
 QString versionTextOf(const LidarInfoTypedef &info)
 {
@@ -16,38 +17,61 @@ QString versionTextOf(const LidarInfoTypedef &info)
         .arg(info.hardwareVersion, 0, 16);
 }
 
+namespace {
+
+constexpr int pauseMs = 50;
+// Counted from the stop command that opens the handshake.
+constexpr int stopSettleMs = 200;
+constexpr int handshakeTimeoutMs = 1000;
+// Maple's columns command keeps the line for this long after its pause.
+constexpr int columnsSettleMs = 200;
+
+} // namespace
+
 SensorSession::SensorSession(QObject *parent)
-    : QObject(parent), serial(new SessionPort(this)), pkg(new LiPkg(this)),
-      trNet(new QTRNet(serial)), debug(new DebugPkg(serial))
+    : QObject(parent), serial(new QSerialPort(this)), pkg(new LiPkg(this)), trNet(new QTRNet(this)),
+      debug(new DebugPkg(this))
 {
     serial->setObjectName(QStringLiteral("serial"));
     pkg->setObjectName(QStringLiteral("pkg"));
     trNet->setObjectName(QStringLiteral("trNet"));
     debug->setObjectName(QStringLiteral("debugPkg"));
-    serial->onWritten = [this](const QByteArray &chunk) { emit written(chunk, clock()); };
+    // Pauses are lower bounds: a coarse timer may fire early.
+    for (QTimer *timer : {&stepTimer, &commandPause, &requestPause}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
 
     connect(serial, &QSerialPort::readyRead, this, &SensorSession::readPort);
     connect(serial, &QSerialPort::errorOccurred, this, &SensorSession::handleError);
-    connect(pkg, &LiPkg::pkgReady, this, [this] { ++frames; });
+    connect(pkg, &LiPkg::pkgReady, this, [this] {
+        ++frames;
+        publishStreamCounters();
+    });
+    connect(pkg, &LiPkg::errorIncrease, this, &SensorSession::publishStreamCounters);
     connect(pkg, &LiPkg::mapReady, this, &SensorSession::publishStreamScan);
     connect(trNet, &QTRNet::dataReady, this, &SensorSession::frameDecoded);
     connect(trNet, &QTRNet::mapReady, this, &SensorSession::publishFrameScan);
-    connect(trNet, &QTRNet::errorMessage, this, &SensorSession::handshakeFailed);
     connect(debug, &DebugPkg::lidarInfoReady, this,
             [this](const LidarInfoTypedef &info) { emit versionText(versionTextOf(info)); });
+    connect(&stepTimer, &QTimer::timeout, this, &SensorSession::advance);
+    connect(&commandPause, &QTimer::timeout, this, [this] {
+        if (step != Step::AwaitCalibration)
+            return;
+        // A reply left from an earlier connection satisfies the wait as well.
+        if (!replied && trNet->lastDecodedFrame().command == QTRNet::Calibration)
+            replied = trNet->applyCalibrationReply(trNet->lastDecodedFrame());
+        if (replied)
+            stepTimer.start(0);
+    });
+
+    chooseModel(Edition::modelNames().constFirst());
 }
 
 SensorSession::~SensorSession()
 {
     // Closing on destruction reports errors nobody should act on.
-    destroying = true;
-    serial->onWritten = nullptr;
     serial->disconnect(this);
-}
-
-QSerialPort *SensorSession::port() const
-{
-    return serial;
 }
 
 Edition::ModelChoice SensorSession::chooseModel(const QString &name)
@@ -64,15 +88,10 @@ Edition::ModelChoice SensorSession::chooseModel(const QString &name)
     return choice;
 }
 
-void SensorSession::setSelectionProvider(std::function<QString()> provider)
-{
-    selection = std::move(provider);
-}
-
 bool SensorSession::commandProtocolSelected() const
 {
-    if (Edition::protocolFromSelectorText && selection)
-        return Edition::usesCommandProtocol(Edition::modelChoice(selection()).decoderKind);
+    if (Edition::protocolFromSelectorText && !selectedName.isNull())
+        return Edition::usesCommandProtocol(Edition::modelChoice(selectedName).decoderKind);
     return Edition::usesCommandProtocol(decoderKind);
 }
 
@@ -87,12 +106,47 @@ bool SensorSession::isOpen() const
     return serial->isOpen();
 }
 
+int SensorSession::baudRate() const
+{
+    return static_cast<int>(serial->baudRate());
+}
+
+void SensorSession::setFilterEnabled(bool enabled)
+{
+    pkg->setFilterEnabled(enabled);
+}
+
+bool SensorSession::filterEnabled() const
+{
+    return pkg->filterEnabled();
+}
+
+void SensorSession::clearErrorCount()
+{
+    pkg->clearPkgErrorCount();
+    publishStreamCounters();
+}
+
+double SensorSession::rotationSpeed() const
+{
+    return pkg->rotationSpeed();
+}
+
+int SensorSession::streamErrorCount() const
+{
+    return pkg->errorCount();
+}
+
+void SensorSession::publishStreamCounters()
+{
+    emit streamCountersChanged(pkg->rotationSpeed(), pkg->errorCount());
+}
+
 bool SensorSession::open(const QString &portName, int baudrate)
 {
-    // Reopening in the middle of a handshake would pull the port from under it.
-    if (opening)
+    // Reopening in the middle of a sequence would pull the port from under it.
+    if (step != Step::Idle)
         return false;
-    opening = true;
     if (serial->isOpen())
         serial->close();
     serial->setPortName(portName);
@@ -103,7 +157,6 @@ bool SensorSession::open(const QString &portName, int baudrate)
     serial->setFlowControl(QSerialPort::NoFlowControl);
 
     if (!serial->open(QIODevice::ReadWrite)) {
-        opening = false;
         emit openFailed(serial->errorString());
         emit stateChanged(State::OpenError, tr("Open error"));
         return false;
@@ -115,18 +168,99 @@ bool SensorSession::open(const QString &portName, int baudrate)
                                             .arg(0)
                                             .arg(1)
                                             .arg(0));
+    if (!serial->isOpen())
+        return false;
     serial->setDataTerminalReady(true);
+    sequenceClock.start();
     if (commandProtocolSelected()) {
-        starting = true;
-        trNet->startLidar();
-        starting = false;
+        step = Step::StopSettle;
+        replied = false;
+        sendCommand(QTRNet::commandBytes(1, QTRNet::Stop, 1), pauseMs);
+        stepTimer.start(stopSettleMs);
+    } else {
+        askInformation();
     }
-    // The handshake may have been stopped, or lost the device, while it waited.
-    const bool stillOpen = serial->isOpen();
-    if (stillOpen)
-        debug->sendRequest(DebugPkg::Information, 0);
-    opening = false;
-    return stillOpen;
+    return true;
+}
+
+void SensorSession::write(const QByteArray &bytes)
+{
+    const qint64 accepted = serial->write(bytes);
+    if (accepted > 0)
+        emit written(bytes.left(static_cast<int>(accepted)), clock());
+}
+
+bool SensorSession::sendCommand(const QByteArray &frame, int pause)
+{
+    if (commandPause.isActive() || !serial->isOpen())
+        return false;
+    write(frame);
+    commandPause.start(pause);
+    return true;
+}
+
+void SensorSession::advance()
+{
+    switch (step) {
+    case Step::Idle:
+        return;
+    case Step::StopSettle:
+        if (Edition::commandProtocolTakesTypeCode && trNet->modelType() == QTRNet::mapleModelType) {
+            step = Step::ColumnsSettle;
+            sendCommand(QTRNet::commandBytes(1, QTRNet::Columns, 1), pauseMs + columnsSettleMs);
+            stepTimer.start(pauseMs + columnsSettleMs);
+            return;
+        }
+        Q_FALLTHROUGH();
+    case Step::ColumnsSettle: {
+        step = Step::AwaitCalibration;
+        sendCommand(QTRNet::commandBytes(1, QTRNet::Calibration, 1), pauseMs);
+        const qint64 left = handshakeTimeoutMs - sequenceClock.elapsed();
+        stepTimer.start(static_cast<int>(std::max<qint64>(left, pauseMs)));
+        return;
+    }
+    case Step::AwaitCalibration:
+        if (replied) {
+            calibrationAnswered();
+            return;
+        }
+        emit handshakeFailed(tr("connect failed"));
+        // A slot may have closed the port meanwhile.
+        if (step == Step::AwaitCalibration && serial->isOpen())
+            askInformation();
+        return;
+    case Step::StartPause:
+        askInformation();
+        return;
+    case Step::InformationPause:
+        step = Step::Idle;
+        emit handshakeFinished();
+        return;
+    }
+}
+
+void SensorSession::calibrationAnswered()
+{
+    step = Step::StartPause;
+    sendCommand(QTRNet::shortCommandBytes(1, QTRNet::MeasuredSamples, 1), pauseMs);
+    trNet->enterStartedMode();
+    stepTimer.start(pauseMs);
+}
+
+void SensorSession::askInformation()
+{
+    step = Step::InformationPause;
+    if (!requestPause.isActive()) {
+        write(DebugPkg::requestBytes(DebugPkg::Information, 0));
+        requestPause.start(pauseMs);
+    }
+    stepTimer.start(pauseMs);
+}
+
+void SensorSession::endSequence()
+{
+    step = Step::Idle;
+    stepTimer.stop();
 }
 
 void SensorSession::close()
@@ -141,17 +275,18 @@ void SensorSession::closeAndReport(bool lost)
     if (closing)
         return;
     closing = true;
+    endSequence();
     if (serial->isOpen()) {
         if (commandProtocolSelected())
-            trNet->sendCommand(1, QTRNet::Stop, 1);
-        // Inside another command's pause the stop command is still queued;
-        // closing would drop it. A lost device takes nothing more.
+            sendCommand(QTRNet::commandBytes(1, QTRNet::Stop, 1), pauseMs);
+        // The stop command is still queued; closing would drop it. A lost
+        // device takes nothing more.
         if (!lost)
             serial->flush();
         serial->close();
     }
-    if (starting)
-        trNet->cancelStart();
+    commandPause.stop();
+    requestPause.stop();
     closing = false;
     emit stateChanged(State::Disconnected, tr("Disconnected"));
 }
@@ -162,9 +297,7 @@ void SensorSession::handleError(QSerialPort::SerialPortError error)
     // Linux often as read errors at end-of-file that would repeat forever.
     const bool lost = error == QSerialPort::ResourceError ||
                       (error == QSerialPort::ReadError && serial->isOpen());
-    if (!lost || destroying)
-        return;
-    if (closing)
+    if (!lost || closing)
         return;
     emit deviceLost();
     closeAndReport(true);
@@ -216,6 +349,12 @@ void SensorSession::publishFrameScan(const QList<PointData> &points)
 void SensorSession::frameDecoded(TRData *frame)
 {
     ++frames;
+    if (step == Step::AwaitCalibration && !replied && frame->command == QTRNet::Calibration) {
+        replied = trNet->applyCalibrationReply(*frame);
+        // The reply is taken once the request's pause is over.
+        if (!commandPause.isActive())
+            stepTimer.start(0);
+    }
     if (!calibrateFromStream || calibrated || frame->command != QTRNet::Calibration)
         return;
     // A capture's first calibration reply stands for the one the handshake

@@ -6,20 +6,21 @@
 #include "lipkg/timesource.h"
 #include "points/sensorscan.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
-#include <functional>
+#include <QTimer>
 
 class DebugPkg;
 class LiPkg;
 class QTRNet;
-class SessionPort;
 struct TRData;
 
 // The road from a sensor to what is published: the port, the decoders, the
 // model choice and the connection sequence (open, handshake, information
 // request, stop, lost device). Bytes come from the port or are pushed by a
-// caller, and take the same route either way.
+// caller, and take the same route either way. Consumers see the decoders
+// only through what the session publishes.
 class SensorSession : public QObject
 {
     Q_OBJECT
@@ -32,35 +33,42 @@ public:
     };
     Q_ENUM(State)
 
+    // The edition's first model is in force from the start.
     explicit SensorSession(QObject *parent = nullptr);
     ~SensorSession() override;
-
-    QSerialPort *port() const;
-    LiPkg *liPkg() const { return pkg; }
-    QTRNet *qtrNet() const { return trNet; }
-    DebugPkg *debugPkg() const { return debug; }
 
     // Puts the model `name` in force in the decoders, as choosing it in the
     // device selector does, and returns what it sets.
     Edition::ModelChoice chooseModel(const QString &name);
-    // The earlier edition routes, starts and stops by the device selection
-    // at the moment of use, not by the model chosen last; the provider gives
-    // that selection. Without one the model chosen last counts.
-    void setSelectionProvider(std::function<QString()> provider);
-    // Whether the stream goes to QTRNet (see setSelectionProvider).
+    // The device selection as it stands now. The earlier edition routes,
+    // starts and stops by it, not by the model chosen last.
+    void setSelectedModel(const QString &name) { selectedName = name; }
+    // Whether the stream goes to the command-protocol decoder.
     bool commandProtocolSelected() const;
 
     // Opens `portName` at `baudrate` with the sensor's link settings, raises
-    // DTR, runs the handshake (command protocol) and asks for the
-    // information record. Events are processed while the handshake waits;
-    // close() or a lost device in that time ends it at once. True when the
-    // port is still open at the end.
+    // DTR and starts the connection sequence: the handshake (command
+    // protocol) and the information request, paced by timers.
+    // handshakeFinished() tells when it is over. False when the port would
+    // not open, or while a sequence is still running.
     bool open(const QString &portName, int baudrate);
-    // Sends the stop command (command protocol) and closes the port.
+    // Sends the stop command (command protocol) and closes the port; a
+    // running sequence ends at once, without a failure message.
     void close();
     bool isOpen() const;
-    // True from the start of open() until it returns.
-    bool isOpening() const { return opening; }
+    // From a successful open() until handshakeFinished() or the port closes.
+    bool isOpening() const { return step != Step::Idle; }
+    // The line speed in force.
+    int baudRate() const;
+
+    // The stream decoder's filter.
+    void setFilterEnabled(bool enabled);
+    bool filterEnabled() const;
+    // Sets the stream decoder's error count back to 0.
+    void clearErrorCount();
+    // The stream counters as they stand (see streamCountersChanged).
+    double rotationSpeed() const;
+    int streamErrorCount() const;
 
     // A chunk of received bytes from another source (a file, a replay).
     void push(const QByteArray &chunk);
@@ -82,35 +90,66 @@ signals:
     void openFailed(const QString &error);
     // The handshake got no answer ("connect failed"); the port stays open.
     void handshakeFailed(const QString &message);
+    // The connection sequence ran to its end with the port open (after a
+    // handshakeFailed() too).
+    void handshakeFinished();
     // The device vanished while open; stateChanged(Disconnected) follows.
     void deviceLost();
     void versionText(const QString &text);
     void scanReady(const SensorScan &scan);
+    // The stream decoder's rotation speed and error count changed (a packet,
+    // an error, a clear).
+    void streamCountersChanged(double speed, int errors);
     void received(const QByteArray &chunk, qint64 time);
     void written(const QByteArray &chunk, qint64 time);
 
 private:
+    enum class Step
+    {
+        Idle,
+        StopSettle,
+        ColumnsSettle,
+        AwaitCalibration,
+        StartPause,
+        InformationPause,
+    };
+
     void readPort();
     void handleError(QSerialPort::SerialPortError error);
     void closeAndReport(bool lost);
     void publishStreamScan();
     void publishFrameScan(const QList<PointData> &points);
+    void publishStreamCounters();
     void frameDecoded(TRData *frame);
 
-    SessionPort *serial;
+    void write(const QByteArray &bytes);
+    bool sendCommand(const QByteArray &frame, int pauseMs);
+    void advance();
+    void calibrationAnswered();
+    void askInformation();
+    void endSequence();
+
+    QSerialPort *serial;
     LiPkg *pkg;
     QTRNet *trNet;
     DebugPkg *debug;
     TimeSource clock = monotonicNanoseconds;
-    std::function<QString()> selection;
+    QString selectedName;
     Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
     qint64 frames = 0;
-    bool opening = false;
-    bool starting = false; // inside the handshake
     bool calibrateFromStream = false;
     bool calibrated = false;
-    bool destroying = false;
     bool closing = false;
+    bool replied = false; // the calibration request got its answer
+
+    // The connection sequence. A command, and a service request, each keep
+    // the line to themselves for a pause after they are written: another of
+    // the same kind is refused meanwhile.
+    Step step = Step::Idle;
+    QTimer stepTimer;
+    QTimer commandPause;
+    QTimer requestPause;
+    QElapsedTimer sequenceClock;
 };
 
 // The status text of an information record, for example "v1.2.10 hw:1f".

@@ -4,43 +4,10 @@
 #include "points/pointsearch.h"
 #include "trframe.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSerialPort>
-#include <QTimer>
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
-
-constexpr int pauseMs = 50;
-constexpr int stopSettleMs = 200;
-constexpr int columnsSettleMs = 200;
-constexpr int handshakeTimeoutMs = 1000;
-
-// Runs the event loop until `clock` reaches `untilMs` or `done` holds,
-// sleeping while there is nothing to do.
-template <typename Done>
-void processEventsUntil(const QElapsedTimer &clock, qint64 untilMs, Done done)
-{
-    QTimer wake;
-    wake.setSingleShot(true);
-    while (!done()) {
-        const qint64 left = untilMs - clock.elapsed();
-        if (left <= 0)
-            break;
-        wake.start(static_cast<int>(left));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
-
-void processEventsFor(qint64 ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    processEventsUntil(clock, ms, [] { return false; });
-}
 
 QByteArray littleEndian(uint32_t value, int size)
 {
@@ -60,10 +27,8 @@ uint32_t readU32(const QByteArray &bytes, int offset)
 
 } // namespace
 
-QTRNet::QTRNet(QSerialPort *serialPort) : QObject(serialPort), port(serialPort)
+QTRNet::QTRNet(QObject *parent) : QObject(parent)
 {
-    if (!serialPort)
-        throw std::invalid_argument("SerialPort is NULL");
     registerPointDataMetaType();
     qRegisterMetaType<TRData *>("TRData*");
 }
@@ -78,73 +43,14 @@ bool QTRNet::isMaple() const
     return Edition::commandProtocolTakesTypeCode && modelType_ == mapleModelType;
 }
 
-bool QTRNet::sendFrame(uint8_t address, uint8_t command, const QByteArray &payload)
+QByteArray QTRNet::commandBytes(uint8_t address, uint8_t command, uint32_t value)
 {
-    if (busy || !port->isOpen())
-        return false;
-    port->write(TRFrame::encode(address, command, 0, payload));
-    pauseAfterWrite();
-    return true;
+    return TRFrame::encode(address, command, 0, littleEndian(value, 4));
 }
 
-bool QTRNet::sendCommand(uint8_t address, uint8_t command, uint32_t value)
+QByteArray QTRNet::shortCommandBytes(uint8_t address, uint8_t command, uint16_t value)
 {
-    return sendFrame(address, command, littleEndian(value, 4));
-}
-
-bool QTRNet::sendShortCommand(uint8_t address, uint8_t command, uint16_t value)
-{
-    return sendFrame(address, command, littleEndian(value, 2));
-}
-
-void QTRNet::pauseAfterWrite()
-{
-    if (busy)
-        return;
-    busy = true;
-    processEventsFor(pauseMs);
-    busy = false;
-}
-
-void QTRNet::startLidar()
-{
-    QElapsedTimer clock;
-    clock.start();
-    cancelled = false;
-    const auto isCancelled = [this] { return cancelled; };
-
-    sendCommand(1, Stop, 1);
-    processEventsUntil(clock, stopSettleMs, isCancelled);
-    if (cancelled)
-        return;
-
-    if (isMaple()) {
-        sendCommand(1, Columns, 1);
-        if (!busy) {
-            busy = true;
-            QElapsedTimer settle;
-            settle.start();
-            processEventsUntil(settle, columnsSettleMs, isCancelled);
-            busy = false;
-        }
-    }
-    if (cancelled)
-        return;
-
-    sendCommand(1, Calibration, 1);
-    processEventsUntil(clock, handshakeTimeoutMs,
-                       [this] { return cancelled || lastFrame.command == Calibration; });
-    // Stopped or lost while waiting: no reply is missing, nothing to report.
-    if (cancelled)
-        return;
-    // A reply left from an earlier connection satisfies the wait as well.
-    if (lastFrame.command != Calibration) {
-        emit errorMessage(tr("connect failed"));
-        return;
-    }
-    applyCalibrationReply(lastFrame);
-    sendShortCommand(1, MeasuredSamples, 1);
-    enterStartedMode();
+    return TRFrame::encode(address, command, 0, littleEndian(value, 2));
 }
 
 void QTRNet::enterStartedMode()

@@ -12,12 +12,10 @@
 #include <QVector>
 #include <cstdint>
 
-class QSerialPort;
-
 // Command/response protocol of the command-protocol sensor models (Fir and
-// Maple): sends commands, runs the start handshake that reads the sensor's
-// calibration, splits the received stream into frames and converts sample
-// frames into scans.
+// Maple): encodes commands, splits the received stream into frames, takes
+// the sensor's calibration from its reply and converts sample frames into
+// scans. Writing the commands and pacing them is the session's business.
 class QTRNet : public QObject
 {
     Q_OBJECT
@@ -33,25 +31,17 @@ public:
         Columns = 21,
     };
 
-    // Throws std::invalid_argument("SerialPort is NULL") when `port` is null.
-    explicit QTRNet(QSerialPort *port);
+    explicit QTRNet(QObject *parent = nullptr);
 
     void setModelType(int type);
     int modelType() const { return modelType_; }
 
     // Takes the next chunk of received bytes and handles every frame it completes.
     void pushData(const QByteArray &data);
-    // Send one frame with a 4-byte (sendCommand) or 2-byte (sendShortCommand)
-    // payload, then let events run for 50 ms. False, and nothing sent, while
-    // such a pause runs or when the port is closed.
-    bool sendCommand(uint8_t address, uint8_t command, uint32_t value);
-    bool sendShortCommand(uint8_t address, uint8_t command, uint16_t value);
-    // The start handshake; returns when it has succeeded or given up
-    // (errorMessage("connect failed")). Processes events while it waits.
-    void startLidar();
-    // Ends a running startLidar() at once, without a failure message (the
-    // user stopped, or the device is gone).
-    void cancelStart() { cancelled = true; }
+    // The frame of one command with a 4-byte (commandBytes) or 2-byte
+    // (shortCommandBytes) payload.
+    static QByteArray commandBytes(uint8_t address, uint8_t command, uint32_t value);
+    static QByteArray shortCommandBytes(uint8_t address, uint8_t command, uint16_t value);
     // Copies the payload of a calibration reply (command 18) into the
     // calibration of the selected model; fields the payload does not fully
     // cover keep their values. False, and nothing changed, for other frames.
@@ -61,7 +51,7 @@ public:
     // handshake.
     void enterStartedMode();
 
-    // Figures read by the map view.
+    // Figures of the last scan.
     double scanRate() const { return rate; }
     int validCount() const;
     int pointTotal() const { return sampleCount; }
@@ -76,7 +66,6 @@ public:
     int lastSampleTimestamp() const { return lastTimestamp; }
     int previousSampleTimestamp() const { return previousTimestamp; }
     uint16_t pixelSum() const { return pixSum; }
-    bool isBusy() const { return busy; }
     // Bytes held by the receive buffer, and how many of them may still
     // belong to a frame.
     int rxBufferSize() const { return rxBuffer.bufferSize(); }
@@ -86,18 +75,13 @@ public:
 signals:
     void dataReady(TRData *pack);
     void mapReady(QList<PointData> map);
-    void errorMessage(QString s);
 
 private:
-    bool sendFrame(uint8_t address, uint8_t command, const QByteArray &payload);
-    void pauseAfterWrite();
     void handleFrame();
     void convertDualHalf(const TRData &frame);
     void convertZoned(const TRData &frame);
     bool isMaple() const;
 
-    QSerialPort *port;
-    bool busy = false;
     bool draining = false;
     FrameSplitter rxBuffer;
     TRData lastFrame;
@@ -107,7 +91,6 @@ private:
     int lastTimestamp = 0;
     int previousTimestamp = 0;
     double rate = 0.0;
-    bool cancelled = false;
     int sampleCount = 0;
     uint16_t pixSum = 0; // parameter of the last measured-sample frame
     SampleConversion::FirGeometry firGeometry;

@@ -102,7 +102,7 @@ void decodeStream(benchmark::State &state)
         LiPkg pkg;
         pkg.setModelType(modelTypes[format]);
         pkg.setFilterVariant(filterVariants[format]);
-        pkg.setEnableFilter(filter);
+        pkg.setFilterEnabled(filter);
         QObject::connect(&pkg, &LiPkg::mapReady, [&scans] { ++scans; });
         for (int offset = 0; offset < stream.size(); offset += chunkSize)
             pkg.pushData(QByteArray::fromRawData(

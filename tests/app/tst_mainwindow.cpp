@@ -428,7 +428,6 @@ private slots:
         MainWindow w(fakeEnumerator());
         auto *session = w.findChild<SensorSession *>("session");
         auto *view = w.findChild<LiMapView *>("mapView");
-        LiPkg *pkg = session->liPkg();
         view->findChild<QAction *>("showErrorAction")->setChecked(true);
         session->push(threeTurns());
         QCOMPARE(view->statusLines().first().text, QString("Error:  0"));
@@ -436,20 +435,20 @@ private slots:
         QByteArray damaged = Wire::encodePkg47(7200, 0, {}, 1000);
         damaged[damaged.size() - 1] = char(damaged.at(damaged.size() - 1) ^ 0x5A);
         session->push(damaged + damaged);
-        QVERIFY(pkg->errorCount() > 0);
+        QVERIFY(session->streamErrorCount() > 0);
         QCOMPARE(view->statusLines().first().text,
-                 QStringLiteral("Error:  %1").arg(pkg->errorCount()));
+                 QStringLiteral("Error:  %1").arg(session->streamErrorCount()));
         view->findChild<QAction *>("clearErrorAction")->trigger();
-        QCOMPARE(pkg->errorCount(), 0);
+        QCOMPARE(session->streamErrorCount(), 0);
         QCOMPARE(view->statusLines().first().text, QString("Error:  0"));
 
         auto *filter = view->findChild<QAction *>("enableFilterAction");
         QVERIFY(filter->isChecked());
-        QVERIFY(pkg->filterEnabled());
+        QVERIFY(session->filterEnabled());
         filter->trigger();
-        QVERIFY(!pkg->filterEnabled());
+        QVERIFY(!session->filterEnabled());
         filter->trigger();
-        QVERIFY(pkg->filterEnabled());
+        QVERIFY(session->filterEnabled());
     }
 
     void capturesComeFromTheDialogDropsAndCommandLine()

@@ -186,7 +186,7 @@ private slots:
         watch.start(5);
         win.start->trigger();
 
-        QVERIFY(acted);
+        QTRY_VERIFY(acted);
         QTRY_VERIFY(disabledDuringWait);
         if (sensor)
             QTRY_COMPARE_WITH_TIMEOUT(sensor->commands, commands, 5000);
@@ -194,6 +194,7 @@ private slots:
             QCOMPARE(seen, commands);
         QCOMPARE(win.serial->isOpen(), open);
         QCOMPARE(win.selectorsEnabled(), !open);
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), boxes.size(), 5000);
         QStringList texts;
         for (const auto &box : catcher.boxes)
             texts << box.text;

@@ -16,10 +16,8 @@ class TestDebugPkg : public QObject
 {
     Q_OBJECT
 private slots:
-    void nullPortThrows();
-    void requestBytesOnTheWire_data();
-    void requestBytesOnTheWire();
-    void requestRefusedWhileBusyOrClosed();
+    void requestBytes_data();
+    void requestBytes();
     void informationReply_data();
     void informationReply();
     void oneFramePerCall();
@@ -36,24 +34,12 @@ namespace {
 
 struct Decoder
 {
-    Decoder() : pkg(&port) {}
-    QSerialPort port;
     DebugPkg pkg;
 };
 
 } // namespace
 
-void TestDebugPkg::nullPortThrows()
-{
-    try {
-        DebugPkg pkg(nullptr);
-        QFAIL("constructed without a port");
-    } catch (const std::exception &e) {
-        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("SerialPort is NULL"));
-    }
-}
-
-void TestDebugPkg::requestBytesOnTheWire_data()
+void TestDebugPkg::requestBytes_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<int>("value");
@@ -67,39 +53,15 @@ void TestDebugPkg::requestBytesOnTheWire_data()
         << 0x55 << 0xAAA5 << QByteArray::fromHex("AAAA10A555000002000000A5A5A5AAB65555");
 }
 
-void TestDebugPkg::requestBytesOnTheWire()
+void TestDebugPkg::requestBytes()
 {
     QFETCH(int, command);
     QFETCH(int, value);
     QFETCH(QByteArray, expected);
 
-    Pty pty;
-    QVERIFY(pty.isValid());
-    QSerialPort port(pty.slavePath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    DebugPkg pkg(&port);
-    QVERIFY(pkg.sendRequest(uint8_t(command), uint16_t(value)));
-    const QByteArray sentinel("\xEE end of test \xEE");
-    port.write(sentinel);
-    QCOMPARE(pty.readThrough(sentinel).toHex(' '), (expected + sentinel).toHex(' '));
+    QCOMPARE(DebugPkg::requestBytes(uint8_t(command), uint16_t(value)).toHex(' '),
+             expected.toHex(' '));
     QCOMPARE(Wire::serviceRequest(uint8_t(command), uint16_t(value)), expected);
-}
-
-void TestDebugPkg::requestRefusedWhileBusyOrClosed()
-{
-    Pty pty;
-    QSerialPort port(pty.slavePath());
-    DebugPkg pkg(&port);
-    QVERIFY(!pkg.sendRequest(127, 0));
-    QVERIFY(port.open(QIODevice::ReadWrite));
-
-    bool nested = true;
-    QTimer::singleShot(10, &pkg, [&] { nested = pkg.sendRequest(127, 1); });
-    QVERIFY(pkg.sendRequest(127, 0));
-    QVERIFY(!nested);
-    const QByteArray sentinel("\xEE end of test \xEE");
-    port.write(sentinel);
-    QCOMPARE(pty.readThrough(sentinel), Wire::serviceRequest(127, 0) + sentinel);
 }
 
 void TestDebugPkg::informationReply_data()

@@ -189,11 +189,14 @@ private slots:
         ScriptedSensor sensor(pty);
         sensor.answer(QTRNet::Calibration, Wire::firCalibrationReply(100, 200, 300, 400));
         ModalCatcher catcher;
+        QSignalSpy connected(win.w.findChild<SensorSession *>("session"),
+                             &SensorSession::handshakeFinished);
 
         win.start->trigger();
         QVERIFY(win.serial->isOpen());
         QCOMPARE(win.serial->baudRate(), 921600);
-        QTRY_COMPARE(sensor.commands, QVector<int>({15, 18, 2}));
+        QTRY_COMPARE(connected.count(), 1);
+        QCOMPARE(sensor.commands, QVector<int>({15, 18, 2}));
         QVERIFY(catcher.boxes.isEmpty());
         QCOMPARE(win.trNet->deviceParams().halfIntercept[DeviceParams::Left], 400u);
 

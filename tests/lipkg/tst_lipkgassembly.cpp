@@ -153,7 +153,7 @@ void TestLiPkgAssembly::wrapSpacing()
 
     LiPkg pkg;
     pkg.setModelType(pkgVariableModel);
-    pkg.setEnableFilter(false);
+    pkg.setFilterEnabled(false);
     QSignalSpy maps(&pkg, &LiPkg::mapReady);
     QSignalSpy errors(&pkg, &LiPkg::errorIncrease);
     pkg.pushData(stream.bytes);
@@ -193,7 +193,7 @@ void TestLiPkgAssembly::scanHoldsNonZeroPointsAndEndMarker()
 
     LiPkg pkg;
     pkg.setModelType(modelType);
-    pkg.setEnableFilter(false);
+    pkg.setFilterEnabled(false);
     QSignalSpy maps(&pkg, &LiPkg::mapReady);
     pushInChunks(pkg, stream.bytes, chunkSize);
     QCOMPARE(maps.count(), 1);
@@ -239,7 +239,7 @@ void TestLiPkgAssembly::pkgReadyFollowsTheFrameAssembly()
 
     LiPkg pkg;
     pkg.setModelType(modelType);
-    pkg.setEnableFilter(false);
+    pkg.setFilterEnabled(false);
     // What listeners see when each frame's pkgReady arrives: the frame's
     // points already assembled (and its scan published), the frame itself
     // still in the buffer.
@@ -270,7 +270,7 @@ void TestLiPkgAssembly::shortScanKeepsPreviousScan()
     stream.run(5.0, 10);
     LiPkg pkg;
     pkg.setModelType(pkgVariableModel);
-    pkg.setEnableFilter(false);
+    pkg.setFilterEnabled(false);
     QSignalSpy maps(&pkg, &LiPkg::mapReady);
     QSignalSpy errors(&pkg, &LiPkg::errorIncrease);
     pkg.pushData(stream.bytes);
@@ -335,7 +335,7 @@ void TestLiPkgAssembly::filterStageFollowsSettings()
     LiPkg pkg;
     pkg.setModelType(pkgVariableModel); // no correction constants for this type
     pkg.setFilterVariant(variant);
-    pkg.setEnableFilter(enabled);
+    pkg.setFilterEnabled(enabled);
     QCOMPARE(pkg.filterEnabled(), enabled);
     pkg.pushData(stream.bytes);
     const QList<PointData> scan = pkg.currentScan();
@@ -367,7 +367,7 @@ void TestLiPkgAssembly::assemblyStateStaysBoundedWithoutWraps()
         stream.run(180.0, 40000);
     LiPkg pkg;
     pkg.setModelType(pkgVariableModel);
-    pkg.setEnableFilter(false);
+    pkg.setFilterEnabled(false);
     QSignalSpy maps(&pkg, &LiPkg::mapReady);
     pushInChunks(pkg, stream.bytes, 4096);
     QCOMPARE(maps.count(), 0);

@@ -36,7 +36,7 @@ QVector<SensorScan> decodeSim(const QString &modelName, const SimFaults &faults,
     SensorSession session;
     session.chooseModel(modelName);
     session.setCalibrateFromStream(true);
-    session.liPkg()->setEnableFilter(false);
+    session.setFilterEnabled(false);
     session.setTimeSource([&now] { return static_cast<qint64>(std::llround(now * 1e9)); });
     QVector<SensorScan> published;
     QObject::connect(&session, &SensorSession::scanReady,

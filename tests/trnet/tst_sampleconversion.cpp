@@ -371,12 +371,11 @@ void TestSampleConversion::mapleCalibratedKnownPoint()
 
 void TestSampleConversion::mapleRawMode()
 {
-    // Raw mode is what a handshake leaves behind on any model but Maple; the
-    // handshake also succeeds without a port when a calibration reply is
-    // already at hand.
+    // Raw mode is what a handshake leaves behind on any model but Maple.
     Net n(fir);
     n.net.pushData(Wire::firCalibrationReply(1, 2, 3, 4));
-    n.net.startLidar();
+    QVERIFY(n.net.applyCalibrationReply(n.net.lastDecodedFrame()));
+    n.net.enterStartedMode();
     QCOMPARE(n.net.rawMode(), uint8_t(1));
     n.net.pushData(Wire::measuredSampleFrame(1234, {}));
     n.net.setModelType(maple);

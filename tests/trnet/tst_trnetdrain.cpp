@@ -12,7 +12,6 @@ class TestTrNetDrain : public QObject
 {
     Q_OBJECT
 private slots:
-    void nullPortThrows();
     void framesAnnounced_data();
     void framesAnnounced();
     void frameSplitAtEveryByte();
@@ -96,16 +95,6 @@ QVector<Decoded> plainDrain(const QVector<QByteArray> &chunks)
 }
 
 } // namespace
-
-void TestTrNetDrain::nullPortThrows()
-{
-    try {
-        QTRNet net(nullptr);
-        QFAIL("constructed without a port");
-    } catch (const std::exception &e) {
-        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("SerialPort is NULL"));
-    }
-}
 
 void TestTrNetDrain::framesAnnounced_data()
 {

@@ -155,12 +155,8 @@ void present(LiMapView &view, const Case &c, std::unique_ptr<SensorSession> &kee
     session.setTimeSource([now]() mutable { return now += 100000000; });
     view.setDecoderKind(session.chooseModel(c.model).decoderKind);
     QObject::connect(&session, &SensorSession::scanReady, &view, &LiMapView::showScan);
-    LiPkg *pkg = session.liPkg();
-    auto counters = [&view, pkg] {
-        view.setStreamCounters(pkg->rotationSpeed(), pkg->errorCount());
-    };
-    QObject::connect(pkg, &LiPkg::pkgReady, &view, counters);
-    QObject::connect(pkg, &LiPkg::errorIncrease, &view, counters);
+    QObject::connect(&session, &SensorSession::streamCountersChanged, &view,
+                     &LiMapView::setStreamCounters);
     session.push(c.bytes);
 }
 

@@ -1,14 +1,10 @@
 #include "decodesession.h"
 
-#include "lipkg/lipkg.h"
-
 #include <algorithm>
 
 DecodeSession::DecodeSession(const QString &model, EventWriter &writer, QObject *parent)
     : QObject(parent), writer(writer), modelName(model)
 {
-    // The first model is in force from the start, as in the window.
-    session.chooseModel(modelNames().constFirst());
     speed = session.chooseModel(model).baudrate;
     connect(&session, &SensorSession::scanReady, this, &DecodeSession::writeScan);
     connect(&session, &SensorSession::versionText, this,
@@ -33,7 +29,7 @@ QString DecodeSession::canonicalName(const QString &name)
 
 void DecodeSession::setFilterEnabled(bool enabled)
 {
-    session.liPkg()->setEnableFilter(enabled);
+    session.setFilterEnabled(enabled);
 }
 
 void DecodeSession::useLineClock()
@@ -62,7 +58,7 @@ void DecodeSession::push(const QByteArray &chunk)
 
 int DecodeSession::errors() const
 {
-    return session.commandProtocolSelected() ? 0 : session.liPkg()->errorCount();
+    return session.commandProtocolSelected() ? 0 : session.streamErrorCount();
 }
 
 bool DecodeSession::finish()

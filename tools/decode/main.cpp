@@ -234,9 +234,8 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
 
     QElapsedTimer clock;
     clock.start();
-    // Opens as the window does for the model and runs the handshake, which
-    // runs the event loop itself, so the deadline or an interrupt may
-    // already have come.
+    // Opens as the window does for the model; the handshake runs in the
+    // event loop below.
     if (!sensor.open(options.port, session.baudrate()) && !openError.isEmpty())
         tool.fail(inputStatus, QStringLiteral("cannot open %1: %2").arg(options.port, openError));
     const qint64 left = static_cast<qint64>(options.seconds * 1000.0) - clock.elapsed();
