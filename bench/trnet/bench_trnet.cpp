@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
-#include <QSerialPort>
 #include <benchmark/benchmark.h>
 
 // Throughput of the receive paths that see every byte of the serial line.
@@ -80,8 +79,7 @@ template <typename Push> void run(benchmark::State &state, const QByteArray &str
 
 void trNetPushData(benchmark::State &state, int modelType, const QByteArray &stream)
 {
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     net.setModelType(modelType);
     int scans = 0;
     QObject::connect(&net, &QTRNet::mapReady, &net,
@@ -113,8 +111,7 @@ void BM_QTRNetPushDataForeignStream(benchmark::State &state)
 void BM_DebugPkgPushDataStreaming(benchmark::State &state)
 {
     static const QByteArray stream = streamingSensorStream(4000);
-    QSerialPort port;
-    DebugPkg pkg(&port);
+    DebugPkg pkg;
     run(state, stream, [&pkg](const QByteArray &chunk) { pkg.pushData(chunk); });
 }
 
@@ -149,8 +146,7 @@ void BM_QTRNetPushDataSingleByteChunks(benchmark::State &state)
 {
     const QByteArray stream = noiseThenFrame(int(state.range(0)));
     for (auto _ : state) {
-        QSerialPort port;
-        QTRNet net(&port);
+        QTRNet net;
         net.setModelType(7);
         for (int i = 0; i < stream.size(); ++i)
             net.pushData(QByteArray::fromRawData(stream.constData() + i, 1));

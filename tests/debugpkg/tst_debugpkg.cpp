@@ -5,7 +5,6 @@
 #include "streamframes.h"
 
 #include <QLoggingCategory>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>

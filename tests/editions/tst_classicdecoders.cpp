@@ -10,7 +10,6 @@
 #include "streamframes.h"
 #include "trnet/qtrnet.h"
 
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -176,8 +175,7 @@ void TestClassicDecoders::firCalibrationWhateverTheTypeCode()
 
 void TestClassicDecoders::samplesAlwaysConvertedAsFir()
 {
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     net.setModelType(QTRNet::mapleModelType);
     QSignalSpy announced(&net, &QTRNet::dataReady);
     // A columns reply is announced and otherwise not used.
@@ -197,8 +195,7 @@ void TestClassicDecoders::samplesAlwaysConvertedAsFir()
 
 void TestClassicDecoders::pixelSumFollowsMeasuredFrames()
 {
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     QCOMPARE(net.pixelSum(), uint16_t(0));
     const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
     net.pushData(Wire::measuredSampleFrame(100, samples, 4321));

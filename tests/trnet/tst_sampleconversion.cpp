@@ -2,7 +2,6 @@
 #include "trnet/qtrnet.h"
 #include "trnet/sampleconversion.h"
 
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QtTest>
 #include <cmath>
@@ -42,8 +41,7 @@ constexpr int maple = 32;
 
 struct Net
 {
-    explicit Net(int modelType) : net(&port) { net.setModelType(modelType); }
-    QSerialPort port;
+    explicit Net(int modelType) { net.setModelType(modelType); }
     QTRNet net;
 };
 

@@ -2,7 +2,6 @@
 #include "trnet/qtrnet.h"
 
 #include <QRandomGenerator>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -138,8 +137,7 @@ void TestTrNetDrain::framesAnnounced()
     QFETCH(QVector<int>, commands);
     QFETCH(int, leftInBuffer);
 
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     Recorder recorder(net);
     for (const QByteArray &chunk : chunks)
         net.pushData(chunk);
@@ -155,8 +153,7 @@ void TestTrNetDrain::frameSplitAtEveryByte()
     const QByteArray a = frame(3, QByteArray(40, '\x55'), 0x1234);
     const QByteArray stream = "\xAA\xAA\xAA" + a + frame(4, "z");
     for (int cut = 1; cut < stream.size(); ++cut) {
-        QSerialPort port;
-        QTRNet net(&port);
+        QTRNet net;
         Recorder recorder(net);
         net.pushData(stream.left(cut));
         net.pushData(stream.mid(cut));
@@ -172,8 +169,7 @@ void TestTrNetDrain::longHeaderDoesNotHideLaterFrame()
 {
     // A header claiming a long frame is passed over while the frame is
     // incomplete; a complete frame behind it is taken and the header dropped.
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     Recorder recorder(net);
     QByteArray claim = frame(8, QByteArray(5000, 'q')).left(30);
     net.pushData(claim);
@@ -188,8 +184,7 @@ void TestTrNetDrain::longHeaderDoesNotHideLaterFrame()
 
 void TestTrNetDrain::garbageAfterLastFrameStays()
 {
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     Recorder recorder(net);
     net.pushData(frame(1, "a") + "junk");
     QCOMPARE(net.rxLiveBytes(), 4);
@@ -230,8 +225,7 @@ void TestTrNetDrain::matchesPlainDrainOnRandomStreams()
             at += size;
         }
 
-        QSerialPort port;
-        QTRNet net(&port);
+        QTRNet net;
         Recorder recorder(net);
         for (const QByteArray &chunk : chunks)
             net.pushData(chunk);
@@ -243,8 +237,7 @@ void TestTrNetDrain::bufferBoundedOnHeaderFlood()
 {
     // Every position of an endless run of AA starts a header that claims a
     // frame of 43701 bytes which never checks out.
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     Recorder recorder(net);
     const QByteArray chunk(61, '\xAA');
     int largest = 0;
@@ -265,8 +258,7 @@ void TestTrNetDrain::bufferBoundedOnHeaderFlood()
 void TestTrNetDrain::bufferBoundedOnStreamingData()
 {
     // A streaming sensor's data never forms a frame of this protocol.
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     QRandomGenerator rng(7);
     QByteArray chunk(997, '\0');
     int largest = 0;
@@ -282,8 +274,7 @@ void TestTrNetDrain::bufferBoundedOnStreamingData()
 
 void TestTrNetDrain::longestFrameSurvivesGarbage()
 {
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     Recorder recorder(net);
     QByteArray payload(0xFFFF, '\0');
     for (int i = 0; i < payload.size(); ++i)
@@ -317,8 +308,7 @@ void TestTrNetDrain::columnsReplySetsColumnStep()
     QFETCH(int, expectedColumns);
     QFETCH(int, expectedStep);
 
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     net.setModelType(modelType);
     QSignalSpy announced(&net, &QTRNet::dataReady);
     for (int c : columns)
@@ -333,8 +323,7 @@ void TestTrNetDrain::reentrantPushFromSlot()
 {
     // A slot that feeds more bytes while a frame is being announced: those
     // bytes are handled after the current frame, in order.
-    QSerialPort port;
-    QTRNet net(&port);
+    QTRNet net;
     QVector<int> order;
     bool fed = false;
     connect(&net, &QTRNet::dataReady, &net, [&](TRData *f) {
