@@ -4,7 +4,10 @@
 #include "points/pointdata.h"
 #include "points/sensorscan.h"
 
+#include <QColor>
+#include <QImage>
 #include <QList>
+#include <QRect>
 #include <cmath>
 
 // A sensor in a rectangular room (3.2 m to the front wall, 2.5 m to the
@@ -56,6 +59,27 @@ inline SensorScan publishedScan(QList<PointData> points,
     scan.family = family;
     scan.points = std::move(points);
     return scan;
+}
+
+inline PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
+{
+    PointData p;
+    p.angle = angle;
+    p.distance = distance;
+    p.confidence = confidence;
+    return p;
+}
+
+// Bounding box of the pixels that have exactly this opaque colour.
+inline QRect boundsOf(const QImage &image, QColor color, const QRect &area = QRect())
+{
+    const QRect r = area.isNull() ? image.rect() : area & image.rect();
+    QRect box;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (image.pixelColor(x, y) == color)
+                box |= QRect(x, y, 1, 1);
+    return box;
 }
 
 #endif

@@ -12,27 +12,6 @@
 
 namespace {
 
-PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
-{
-    PointData p;
-    p.angle = angle;
-    p.distance = distance;
-    p.confidence = confidence;
-    return p;
-}
-
-// Bounding box of the pixels that have exactly this opaque colour.
-QRect boundsOf(const QImage &image, QColor color, const QRect &area = QRect())
-{
-    const QRect r = area.isNull() ? image.rect() : area & image.rect();
-    QRect box;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            if (image.pixelColor(x, y) == color)
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
-
 void writeColor(const QString &file, const char *key, const QVariant &value)
 {
     QSettings settings(file, QSettings::IniFormat);

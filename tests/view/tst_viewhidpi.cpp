@@ -23,14 +23,6 @@ const QPoint viewOffset(40, 5);
 const QColor pointColour(0, 255, 0);
 const QColor statusColour(255, 0, 0);
 
-PointData point(double angle, uint16_t distance)
-{
-    PointData p;
-    p.angle = angle;
-    p.distance = distance;
-    return p;
-}
-
 // The factor this run was started with, as CTest sets it.
 double requestedFactor()
 {

@@ -43,15 +43,6 @@ bool writingGoldens()
     return qEnvironmentVariableIntValue("VANTOSCOPE_WRITE_GOLDENS") != 0;
 }
 
-PointData point(double angle, uint16_t distance, uint8_t confidence = 0)
-{
-    PointData p;
-    p.angle = angle;
-    p.distance = distance;
-    p.confidence = confidence;
-    return p;
-}
-
 // Twenty-four points 15 degrees apart: a pick between two of them is more
 // than 2 degrees from the one above and falls on the end-of-scan marker the
 // view adds to a streaming scan.
