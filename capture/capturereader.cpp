@@ -2,6 +2,8 @@
 
 #include "pcapng.h"
 
+#include "bytes/littleendian.h"
+
 #include <QFile>
 #include <QtEndian>
 #include <cstring>
@@ -60,12 +62,9 @@ int padded(uint32_t n)
 template <typename Take>
 void forEachOption(const QByteArray &body, int offset, bool bigEndian, Take take)
 {
-    const auto *p = reinterpret_cast<const uchar *>(body.constData());
-    while (offset + 4 <= body.size()) {
-        const uint16_t code = bigEndian ? qFromBigEndian<uint16_t>(p + offset)
-                                        : qFromLittleEndian<uint16_t>(p + offset);
-        const uint16_t length = bigEndian ? qFromBigEndian<uint16_t>(p + offset + 2)
-                                          : qFromLittleEndian<uint16_t>(p + offset + 2);
+    const Bytes::Reader fields(body, bigEndian);
+    uint16_t code = 0, length = 0;
+    while (fields.read(offset, code) && fields.read(offset + 2, length)) {
         if (code == Pcapng::optEnd)
             return;
         offset += 4;
@@ -289,8 +288,7 @@ CaptureReader::Block CaptureReader::readBlock()
         stop(Block::Truncated);
         return Block::Truncated;
     }
-    const auto *h = reinterpret_cast<const uchar *>(head);
-    uint32_t type = bigEndian ? qFromBigEndian<uint32_t>(h) : qFromLittleEndian<uint32_t>(h);
+    uint32_t type = Bytes::Reader(head, 8, bigEndian).u32(0);
     int already = 0;
     if (std::memcmp(head, shbMagic, 4) == 0) {
         // A new section says its own byte order.
@@ -300,17 +298,16 @@ CaptureReader::Block CaptureReader::readBlock()
             return Block::Truncated;
         }
         already = 4;
-        if (qFromLittleEndian<uint32_t>(h + 8) == Pcapng::byteOrderMagic) {
+        if (Bytes::Reader(head, 12).u32(8) == Pcapng::byteOrderMagic) {
             bigEndian = false;
-        } else if (qFromBigEndian<uint32_t>(h + 8) == Pcapng::byteOrderMagic) {
+        } else if (Bytes::Reader(head, 12, true).u32(8) == Pcapng::byteOrderMagic) {
             bigEndian = true;
         } else {
             stop(Block::Damaged, QStringLiteral("unknown byte order"));
             return Block::Damaged;
         }
     }
-    const uint32_t length =
-        bigEndian ? qFromBigEndian<uint32_t>(h + 4) : qFromLittleEndian<uint32_t>(h + 4);
+    const uint32_t length = Bytes::Reader(head, 8, bigEndian).u32(4);
     if (length < Pcapng::minBlockLength || length % 4 != 0 || length > Pcapng::maxBlockLength ||
         (type == Pcapng::sectionHeader && length < 28)) {
         stop(Block::Damaged, QStringLiteral("block length %1").arg(length));
@@ -323,9 +320,8 @@ CaptureReader::Block CaptureReader::readBlock()
         stop(Block::Truncated);
         return Block::Truncated;
     }
-    const auto *tail = reinterpret_cast<const uchar *>(block.constData() + block.size() - 4);
     const uint32_t trailer =
-        bigEndian ? qFromBigEndian<uint32_t>(tail) : qFromLittleEndian<uint32_t>(tail);
+        Bytes::Reader(block, bigEndian).u32(static_cast<int>(block.size()) - 4);
     if (trailer != length) {
         stop(Block::Damaged,
              QStringLiteral("block lengths %1 and %2 differ").arg(length).arg(trailer));
@@ -348,9 +344,7 @@ void CaptureReader::stop(Block why, const QString &reason)
 bool CaptureReader::takeSection()
 {
     // byte-order magic, major, minor, section length, options
-    const auto *p = reinterpret_cast<const uchar *>(block.constData());
-    const uint16_t major =
-        bigEndian ? qFromBigEndian<uint16_t>(p + 4) : qFromLittleEndian<uint16_t>(p + 4);
+    const uint16_t major = Bytes::Reader(block, bigEndian).u16(4);
     if (major != Pcapng::majorVersion) {
         stop(Block::Damaged, QStringLiteral("pcapng version %1 is not known").arg(major));
         return false;
@@ -375,15 +369,14 @@ bool CaptureReader::takeInterface()
         stop(Block::Damaged, QStringLiteral("more than %1 interfaces").arg(maxInterfaces));
         return false;
     }
-    const auto *p = reinterpret_cast<const uchar *>(block.constData());
     CaptureInterface line;
-    line.linkType = bigEndian ? qFromBigEndian<uint16_t>(p) : qFromLittleEndian<uint16_t>(p);
+    line.linkType = Bytes::Reader(block, bigEndian).u16(0);
     line.metadata.application = sectionApplication;
     line.metadata.comment = sectionComment;
     Clock clock;
     QString model, baud;
     forEachOption(block, 8, bigEndian, [&](uint16_t code, const QByteArray &value) {
-        const auto *v = reinterpret_cast<const uchar *>(value.constData());
+        const Bytes::Reader v(value, bigEndian);
         switch (code) {
         case Pcapng::ifName:
             line.metadata.portName = QString::fromUtf8(value);
@@ -394,22 +387,20 @@ bool CaptureReader::takeInterface()
             break;
         case Pcapng::ifSpeed:
             if (value.size() == 8 && line.metadata.baudrate == 0) {
-                const uint64_t speed =
-                    bigEndian ? qFromBigEndian<quint64>(v) : qFromLittleEndian<quint64>(v);
+                const uint64_t speed = v.u64(0);
                 if (speed <= uint64_t(std::numeric_limits<int>::max()))
                     line.metadata.baudrate = static_cast<int>(speed);
             }
             break;
         case Pcapng::ifTimestampResolution:
             if (value.size() >= 1) {
-                clock.binary = v[0] & 0x80;
-                clock.exponent = v[0] & 0x7F;
+                clock.binary = v.u8(0) & 0x80;
+                clock.exponent = v.u8(0) & 0x7F;
             }
             break;
         case Pcapng::ifTimestampOffset:
             if (value.size() == 8)
-                clock.offsetSeconds =
-                    bigEndian ? qFromBigEndian<qint64>(v) : qFromLittleEndian<qint64>(v);
+                clock.offsetSeconds = static_cast<qint64>(v.u64(0));
             break;
         case Pcapng::optComment:
             if (const QString e = keyValue(value, "edition"); !e.isEmpty())
@@ -439,22 +430,17 @@ bool CaptureReader::takePacket(CaptureRecord &record)
     // interface, timestamp high and low, captured and original length, data, options
     if (block.size() < 20)
         return false;
-    const auto *p = reinterpret_cast<const uchar *>(block.constData());
-    auto u32 = [&](int at) {
-        return bigEndian ? qFromBigEndian<uint32_t>(p + at) : qFromLittleEndian<uint32_t>(p + at);
-    };
-    const uint32_t id = u32(0);
-    const uint32_t captured = u32(12);
+    const Bytes::Reader fields(block, bigEndian);
+    const uint32_t id = fields.u32(0);
+    const uint32_t captured = fields.u32(12);
     if (id >= uint32_t(lines.size() - sectionBase) || captured > uint32_t(block.size() - 20))
         return false;
     const int index = sectionBase + static_cast<int>(id);
     CaptureDirection direction = CaptureDirection::Inbound;
     forEachOption(block, 20 + padded(captured), bigEndian,
                   [&](uint16_t code, const QByteArray &value) {
-                      const auto *v = reinterpret_cast<const uchar *>(value.constData());
                       if (code == Pcapng::epbFlags && value.size() == 4) {
-                          const uint32_t flags = bigEndian ? qFromBigEndian<uint32_t>(v)
-                                                           : qFromLittleEndian<uint32_t>(v);
+                          const uint32_t flags = Bytes::Reader(value, bigEndian).u32(0);
                           if ((flags & 3) == Pcapng::flagOutbound)
                               direction = CaptureDirection::Outbound;
                       } else if (code == Pcapng::optComment) {
@@ -464,7 +450,7 @@ bool CaptureReader::takePacket(CaptureRecord &record)
                   });
     if (captured == 0)
         return false;
-    const uint64_t ticks = uint64_t(u32(4)) << 32 | u32(8);
+    const uint64_t ticks = uint64_t(fields.u32(4)) << 32 | fields.u32(8);
     const qint64 time = clocks[static_cast<size_t>(index)].nanoseconds(ticks);
     // Merged captures can interleave out of order; a replay never runs backwards.
     lastTime = std::max(lastTime, time);

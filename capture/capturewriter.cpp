@@ -2,31 +2,15 @@
 
 #include "pcapng.h"
 
-#include <QtEndian>
+#include "bytes/littleendian.h"
+
+#include <cstring>
 
 namespace {
 
 constexpr int flushIntervalMs = 1000;
 constexpr int flushBytes = 1 << 20;
 constexpr int maxRecordBytes = 1 << 20;
-
-void putU16(QByteArray &out, uint16_t value)
-{
-    const uint16_t le = qToLittleEndian(value);
-    out.append(reinterpret_cast<const char *>(&le), 2);
-}
-
-void putU32(QByteArray &out, uint32_t value)
-{
-    const uint32_t le = qToLittleEndian(value);
-    out.append(reinterpret_cast<const char *>(&le), 4);
-}
-
-void putU64(QByteArray &out, uint64_t value)
-{
-    const quint64 le = qToLittleEndian(quint64(value));
-    out.append(reinterpret_cast<const char *>(&le), 8);
-}
 
 void pad(QByteArray &out)
 {
@@ -38,8 +22,8 @@ void putOption(QByteArray &out, uint16_t code, const QByteArray &value)
 {
     // Option values are at most 65535 bytes; longer texts are cut.
     const QByteArray v = value.left(0xFFFC);
-    putU16(out, code);
-    putU16(out, static_cast<uint16_t>(v.size()));
+    Bytes::appendU16(out, code);
+    Bytes::appendU16(out, static_cast<uint16_t>(v.size()));
     out.append(v);
     pad(out);
 }
@@ -56,10 +40,11 @@ void finishBlock(QByteArray &out, int start, uint32_t type)
 {
     pad(out);
     const uint32_t length = static_cast<uint32_t>(out.size() - start + 4);
-    const uint32_t leType = qToLittleEndian(type), leLength = qToLittleEndian(length);
-    memcpy(out.data() + start, &leType, 4);
-    memcpy(out.data() + start + 4, &leLength, 4);
-    putU32(out, length);
+    QByteArray head;
+    Bytes::appendU32(head, type);
+    Bytes::appendU32(head, length);
+    std::memcpy(out.data() + start, head.constData(), 8);
+    Bytes::appendU32(out, length);
 }
 
 int beginBlock(QByteArray &out)
@@ -99,24 +84,24 @@ bool CaptureWriter::open(const QString &path, const CaptureMetadata &metadata)
     }
 
     int start = beginBlock(pending);
-    putU32(pending, Pcapng::byteOrderMagic);
-    putU16(pending, Pcapng::majorVersion);
-    putU16(pending, Pcapng::minorVersion);
-    putU64(pending, ~uint64_t(0)); // section length not given
+    Bytes::appendU32(pending, Pcapng::byteOrderMagic);
+    Bytes::appendU16(pending, Pcapng::majorVersion);
+    Bytes::appendU16(pending, Pcapng::minorVersion);
+    Bytes::appendU64(pending, ~uint64_t(0)); // section length not given
     putText(pending, Pcapng::shbUserApplication, metadata.application);
     putText(pending, Pcapng::optComment, metadata.comment);
-    putU32(pending, Pcapng::optEnd);
+    Bytes::appendU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::sectionHeader);
 
     start = beginBlock(pending);
-    putU16(pending, Pcapng::linkTypeUser0);
-    putU16(pending, 0);
-    putU32(pending, 0); // no snapshot limit
+    Bytes::appendU16(pending, Pcapng::linkTypeUser0);
+    Bytes::appendU16(pending, 0);
+    Bytes::appendU32(pending, 0); // no snapshot limit
     putText(pending, Pcapng::ifName, metadata.portName);
     putText(pending, Pcapng::ifDescription, metadata.model);
     if (metadata.baudrate > 0) {
         QByteArray speed;
-        putU64(speed, static_cast<uint64_t>(metadata.baudrate));
+        Bytes::appendU64(speed, static_cast<uint64_t>(metadata.baudrate));
         putOption(pending, Pcapng::ifSpeed, speed);
     }
     putOption(pending, Pcapng::ifTimestampResolution, QByteArray(1, 9));
@@ -126,7 +111,7 @@ bool CaptureWriter::open(const QString &path, const CaptureMetadata &metadata)
         putText(pending, Pcapng::optComment, QStringLiteral("model=") + metadata.model);
     if (metadata.baudrate > 0)
         putText(pending, Pcapng::optComment, QStringLiteral("baud=%1").arg(metadata.baudrate));
-    putU32(pending, Pcapng::optEnd);
+    Bytes::appendU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::interfaceDescription);
     sinceFlush.start();
     return flush();
@@ -145,22 +130,22 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
     }
     const int start = beginBlock(pending);
     const uint64_t ts = static_cast<uint64_t>(timeNs);
-    putU32(pending, 0); // interface
-    putU32(pending, static_cast<uint32_t>(ts >> 32));
-    putU32(pending, static_cast<uint32_t>(ts));
-    putU32(pending, static_cast<uint32_t>(chunk.size()));
-    putU32(pending, static_cast<uint32_t>(chunk.size()));
+    Bytes::appendU32(pending, 0); // interface
+    Bytes::appendU32(pending, static_cast<uint32_t>(ts >> 32));
+    Bytes::appendU32(pending, static_cast<uint32_t>(ts));
+    Bytes::appendU32(pending, static_cast<uint32_t>(chunk.size()));
+    Bytes::appendU32(pending, static_cast<uint32_t>(chunk.size()));
     pending.append(chunk);
     pad(pending);
     QByteArray flags;
-    putU32(flags,
-           direction == CaptureDirection::Outbound ? Pcapng::flagOutbound : Pcapng::flagInbound);
+    Bytes::appendU32(flags, direction == CaptureDirection::Outbound ? Pcapng::flagOutbound
+                                                                    : Pcapng::flagInbound);
     putOption(pending, Pcapng::epbFlags, flags);
     if (!versionPending.isEmpty()) {
         putText(pending, Pcapng::optComment, QStringLiteral("version=") + versionPending);
         versionPending.clear();
     }
-    putU32(pending, Pcapng::optEnd);
+    Bytes::appendU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::enhancedPacket);
     ++recordCount;
     lastTime = timeNs;

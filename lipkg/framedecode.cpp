@@ -1,5 +1,7 @@
 #include "framedecode.h"
 
+#include "bytes/littleendian.h"
+
 #include <cmath>
 
 namespace FrameDecode {
@@ -76,31 +78,34 @@ bool pkg47CrcMatches(const uint8_t *frame)
 
 bool pkg47SpanImplausible(const uint8_t *frame)
 {
-    const int speed = readU16(frame + 2);
-    const int startDegrees = readU16(frame + 4) / 100;
-    const int endDegrees = readU16(frame + 42) / 100;
+    const Bytes::Reader f(frame, pkg47Size);
+    const int speed = f.u16(2);
+    const int startDegrees = f.u16(4) / 100;
+    const int endDegrees = f.u16(42) / 100;
     const int span = (endDegrees - startDegrees + 360) % 360;
     return static_cast<double>(span) > speed * 12.0 / 2300.0 * 3.0 * 0.5;
 }
 
 uint16_t pkg36Checksum(const uint8_t *frame)
 {
+    const Bytes::Reader f(frame, pkg36Size);
     uint32_t accumulator = 0;
     for (int offset = 0; offset < pkg36Size - 2; offset += 2)
-        accumulator = accumulator * 2 + readU16(frame + offset);
+        accumulator = accumulator * 2 + f.u16(offset);
     return static_cast<uint16_t>(((accumulator >> 15) + accumulator) & 0x7FFF);
 }
 
 bool pkg36ChecksumMatches(const uint8_t *frame)
 {
-    return pkg36Checksum(frame) == readU16(frame + pkg36Size - 2);
+    return pkg36Checksum(frame) == Bytes::Reader(frame, pkg36Size).u16(pkg36Size - 2);
 }
 
 uint16_t pkgVariableChecksum(const uint8_t *packet, int sampleCount)
 {
+    const Bytes::Reader header(packet, pkgVariableHeaderSize);
     uint16_t x = 0;
     for (int offset = 0; offset < 8; offset += 2)
-        x ^= readU16(packet + offset);
+        x ^= header.u16(offset);
     for (int k = 0; k < sampleCount; ++k) {
         const uint8_t *sample = packet + pkgVariableHeaderSize + 3 * k;
         x ^= static_cast<uint16_t>((sample[2] << 8 | sample[1]) ^ sample[0]);
@@ -110,7 +115,8 @@ uint16_t pkgVariableChecksum(const uint8_t *packet, int sampleCount)
 
 bool pkgVariableChecksumMatches(const uint8_t *packet, int sampleCount)
 {
-    return pkgVariableChecksum(packet, sampleCount) == readU16(packet + 8);
+    return pkgVariableChecksum(packet, sampleCount) ==
+           Bytes::Reader(packet, pkgVariableHeaderSize).u16(8);
 }
 
 double pkgVariableAngle(uint16_t value)
@@ -120,30 +126,32 @@ double pkgVariableAngle(uint16_t value)
 
 void convertPkg47(const uint8_t *frame, std::vector<PointData> &out)
 {
-    const uint32_t start = readU16(frame + 4);
-    const uint32_t end = readU16(frame + 42);
+    const Bytes::Reader f(frame, pkg47Size);
+    const uint32_t start = f.u16(4);
+    const uint32_t end = f.u16(42);
     // Unsigned on purpose: a start angle above end + 360 degrees wraps modulo 2^32.
     const double step = static_cast<double>((end - start + 36000u) % 36000u / 11u) / 100.0;
     const double first = start / 100.0;
     for (int i = 0; i < pkg47Points; ++i) {
-        const uint8_t *p = frame + 6 + 3 * i;
-        out.push_back(point(wrapOnce(first + i * step), readU16(p), p[2]));
+        const int at = 6 + 3 * i;
+        out.push_back(point(wrapOnce(first + i * step), f.u16(at), f.u8(at + 2)));
     }
     out.back().angle = (end % 36000u) / 100.0;
 }
 
 void convertPkg36(const uint8_t *frame, std::vector<PointData> &out)
 {
-    const double first = (readU16(frame + 6) - 40960.0) * 0.015625;
-    double last = (readU16(frame + 32) - 40960.0) * 0.015625;
+    const Bytes::Reader f(frame, pkg36Size);
+    const double first = (f.u16(6) - 40960.0) * 0.015625;
+    double last = (f.u16(32) - 40960.0) * 0.015625;
     // Truncated to a (possibly negative) integer first, then taken modulo 2^32.
     const auto span = static_cast<uint32_t>(static_cast<int64_t>(last * 100 + 36000 - first * 100));
     const double step = static_cast<double>(span % 36000u / 7u) / 100.0;
     if (last > 360.0)
         last -= 360.0;
     for (int i = 0; i < pkg36Points; ++i) {
-        const uint8_t *p = frame + 8 + 3 * i;
-        out.push_back(point(wrapOnce(first + i * step), readU16(p) & 0x3FFF, p[2]));
+        const int at = 8 + 3 * i;
+        out.push_back(point(wrapOnce(first + i * step), f.u16(at) & 0x3FFF, f.u8(at + 2)));
     }
     out.back().angle = last;
 }
@@ -151,8 +159,9 @@ void convertPkg36(const uint8_t *frame, std::vector<PointData> &out)
 void convertPkgVariable(const uint8_t *packet, std::vector<PointData> &out)
 {
     const int count = std::min<int>(packet[3], pkgVariableMaxSamples);
-    const double first = pkgVariableAngle(readU16(packet + 4));
-    const double last = pkgVariableAngle(readU16(packet + 6));
+    const Bytes::Reader header(packet, pkgVariableHeaderSize);
+    const double first = pkgVariableAngle(header.u16(4));
+    const double last = pkgVariableAngle(header.u16(6));
     double span = last + 360.0 - first;
     if (span >= 360.0)
         span -= 360.0;
@@ -178,18 +187,19 @@ InfoRecord infoRecordFromFrame(const uint8_t *frame)
 QString deviceInfoLine(const InfoRecord &record)
 {
     const uint8_t *r = record.data();
+    const Bytes::Reader fields(r, infoRecordSize);
     return QStringLiteral("firmware_version:v%1.%2.%3,hardware_version:%4,angle_offset:%5,"
                           "blind area:%6expose duty:%7frequence:%8,given_speed:%9,mcu_uid:%10,")
         .arg(uint(r[3]))
         .arg(uint(r[2]))
         .arg(uint(r[0]))
-        .arg(readU32(r + 4))
-        .arg(readU32(r + 8))
-        .arg(readU32(r + 12))
-        .arg(readU32(r + 16))
-        .arg(readU32(r + 20))
-        .arg(readU32(r + 24))
-        .arg(readU32(r + 28));
+        .arg(fields.u32(4))
+        .arg(fields.u32(8))
+        .arg(fields.u32(12))
+        .arg(fields.u32(16))
+        .arg(fields.u32(20))
+        .arg(fields.u32(24))
+        .arg(fields.u32(28));
 }
 
 } // namespace FrameDecode

@@ -46,16 +46,6 @@ using InfoRecord = std::array<uint8_t, infoRecordSize>;
 Format formatForModel(int modelType);
 int bufferLimit(Format format);
 
-inline uint16_t readU16(const uint8_t *bytes)
-{
-    return uint16_t(bytes[0] | (bytes[1] << 8));
-}
-inline uint32_t readU32(const uint8_t *bytes)
-{
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
 // CRC-8, polynomial 0x4D, not reflected, initial value 0, no final XOR.
 uint8_t crc8(const uint8_t *bytes, int length);
 bool pkg47CrcMatches(const uint8_t *frame);

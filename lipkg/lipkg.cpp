@@ -1,5 +1,6 @@
 #include "lipkg.h"
 
+#include "bytes/littleendian.h"
 #include "editions/edition.h"
 #include "filter/scanfilter.h"
 #include "framebounds.h"
@@ -126,7 +127,7 @@ void LiPkg::takeFrame(Format format, const uint8_t *frame)
         // Accepted all the same; the error only shows the sensor misbehaves.
         if (pkg47SpanImplausible(frame))
             countError();
-        queueSpeed(readU16(frame + 2));
+        queueSpeed(Bytes::Reader(frame, pkg47Size).u16(2));
         convertPkg47(frame, convertedPoints);
         break;
     case Format::Pkg36:
@@ -135,7 +136,7 @@ void LiPkg::takeFrame(Format format, const uint8_t *frame)
             qCDebug(lcLiPkg).noquote() << deviceInfoLine(infoRecord);
             return;
         }
-        queueSpeed(readU16(frame + 4));
+        queueSpeed(Bytes::Reader(frame, pkg36Size).u16(4));
         convertPkg36(frame, convertedPoints);
         break;
     case Format::PkgVariable:

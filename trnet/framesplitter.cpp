@@ -1,5 +1,6 @@
 #include "framesplitter.h"
 
+#include "bytes/littleendian.h"
 #include "trframe.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ FrameSplitter::Verdict FrameSplitter::examine(uint64_t position, uint64_t &frame
         frameEnd = position + TRFrame::lengthOffset + 2; // length field still missing
         return Verdict::Incomplete;
     }
-    const uint32_t n = p[TRFrame::lengthOffset] | (p[TRFrame::lengthOffset + 1] << 8);
+    const uint32_t n = Bytes::Reader(p, TRFrame::lengthOffset + 2).u16(TRFrame::lengthOffset);
     frameEnd = position + TRFrame::overhead + n;
     if (frameEnd > end())
         return Verdict::Incomplete;
@@ -39,10 +40,11 @@ FrameSplitter::Verdict FrameSplitter::examine(uint64_t position, uint64_t &frame
 void FrameSplitter::decode(uint64_t position, TRData &frame) const
 {
     const uint8_t *p = at(position);
-    const int n = p[TRFrame::lengthOffset] | (p[TRFrame::lengthOffset + 1] << 8);
+    const Bytes::Reader header(p, TRFrame::payloadOffset);
+    const int n = header.u16(TRFrame::lengthOffset);
     frame.address = p[4];
     frame.command = p[5];
-    frame.parameter = static_cast<uint16_t>(p[6] | (p[7] << 8));
+    frame.parameter = header.u16(6);
     frame.payload = QByteArray(reinterpret_cast<const char *>(p + TRFrame::payloadOffset), n);
 }
 

@@ -1,31 +1,12 @@
 #include "qtrnet.h"
 
+#include "bytes/littleendian.h"
 #include "editions/edition.h"
 #include "points/pointsearch.h"
 #include "trframe.h"
 
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-QByteArray littleEndian(uint32_t value, int size)
-{
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i)
-        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
-}
-
-uint32_t readU32(const QByteArray &bytes, int offset)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<uint8_t>(bytes[offset + i]);
-    return value;
-}
-
-} // namespace
 
 QTRNet::QTRNet(QObject *parent) : QObject(parent)
 {
@@ -45,12 +26,16 @@ bool QTRNet::isMaple() const
 
 QByteArray QTRNet::commandBytes(uint8_t address, uint8_t command, uint32_t value)
 {
-    return TRFrame::encode(address, command, 0, littleEndian(value, 4));
+    QByteArray payload;
+    Bytes::appendU32(payload, value);
+    return TRFrame::encode(address, command, 0, payload);
 }
 
 QByteArray QTRNet::shortCommandBytes(uint8_t address, uint8_t command, uint16_t value)
 {
-    return TRFrame::encode(address, command, 0, littleEndian(value, 2));
+    QByteArray payload;
+    Bytes::appendU16(payload, value);
+    return TRFrame::encode(address, command, 0, payload);
 }
 
 void QTRNet::enterStartedMode()
@@ -64,9 +49,12 @@ bool QTRNet::applyCalibrationReply(const TRData &frame)
     if (frame.command != Calibration)
         return false;
     const QByteArray &bytes = frame.payload;
-    auto copyWords = [&bytes](int offset, uint32_t *words, int count) {
-        for (int i = 0; i < count && offset + 4 * (i + 1) <= bytes.size(); ++i)
-            words[i] = readU32(bytes, offset + 4 * i);
+    const Bytes::Reader payload(bytes);
+    // Words the reply is too short for keep their former values.
+    auto copyWords = [&payload](int offset, uint32_t *words, int count) {
+        for (int i = 0; i < count; ++i)
+            if (!payload.read(offset + 4 * i, words[i]))
+                return;
     };
     if (isMaple()) {
         copyWords(0, params.zoneSlope.data(), 6);
@@ -96,9 +84,10 @@ void QTRNet::pushData(const QByteArray &data)
 
 void QTRNet::handleFrame()
 {
-    if (isMaple() && lastFrame.command == Columns && lastFrame.payload.size() >= 2) {
-        const auto *p = reinterpret_cast<const uint8_t *>(lastFrame.payload.constData());
-        params.columns = p[0] | (p[1] << 8);
+    uint16_t columns = 0;
+    if (isMaple() && lastFrame.command == Columns &&
+        Bytes::Reader(lastFrame.payload).read(0, columns)) {
+        params.columns = columns;
         if (params.columns == 160)
             params.columnStep = 2;
         else if (params.columns == 320)

@@ -1,5 +1,6 @@
 #include "sampleconversion.h"
 
+#include "bytes/littleendian.h"
 #include "qtrnet.h"
 
 #include <algorithm>
@@ -26,16 +27,12 @@ constexpr double neighbourAngle = 2.0;
 
 uint16_t sampleAt(const QByteArray &payload, int offset)
 {
-    return static_cast<uint16_t>(static_cast<uint8_t>(payload[offset]) |
-                                 (static_cast<uint8_t>(payload[offset + 1]) << 8));
+    return Bytes::Reader(payload).u16(offset);
 }
 
 int32_t timestampOf(const QByteArray &payload)
 {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<uint8_t>(payload[i]);
-    return static_cast<int32_t>(value);
+    return static_cast<int32_t>(Bytes::Reader(payload).u32(0));
 }
 
 // Angle of sample `index` of a fan spread evenly over +-`halfWidth` degrees,

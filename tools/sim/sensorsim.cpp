@@ -1,9 +1,8 @@
 #include "sensorsim.h"
 
+#include "bytes/littleendian.h"
 #include "debugpkg/debugpkg.h"
 #include "serviceframes.h"
-
-#include <QtEndian>
 
 SensorSim::SensorSim(const SimModel &model, uint32_t seed, const SimFaults &faults,
                      const SimIdentity &simIdentity)
@@ -77,7 +76,7 @@ QByteArray SensorSim::receive(const QByteArray &bytes, double t)
         if (rest.startsWith("\xAA\xAA\xAA\xAA")) {
             if (rest.size() < 10)
                 break;
-            const int length = qFromLittleEndian<uint16_t>(rest.constData() + 8);
+            const int length = Bytes::Reader(rest).u16(8);
             if (rest.size() < 11 + length)
                 break;
             uint8_t sum = 0;

@@ -1,6 +1,6 @@
 #include "commandframes.h"
 
-#include "wire.h"
+#include "bytes/littleendian.h"
 
 namespace Wire {
 
@@ -10,8 +10,8 @@ QByteArray encodeTrFrame(uint8_t address, uint8_t command, uint16_t parameter,
     QByteArray body;
     body.append(static_cast<char>(address));
     body.append(static_cast<char>(command));
-    putU16(body, parameter);
-    putU16(body, static_cast<uint16_t>(payload.size()));
+    Bytes::appendU16(body, parameter);
+    Bytes::appendU16(body, static_cast<uint16_t>(payload.size()));
     body.append(payload);
     uint8_t sum = 0;
     for (char c : body)
@@ -22,14 +22,14 @@ QByteArray encodeTrFrame(uint8_t address, uint8_t command, uint16_t parameter,
 QByteArray command(uint8_t code, uint32_t value)
 {
     QByteArray payload;
-    putU32(payload, value);
+    Bytes::appendU32(payload, value);
     return encodeTrFrame(1, code, 0, payload);
 }
 
 QByteArray shortCommand(uint8_t code, uint16_t value)
 {
     QByteArray payload;
-    putU16(payload, value);
+    Bytes::appendU16(payload, value);
     return encodeTrFrame(1, code, 0, payload);
 }
 
@@ -44,10 +44,10 @@ QByteArray firCalibrationReply(uint32_t rightSlope, uint32_t leftSlope, uint32_t
                                uint32_t leftIntercept, int truncateTo)
 {
     QByteArray payload;
-    putU32(payload, rightSlope);
-    putU32(payload, leftSlope);
-    putU32(payload, rightIntercept);
-    putU32(payload, leftIntercept);
+    Bytes::appendU32(payload, rightSlope);
+    Bytes::appendU32(payload, leftSlope);
+    Bytes::appendU32(payload, rightIntercept);
+    Bytes::appendU32(payload, leftIntercept);
     return encodeTrFrame(1, 18, 0, truncated(payload, truncateTo));
 }
 
@@ -57,9 +57,9 @@ QByteArray mapleCalibrationReply(const std::array<uint32_t, 6> &slopes,
 {
     QByteArray payload;
     for (uint32_t slope : slopes)
-        putU32(payload, slope);
+        Bytes::appendU32(payload, slope);
     for (uint32_t intercept : intercepts)
-        putU32(payload, intercept);
+        Bytes::appendU32(payload, intercept);
     payload.append(extra.left(24).leftJustified(24, '\0'));
     return encodeTrFrame(1, 18, 0, truncated(payload, truncateTo));
 }
@@ -67,8 +67,8 @@ QByteArray mapleCalibrationReply(const std::array<uint32_t, 6> &slopes,
 QByteArray columnsReply(uint16_t columns, uint16_t second)
 {
     QByteArray payload;
-    putU16(payload, columns);
-    putU16(payload, second);
+    Bytes::appendU16(payload, columns);
+    Bytes::appendU16(payload, second);
     return encodeTrFrame(1, 21, 0, payload);
 }
 
@@ -76,7 +76,7 @@ QByteArray plainSampleFrame(const QVector<uint16_t> &samples)
 {
     QByteArray payload;
     for (uint16_t s : samples)
-        putU16(payload, s);
+        Bytes::appendU16(payload, s);
     return encodeTrFrame(1, 3, 0, payload);
 }
 
@@ -84,9 +84,9 @@ QByteArray measuredSampleFrame(int32_t timestampMs, const QVector<uint16_t> &sam
                                uint16_t parameter)
 {
     QByteArray payload;
-    putU32(payload, static_cast<uint32_t>(timestampMs));
+    Bytes::appendU32(payload, static_cast<uint32_t>(timestampMs));
     for (uint16_t s : samples)
-        putU16(payload, s);
+        Bytes::appendU16(payload, s);
     return encodeTrFrame(1, 2, parameter, payload);
 }
 

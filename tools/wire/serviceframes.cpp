@@ -1,6 +1,6 @@
 #include "serviceframes.h"
 
-#include "wire.h"
+#include "bytes/littleendian.h"
 
 namespace Wire {
 
@@ -22,8 +22,8 @@ QByteArray serviceContent(uint8_t command, uint16_t parameter, const QByteArray 
     QByteArray content;
     content.append(static_cast<char>(0x10));
     content.append(static_cast<char>(command));
-    putU16(content, parameter);
-    putU32(content, static_cast<uint32_t>(payload.size()));
+    Bytes::appendU16(content, parameter);
+    Bytes::appendU32(content, static_cast<uint32_t>(payload.size()));
     content.append(payload);
     uint8_t sum = 0;
     for (char c : content)
@@ -41,7 +41,7 @@ QByteArray encodeServiceFrame(uint8_t command, uint16_t parameter, const QByteAr
 QByteArray serviceRequest(uint8_t command, uint16_t value)
 {
     QByteArray payload;
-    putU16(payload, value);
+    Bytes::appendU16(payload, value);
     return encodeServiceFrame(command, 0, payload);
 }
 
@@ -49,8 +49,8 @@ QByteArray informationReply(uint32_t firmwareVersion, uint32_t hardwareVersion,
                             const QByteArray &rest, int payloadSize)
 {
     QByteArray payload;
-    putU32(payload, firmwareVersion);
-    putU32(payload, hardwareVersion);
+    Bytes::appendU32(payload, firmwareVersion);
+    Bytes::appendU32(payload, hardwareVersion);
     payload.append(rest.left(96).leftJustified(96, '\0'));
     if (payloadSize >= 0)
         payload = payload.leftJustified(payloadSize, '\0', true);
@@ -60,7 +60,7 @@ QByteArray informationReply(uint32_t firmwareVersion, uint32_t hardwareVersion,
 QByteArray voltageReport(uint16_t voltage)
 {
     QByteArray payload;
-    putU16(payload, voltage);
+    Bytes::appendU16(payload, voltage);
     return encodeServiceFrame(249, 0, payload);
 }
 

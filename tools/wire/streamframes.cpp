@@ -1,6 +1,6 @@
 #include "streamframes.h"
 
-#include "wire.h"
+#include "bytes/littleendian.h"
 
 namespace Wire {
 
@@ -20,7 +20,7 @@ void putPoints(QByteArray &out, const QVector<StreamPoint> &points, int count)
 {
     for (int i = 0; i < count; ++i) {
         const StreamPoint p = i < points.size() ? points.at(i) : StreamPoint{};
-        putU16(out, p.distance);
+        Bytes::appendU16(out, p.distance);
         out.append(static_cast<char>(p.confidence));
     }
 }
@@ -46,11 +46,11 @@ QByteArray encodePkg47(uint16_t speed, uint16_t startAngle, const QVector<Stream
     out.reserve(47);
     out.append(char(0x54));
     out.append(static_cast<char>(secondHeader));
-    putU16(out, speed);
-    putU16(out, startAngle);
+    Bytes::appendU16(out, speed);
+    Bytes::appendU16(out, startAngle);
     putPoints(out, points, 12);
-    putU16(out, endAngle);
-    putU16(out, timestamp);
+    Bytes::appendU16(out, endAngle);
+    Bytes::appendU16(out, timestamp);
     out.append(static_cast<char>(pkg47Crc(out)));
     return out;
 }
@@ -77,11 +77,11 @@ QByteArray encodePkg36(uint16_t speed, uint16_t startWord, const QVector<StreamP
     out.append(char(0xAA));
     out.append(char(0x03));
     out.append(char(0x00));
-    putU16(out, speed);
-    putU16(out, startWord);
+    Bytes::appendU16(out, speed);
+    Bytes::appendU16(out, startWord);
     putPoints(out, points, 8);
-    putU16(out, endWord);
-    putU16(out, pkg36Checksum(out));
+    Bytes::appendU16(out, endWord);
+    Bytes::appendU16(out, pkg36Checksum(out));
     return out;
 }
 
@@ -93,10 +93,10 @@ QByteArray encodePkg36Info(const QByteArray &record)
     out.append(char(0xAA));
     out.append(char(0xFE));
     out.append(char(0x00));
-    putU16(out, 0);
+    Bytes::appendU16(out, 0);
     for (int i = 0; i < 28; ++i)
         out.append(i < record.size() ? record.at(i) : char(0));
-    putU16(out, pkg36Checksum(out));
+    Bytes::appendU16(out, pkg36Checksum(out));
     return out;
 }
 
@@ -125,9 +125,9 @@ QByteArray encodePkgVariable(uint8_t ct, uint16_t firstAngle, uint16_t lastAngle
     out.append(char(0x55));
     out.append(static_cast<char>(ct));
     out.append(static_cast<char>(samples.size()));
-    putU16(out, firstAngle);
-    putU16(out, lastAngle);
-    putU16(out, 0);
+    Bytes::appendU16(out, firstAngle);
+    Bytes::appendU16(out, lastAngle);
+    Bytes::appendU16(out, 0);
     for (const StreamPoint &s : samples) {
         const uint32_t value = uint32_t(s.distance & 0x3FFF) << 10 | uint32_t(s.confidence) << 2;
         out.append(static_cast<char>(value & 0xFF));
