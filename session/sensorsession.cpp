@@ -32,10 +32,6 @@ SensorSession::SensorSession(QObject *parent)
     : QObject(parent), serial(new QSerialPort(this)), pkg(new LiPkg(this)), trNet(new QTRNet(this)),
       debug(new DebugPkg(this))
 {
-    serial->setObjectName(QStringLiteral("serial"));
-    pkg->setObjectName(QStringLiteral("pkg"));
-    trNet->setObjectName(QStringLiteral("trNet"));
-    debug->setObjectName(QStringLiteral("debugPkg"));
     // Pauses are lower bounds: a coarse timer may fire early.
     for (QTimer *timer : {&stepTimer, &commandPause, &requestPause}) {
         timer->setSingleShot(true);
@@ -86,6 +82,16 @@ Edition::ModelChoice SensorSession::chooseModel(const QString &name)
     if (choice.filterVariant)
         pkg->setFilterVariant(*choice.filterVariant);
     return choice;
+}
+
+int SensorSession::modelType() const
+{
+    return pkg->modelType();
+}
+
+int SensorSession::filterVariant() const
+{
+    return pkg->filterVariant();
 }
 
 bool SensorSession::commandProtocolSelected() const

@@ -40,6 +40,10 @@ public:
     // Puts the model `name` in force in the decoders, as choosing it in the
     // device selector does, and returns what it sets.
     Edition::ModelChoice chooseModel(const QString &name);
+    // The type code and filter variant the choices so far left in force in
+    // the stream decoder.
+    int modelType() const;
+    int filterVariant() const;
     // The device selection as it stands now. The earlier edition routes,
     // starts and stops by it, not by the model chosen last.
     void setSelectedModel(const QString &name) { selectedName = name; }

@@ -5,9 +5,8 @@
 #include "app/portwatch.h"
 #include "app/replaybar.h"
 #include "capture/capturewriter.h"
-#include "debugpkg/debugpkg.h"
-#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
+#include "serviceframes.h"
 #include "session/sensorsession.h"
 #include "streamframes.h"
 #include "view/limapview.h"
@@ -296,12 +295,7 @@ private slots:
         QFETCH(uint, w1);
         QFETCH(QString, text);
         MainWindow w(fakeEnumerator());
-        auto *debugPkg = w.findChild<DebugPkg *>("debugPkg");
-        QVERIFY(debugPkg);
-        LidarInfoTypedef info;
-        info.firmwareVersion = w0;
-        info.hardwareVersion = w1;
-        emit debugPkg->lidarInfoReady(info);
+        w.findChild<SensorSession *>("session")->push(Wire::informationReply(w0, w1));
         QCOMPARE(w.findChild<QLabel *>("statusLabel")->text(), text);
     }
 

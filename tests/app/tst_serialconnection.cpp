@@ -2,7 +2,6 @@
 // status texts and colours, open errors and a device that goes away.
 #include "app/mainwindow.h"
 #include "cpuusage.h"
-#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
 #include "scriptedsensor.h"
@@ -10,7 +9,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,7 +32,7 @@ class TestSerialConnection : public QObject
         QLabel *status;
         QAction *start;
         QAction *stop;
-        QSerialPort *serial;
+        SensorSession *session;
 
         explicit Window(PortEnumerator ports) : w(std::move(ports))
         {
@@ -43,7 +41,7 @@ class TestSerialConnection : public QObject
             status = w.findChild<QLabel *>("statusLabel");
             start = w.findChild<QAction *>("actionStart");
             stop = w.findChild<QAction *>("actionStop");
-            serial = w.findChild<QSerialPort *>("serial");
+            session = w.findChild<SensorSession *>("session");
         }
 
         QColor statusColor() const { return status->palette().color(QPalette::WindowText); }
@@ -69,17 +67,17 @@ private slots:
         win.deviceBox->setCurrentIndex(win.deviceBox->findText("Dogwood"));
 
         win.start->trigger();
-        QVERIFY(win.serial->isOpen());
+        QVERIFY(win.session->isOpen());
         QCOMPARE(win.status->text(),
                  QString("Connected to %1 : 230400, 8, 0, 1, 0").arg(pty.slavePath()));
         QCOMPARE(win.statusColor(), QColor(Qt::darkBlue));
         QVERIFY(!win.deviceBox->isEnabled());
         QVERIFY(!win.portBox->isEnabled());
         QVERIFY(!win.start->isEnabled());
-        QCOMPARE(win.serial->baudRate(), 230400);
+        QCOMPARE(win.session->baudRate(), 230400);
 
         win.stop->trigger();
-        QVERIFY(!win.serial->isOpen());
+        QVERIFY(!win.session->isOpen());
         QCOMPARE(win.status->text(), QString("Disconnected"));
         QCOMPARE(win.statusColor(), QColor(Qt::darkRed));
         QVERIFY(win.selectorsEnabled());
@@ -112,7 +110,7 @@ private slots:
         QCOMPARE(win.status->text(), QString("Open error"));
         QCOMPARE(win.statusColor(), QColor(Qt::darkBlue));
         QVERIFY(win.selectorsEnabled());
-        QVERIFY(!win.serial->isOpen());
+        QVERIFY(!win.session->isOpen());
     }
 
     void emptyPortListFailsToOpen()
@@ -192,7 +190,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(sensor->commands, commands, 5000);
         else
             QCOMPARE(seen, commands);
-        QCOMPARE(win.serial->isOpen(), open);
+        QCOMPARE(win.session->isOpen(), open);
         QCOMPARE(win.selectorsEnabled(), !open);
         QTRY_COMPARE_WITH_TIMEOUT(catcher.boxes.size(), boxes.size(), 5000);
         QStringList texts;
@@ -211,13 +209,13 @@ private slots:
         fakePorts = {{pty->slavePath(), true, 0x10C4}};
         Window win(fakeEnumerator());
         win.start->trigger();
-        QVERIFY(win.serial->isOpen());
+        QVERIFY(win.session->isOpen());
 
         pty.reset(); // the far end goes away
         QTRY_COMPARE_WITH_TIMEOUT(win.status->text(), QString("Disconnected"), 10000);
         QCOMPARE(win.statusColor(), QColor(Qt::darkRed));
         QVERIFY(win.selectorsEnabled());
-        QVERIFY(!win.serial->isOpen());
+        QVERIFY(!win.session->isOpen());
 
         // With the port closed, nothing keeps the event loop busy.
         const double before = processCpuSeconds();
@@ -230,13 +228,12 @@ private slots:
         Pty pty;
         fakePorts = {{pty.slavePath(), true, 0x10C4}};
         Window win(fakeEnumerator());
-        auto *pkg = win.w.findChild<LiPkg *>("pkg");
         win.start->trigger();
-        QVERIFY(win.serial->isOpen());
+        QVERIFY(win.session->isOpen());
         // Bytes that hold no frame header cost the streaming decoder one error
         // once enough of them are buffered; they must arrive there at all.
         QVERIFY(pty.write(QByteArray(200, '\x01')));
-        QTRY_VERIFY_WITH_TIMEOUT(pkg->errorCount() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(win.session->streamErrorCount() > 0, 10000);
         win.stop->trigger();
     }
 };

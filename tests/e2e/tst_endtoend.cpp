@@ -3,17 +3,14 @@
 #include "app/mainwindow.h"
 #include "cpuusage.h"
 #include "editions/edition.h"
-#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "simmodels.h"
 #include "simprocess.h"
-#include "trnet/qtrnet.h"
 #include "view/limapview.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,13 +29,13 @@ bool within(double value, double expected, double tolerance)
 class MeanScanRate
 {
 public:
-    explicit MeanScanRate(const LiPkg *pkg)
+    explicit MeanScanRate(const MainWindow *w)
     {
-        QObject::connect(pkg, &LiPkg::mapReady, &context, [this, pkg] {
+        QObject::connect(w, &MainWindow::scanPublished, &context, [this](const SensorScan &scan) {
             // The first scan seen only starts the clock; a rate of zero
             // after it is a period too short to count.
-            if (scans++ > 0 && pkg->scanRate() > 0)
-                periodsMs += 1000.0 / pkg->scanRate();
+            if (scans++ > 0 && scan.rate > 0)
+                periodsMs += 1000.0 / scan.rate;
         });
     }
     int timed() const { return std::max(scans - 1, 0); }
@@ -68,8 +65,11 @@ struct Bench
         start = w.findChild<QAction *>("actionStart");
         stop = w.findChild<QAction *>("actionStop");
         view = w.findChild<LiMapView *>("mapView");
-        pkg = w.findChild<LiPkg *>("pkg");
-        trNet = w.findChild<QTRNet *>("trNet");
+        session = w.findChild<SensorSession *>("session");
+        QObject::connect(&w, &MainWindow::scanPublished, &w, [this](const SensorScan &scan) {
+            last = scan;
+            ++scans;
+        });
         w.resize(1280, 800);
         w.show();
     }
@@ -87,8 +87,9 @@ struct Bench
     QAction *start;
     QAction *stop;
     LiMapView *view;
-    LiPkg *pkg;
-    QTRNet *trNet;
+    SensorSession *session;
+    SensorScan last; // the latest published scan
+    int scans = 0;
 };
 
 } // namespace
@@ -136,23 +137,21 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(bench.status->text(), QString("v2.3.12 hw:100"), 5000);
 
         const bool net = sm->commandProtocol();
-        MeanScanRate meanRate(bench.pkg);
-        auto validPoints = [&] {
-            return net ? bench.trNet->validCount() : bench.pkg->validCount();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(bench.view->scan().size() > 20 && validPoints() > 20, 5000);
+        MeanScanRate meanRate(&bench.w);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.view->scan().size() > 20 && bench.last.valid > 20, 5000);
+        QCOMPARE(bench.last.streaming(), !net);
 
         if (!net) {
             QTRY_VERIFY_WITH_TIMEOUT(meanRate.timed() >= scansTimed, 20000);
             QVERIFY2(within(meanRate.hz(), sm->rotationHz, 0.25),
                      qPrintable(QString::number(meanRate.hz())));
-            QVERIFY2(within(bench.pkg->rotationSpeed(), sm->rotationHz, 0.2),
-                     qPrintable(QString::number(bench.pkg->rotationSpeed())));
-            QVERIFY(bench.pkg->pointTotal() > 200);
+            QVERIFY2(within(bench.session->rotationSpeed(), sm->rotationHz, 0.2),
+                     qPrintable(QString::number(bench.session->rotationSpeed())));
+            QVERIFY(bench.last.total > 200);
         } else if (sm->format == SimModel::Fir) {
-            QTRY_VERIFY2_WITH_TIMEOUT(within(bench.trNet->scanRate(), sm->frameHz, 0.2),
-                                      qPrintable(QString::number(bench.trNet->scanRate())), 5000);
-            QVERIFY(bench.trNet->pointTotal() == 160);
+            QTRY_VERIFY2_WITH_TIMEOUT(within(bench.last.rate, sm->frameHz, 0.2),
+                                      qPrintable(QString::number(bench.last.rate)), 5000);
+            QCOMPARE(bench.last.total, 160);
         }
 
         bench.stop->trigger();
@@ -205,10 +204,9 @@ private slots:
         QVERIFY(sim.started());
         Bench bench(sim.port());
         bench.choose("Dogwood");
-        QSignalSpy scans(bench.pkg, &LiPkg::mapReady);
         bench.start->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(bench.pkg->errorCount() > 5 && scans.count() >= 5, 6000);
-        QVERIFY(bench.pkg->validCount() > 100);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.session->streamErrorCount() > 5 && bench.scans >= 5, 6000);
+        QVERIFY(bench.last.valid > 100);
         bench.stop->trigger();
     }
 };

@@ -3,7 +3,6 @@
 // bytes arrive and the port opens and closes.
 #include "app/mainwindow.h"
 #include "commandframes.h"
-#include "lipkg/lipkg.h"
 #include "modalcatcher.h"
 #include "ptydevice.h"
 #include "scriptedsensor.h"
@@ -14,7 +13,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -41,6 +39,31 @@ QByteArray pkg47Rotation()
     return stream;
 }
 
+// The points a command-protocol decoder makes of `sampleFrame` after taking
+// `calibrationReply` (none: the calibration it starts with).
+QList<PointData> firPoints(const QByteArray &calibrationReply, const QByteArray &sampleFrame)
+{
+    QTRNet reference;
+    if (!calibrationReply.isEmpty()) {
+        reference.pushData(calibrationReply);
+        reference.applyCalibrationReply(reference.lastDecodedFrame());
+    }
+    reference.enterStartedMode();
+    QList<PointData> points;
+    QObject::connect(&reference, &QTRNet::mapReady, &reference,
+                     [&points](const QList<PointData> &scan) { points = scan; });
+    reference.pushData(sampleFrame);
+    return points;
+}
+
+QStringList pointTexts(const QList<PointData> &points)
+{
+    QStringList texts;
+    for (const PointData &p : points)
+        texts << QStringLiteral("%1:%2").arg(p.angle, 0, 'g', 12).arg(p.distance);
+    return texts;
+}
+
 } // namespace
 
 class TestClassicWindow : public QObject
@@ -62,9 +85,7 @@ class TestClassicWindow : public QObject
         QComboBox *baudBox;
         QAction *start;
         QAction *stop;
-        QSerialPort *serial;
-        LiPkg *pkg;
-        QTRNet *trNet;
+        SensorSession *session;
         LiMapView *view;
 
         explicit Window(PortEnumerator ports) : w(std::move(ports))
@@ -73,9 +94,7 @@ class TestClassicWindow : public QObject
             baudBox = w.findChild<QComboBox *>("baudBox");
             start = w.findChild<QAction *>("actionStart");
             stop = w.findChild<QAction *>("actionStop");
-            serial = w.findChild<QSerialPort *>("serial");
-            pkg = w.findChild<LiPkg *>("pkg");
-            trNet = w.findChild<QTRNet *>("trNet");
+            session = w.findChild<SensorSession *>("session");
             view = w.findChild<LiMapView *>("mapView");
         }
         void choose(const QString &model)
@@ -110,8 +129,8 @@ private slots:
         QCOMPARE(win.w.windowTitle(), QString("Tarsel Alder Tool"));
         QCOMPARE(win.w.findChild<QLabel *>("versionLabel")->text(), QString("V2.3.11"));
         // The first model is in force from the start.
-        QCOMPARE(win.pkg->modelType(), 0);
-        QCOMPARE(win.pkg->filterVariant(), 0);
+        QCOMPARE(win.session->modelType(), 0);
+        QCOMPARE(win.session->filterVariant(), 0);
         QCOMPARE(win.view->decoderKind(), Edition::modelChoice("Alder").decoderKind);
         QCOMPARE(win.view->scale(), 1.9);
         // The same capture controls as the full edition.
@@ -171,10 +190,8 @@ private slots:
         win.choose(model);
         QCOMPARE(win.w.windowTitle(), "Tarsel " + model + " Tool");
         QCOMPARE(win.baudBox->currentText(), baud);
-        QCOMPARE(win.pkg->filterVariant(), filterVariant);
-        QCOMPARE(win.pkg->modelType(), typeCode);
-        // The command protocol serves one model and gets no type code.
-        QCOMPARE(win.trNet->modelType(), 0);
+        QCOMPARE(win.session->filterVariant(), filterVariant);
+        QCOMPARE(win.session->modelType(), typeCode);
         QCOMPARE(win.view->decoderKind(), Edition::modelChoice(model).decoderKind);
         QCOMPARE(win.view->scale(), scale);
     }
@@ -187,33 +204,42 @@ private slots:
         Window win(fakeEnumerator());
         win.choose("Fir");
         ScriptedSensor sensor(pty);
-        sensor.answer(QTRNet::Calibration, Wire::firCalibrationReply(100, 200, 300, 400));
+        const QByteArray calibration = Wire::firCalibrationReply(100, 200, 300, 400);
+        sensor.answer(QTRNet::Calibration, calibration);
         ModalCatcher catcher;
-        QSignalSpy connected(win.w.findChild<SensorSession *>("session"),
-                             &SensorSession::handshakeFinished);
+        QSignalSpy connected(win.session, &SensorSession::handshakeFinished);
+        QSignalSpy streamCounters(win.session, &SensorSession::streamCountersChanged);
+        QList<SensorScan> scans;
+        connect(&win.w, &MainWindow::scanPublished, this,
+                [&scans](const SensorScan &scan) { scans << scan; });
 
         win.start->trigger();
-        QVERIFY(win.serial->isOpen());
-        QCOMPARE(win.serial->baudRate(), 921600);
+        QVERIFY(win.session->isOpen());
+        QCOMPARE(win.session->baudRate(), 921600);
         QTRY_COMPARE(connected.count(), 1);
         QCOMPARE(sensor.commands, QVector<int>({15, 18, 2}));
         QVERIFY(catcher.boxes.isEmpty());
-        QCOMPARE(win.trNet->deviceParams().halfIntercept[DeviceParams::Left], 400u);
 
-        QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
         const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
-        QVERIFY(pty.write(Wire::measuredSampleFrame(100, samples, 777)));
-        QTRY_COMPARE(win.trNet->pixelSum(), uint16_t(777));
+        const QByteArray sampleFrame = Wire::measuredSampleFrame(100, samples, 777);
+        QVERIFY(pty.write(sampleFrame));
+        QTRY_COMPARE(scans.size(), 1);
+        QCOMPARE(scans[0].pixelSum, uint16_t(777));
+        // The points show that the sensor's calibration reply was taken.
+        const QStringList calibrated = pointTexts(firPoints(calibration, sampleFrame));
+        QVERIFY(calibrated != pointTexts(firPoints(QByteArray(), sampleFrame)));
+        QCOMPARE(pointTexts(scans[0].points), calibrated);
         // Streaming frames, then a Fir frame behind them: once that one is
-        // decoded, the streaming frames have been read and went nowhere.
+        // published, the streaming frames have been read and went nowhere.
         QVERIFY(pty.write(pkg47Rotation().left(47 * 3)));
         QVERIFY(pty.write(Wire::measuredSampleFrame(200, samples, 778)));
-        QTRY_COMPARE(win.trNet->pixelSum(), uint16_t(778));
-        QCOMPARE(frames.count(), 0);
-        QCOMPARE(win.pkg->errorCount(), 0);
+        QTRY_COMPARE(scans.size(), 2);
+        QCOMPARE(scans[1].pixelSum, uint16_t(778));
+        QCOMPARE(streamCounters.count(), 0);
+        QCOMPARE(win.session->streamErrorCount(), 0);
 
         win.stop->trigger();
-        QVERIFY(!win.serial->isOpen());
+        QVERIFY(!win.session->isOpen());
         QTRY_COMPARE(sensor.commands, QVector<int>({15, 18, 2, 15}));
     }
 
@@ -229,7 +255,7 @@ private slots:
         QTRY_COMPARE(catcher.boxes.size(), 1);
         QCOMPARE(catcher.boxes[0].title, QString("error"));
         QCOMPARE(catcher.boxes[0].text, QString("connect failed"));
-        QVERIFY(win.serial->isOpen());
+        QVERIFY(win.session->isOpen());
         QCOMPARE(sensor.commands, QVector<int>({15, 18}));
         win.stop->trigger();
     }
@@ -253,16 +279,15 @@ private slots:
         win.choose("Fir");
         win.choose(model);
         ScriptedSensor sensor(pty);
-        QSignalSpy frames(win.pkg, &LiPkg::pkgReady);
 
         win.start->trigger();
-        QVERIFY(win.serial->isOpen());
-        QCOMPARE(win.serial->baudRate(), speed);
+        QVERIFY(win.session->isOpen());
+        QCOMPARE(win.session->baudRate(), speed);
         const QByteArray stream = pkg47Rotation();
         QVERIFY(pty.write(stream));
-        QTRY_COMPARE(frames.count(), stream.size() / 47);
-        QVERIFY(!win.trNet->currentScan().size());
-        QCOMPARE(win.trNet->rxBufferSize(), 0);
+        // Every packet reaches the stream decoder.
+        QTRY_COMPARE(win.session->acceptedFrames(), qint64(stream.size() / 47));
+        QCOMPARE(win.session->streamErrorCount(), 0);
 
         win.stop->trigger();
         // No handshake on open and no stop command on close: the first
