@@ -357,12 +357,13 @@ void MainWindow::chooseSaveFile()
 bool MainWindow::saveScan(const QString &path)
 {
     // The canvas follows the scan on the view's next tick; bring it up to
-    // date so that the picture and the points are the same scan.
+    // date so that the picture and the points are the same scan. The points
+    // are the scan as published: the view clamps what lies beyond its range.
     mapView->replot();
     QString error;
     const bool written = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
                              ? writePng(path, mapView->canvasImage(), &error)
-                             : writeScanCsv(path, mapView->scan(), &error);
+                             : writeScanCsv(path, replayer->lastScan(), &error);
     if (!written)
         QMessageBox::warning(this, tr("Save scan"),
                              tr("Cannot write %1:\n%2").arg(QDir::toNativeSeparators(path), error));

@@ -58,6 +58,10 @@ void ReplayController::start(bool calibrateFromStream)
 
     session->setCalibrateFromStream(calibrateFromStream);
     session->setTimeSource(engine->timeSource());
+    session->setWallClock(engine->capture().format() == CaptureReader::Format::Pcapng
+                              ? SensorSession::WallClock::FromTimeSource
+                              : SensorSession::WallClock::Unknown);
+    session->beginSource();
     engine->setSink([this](const QByteArray &chunk) { session->push(chunk); });
     engine->setSpeed(speed);
     engine->setLoop(loops);
@@ -97,6 +101,7 @@ void ReplayController::end()
     e->deleteLater();
     setFrozen(false);
     session->setTimeSource({});
+    session->setWallClock(SensorSession::WallClock::AtPublish);
     session->setCalibrateFromStream(false);
     bar->setPlaying(false);
     bar->hide();

@@ -85,6 +85,7 @@ void SensorCheck::replay(CaptureReader &reader)
     qint64 recorded = 0;
     sensor.setTimeSource([&recorded] { return recorded; });
     sensor.setCalibrateFromStream(true);
+    sensor.beginSource();
     CaptureRecord record;
     bool first = true;
     while (reader.readNext(record)) {

@@ -12,6 +12,16 @@ QByteArray DebugPkg::requestBytes(uint8_t command, uint16_t value)
     return ServiceFrame::encodeRequest(command, 0, value);
 }
 
+void DebugPkg::resetReceiveState()
+{
+    frameLength = 0;
+    startPairs.clear();
+    rxQueue.clear();
+    queueHead = 0;
+    statusByte = 255;
+    pdVoltage = 0;
+}
+
 void DebugPkg::pushData(const QByteArray &data)
 {
     rxQueue.insert(rxQueue.end(), data.constBegin(), data.constEnd());

@@ -40,6 +40,9 @@ public:
     // The request frame for `command` with `value`.
     static QByteArray requestBytes(uint8_t command, uint16_t value);
 
+    // Forgets the received stream: queued and buffered bytes, and the
+    // status and voltage last reported.
+    void resetReceiveState();
     // Read-only state, for diagnostics and invariant checks.
     uint8_t lastStatusByte() const { return statusByte; }
     uint16_t photodiodeVoltage() const { return pdVoltage; }

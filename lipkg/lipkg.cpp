@@ -152,6 +152,25 @@ void LiPkg::takeFrame(Format format, const uint8_t *frame)
     emit pkgReady();
 }
 
+void LiPkg::resetReceiveState()
+{
+    infoRecord = {};
+    rxBuffer.clear();
+    pendingPoints.clear();
+    wrapIndexes.clear();
+    pkgErrorCount = 0;
+    speedList.clear();
+    scan = QList<PointData>();
+    scanValidCount = 0;
+    scanStart = 0;
+    scanEnd = 0;
+    lastScanTime = 0;
+    scanTimed = false;
+    scanPeriodMs = 0;
+    pointsPerScan = 0;
+    crcPassedOnce = false;
+}
+
 void LiPkg::setModelType(int type)
 {
     modelType_ = type;

@@ -27,6 +27,10 @@ public:
 
     // Takes the next chunk of the stream and decodes what it can.
     void pushData(const QByteArray &data);
+    // Forgets everything received, as a new decoder would: buffered bytes,
+    // the partial scan, the last scan, the error count and the speed and
+    // rate history. The model, filter and clock stay as set.
+    void resetReceiveState();
 
     void setModelType(int type);
     int modelType() const { return modelType_; }

@@ -26,6 +26,7 @@ struct SensorScan
     int errors = 0;        // packet errors counted so far (streaming only)
     uint16_t pixelSum = 0; // parameter of the last measured-sample frame (command protocol)
     qint64 time = 0;       // time source reading when the scan was published, nanoseconds
+    qint64 utcNs = 0;      // wall-clock nanoseconds since the epoch; 0 when not known
 
     bool streaming() const { return family == Family::Streaming; }
 };

@@ -5,6 +5,8 @@
 #include "lipkg/lipkg.h"
 #include "trnet/qtrnet.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 QString versionTextOf(const LidarInfoTypedef &info)
@@ -155,6 +157,7 @@ bool SensorSession::open(const QString &portName, int baudrate)
         return false;
     if (serial->isOpen())
         serial->close();
+    beginSource();
     serial->setPortName(portName);
     serial->setBaudRate(baudrate, QSerialPort::AllDirections);
     serial->setDataBits(QSerialPort::Data8);
@@ -325,6 +328,28 @@ void SensorSession::push(const QByteArray &chunk)
         pkg->pushData(chunk);
 }
 
+void SensorSession::beginSource()
+{
+    pkg->resetReceiveState();
+    trNet->resetReceiveState();
+    debug->resetReceiveState();
+    calibrated = false;
+    publishStreamCounters();
+}
+
+qint64 SensorSession::utcNow() const
+{
+    switch (wallClock) {
+    case WallClock::AtPublish:
+        return QDateTime::currentMSecsSinceEpoch() * 1000000;
+    case WallClock::FromTimeSource:
+        return clock();
+    case WallClock::Unknown:
+        break;
+    }
+    return 0;
+}
+
 void SensorSession::publishStreamScan()
 {
     SensorScan scan;
@@ -336,6 +361,7 @@ void SensorSession::publishStreamScan()
     scan.total = pkg->pointTotal();
     scan.errors = pkg->errorCount();
     scan.time = clock();
+    scan.utcNs = utcNow();
     emit scanReady(scan);
 }
 
@@ -349,6 +375,7 @@ void SensorSession::publishFrameScan(const QList<PointData> &points)
     scan.total = trNet->pointTotal();
     scan.pixelSum = trNet->pixelSum();
     scan.time = clock();
+    scan.utcNs = utcNow();
     emit scanReady(scan);
 }
 

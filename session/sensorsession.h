@@ -76,9 +76,26 @@ public:
 
     // A chunk of received bytes from another source (a file, a replay).
     void push(const QByteArray &chunk);
+    // A new source starts (open() calls it; a replay or a new file before
+    // its first push): the decoders forget what the previous stream left,
+    // so no scan is stitched from two streams and no error counted for the
+    // seam. The model, the filter switch and the calibration in force stay;
+    // a stream that calibrates itself does so again.
+    void beginSource();
 
     // Where "now" comes from for the decoders and the published scans.
     void setTimeSource(TimeSource source);
+    // What a published scan's utcNs is taken from: the system clock when it
+    // is published (live), the time source when that counts wall-clock
+    // nanoseconds since the epoch (a capture's recorded times), or nothing
+    // (a raw file, whose times are not wall-clock).
+    enum class WallClock
+    {
+        AtPublish,
+        FromTimeSource,
+        Unknown,
+    };
+    void setWallClock(WallClock source) { wallClock = source; }
     qint64 now() const { return clock(); }
     // A capture has no handshake: take the first calibration reply found in
     // the stream instead, and set the mode a successful handshake sets.
@@ -124,6 +141,7 @@ private:
     void publishStreamScan();
     void publishFrameScan(const QList<PointData> &points);
     void publishStreamCounters();
+    qint64 utcNow() const;
     void frameDecoded(TRData *frame);
 
     void write(const QByteArray &bytes);
@@ -138,6 +156,7 @@ private:
     QTRNet *trNet;
     DebugPkg *debug;
     TimeSource clock = monotonicNanoseconds;
+    WallClock wallClock = WallClock::AtPublish;
     QString selectedName;
     Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
     qint64 frames = 0;

@@ -38,6 +38,18 @@ QByteArray QTRNet::shortCommandBytes(uint8_t address, uint8_t command, uint16_t 
     return TRFrame::encode(address, command, 0, payload);
 }
 
+void QTRNet::resetReceiveState()
+{
+    rxBuffer = FrameSplitter();
+    scanList = QList<PointData>();
+    sampleList.clear();
+    lastTimestamp = 0;
+    previousTimestamp = 0;
+    rate = 0.0;
+    sampleCount = 0;
+    pixSum = 0;
+}
+
 void QTRNet::enterStartedMode()
 {
     if constexpr (Edition::commandProtocolChoosesSampleMode)

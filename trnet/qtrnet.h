@@ -38,6 +38,11 @@ public:
 
     // Takes the next chunk of received bytes and handles every frame it completes.
     void pushData(const QByteArray &data);
+    // Forgets the received stream, as a new decoder would: buffered bytes,
+    // the last scan and the sample timing its rate is taken from. The model
+    // and the calibration stay, and so does lastDecodedFrame(): a handshake
+    // accepts a calibration reply received before it.
+    void resetReceiveState();
     // The frame of one command with a 4-byte (commandBytes) or 2-byte
     // (shortCommandBytes) payload.
     static QByteArray commandBytes(uint8_t address, uint8_t command, uint32_t value);

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProcess>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
@@ -24,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+
+#include <algorithm>
 
 Q_DECLARE_METATYPE(Edition::DecoderKind)
 
@@ -37,14 +40,16 @@ PortEntry bridgePort(const QString &name)
 // Three turns of Pkg47 frames, which complete one scan (the second turn);
 // the interpolated angles are not short decimals, distances and confidences
 // differ from point to point and turn to turn.
-QByteArray threeTurns()
+// `far` is added to every fourth distance.
+QByteArray threeTurns(int far = 0)
 {
     QByteArray stream;
     for (int turn = 0; turn < 3; ++turn)
         for (int i = 0; i < 33; ++i) {
             QVector<Wire::StreamPoint> points;
             for (int k = 0; k < 12; ++k)
-                points.append({uint16_t(500 + 400 * turn + 7 * i + k), uint8_t(13 * i + 5 * k)});
+                points.append({uint16_t(500 + 400 * turn + 7 * i + k + (k % 4 == 0 ? far : 0)),
+                               uint8_t(13 * i + 5 * k)});
             const auto start = uint16_t(i * 1090);
             stream += Wire::encodePkg47(3600, start, points, uint16_t(start + 1000));
         }
@@ -362,6 +367,8 @@ private slots:
         QVERIFY(!QFile::exists("Vantoscope.ini"));
     }
 
+    // The points as measured, also beyond the view's 13 m range (which
+    // the picture clamps), in the decoder tool's rows; the picture as shown.
     void saveScanWritesTheScanOnScreen()
     {
         MainWindow w(fakeEnumerator());
@@ -375,28 +382,64 @@ private slots:
         const QImage empty = view->canvasImage().convertToFormat(QImage::Format_ARGB32);
         // No event is processed from here to the saving: the view's own
         // tick has not drawn the scan yet.
-        session->push(threeTurns());
+        const QByteArray stream = threeTurns(14000);
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        session->push(stream);
+        const QDateTime after = QDateTime::currentDateTimeUtc();
         QCOMPARE(published.count(), 1);
         QVERIFY(save->isEnabled());
         const QList<PointData> points = published.last().at(0).value<SensorScan>().points;
         QVERIFY(!points.isEmpty() && !isEndOfScanMarker(points.last()));
+        QVERIFY(std::any_of(points.begin(), points.end(),
+                            [](const PointData &p) { return p.distance > 13000; }));
 
         QTemporaryDir dir;
         QVERIFY(w.saveScan(dir.filePath("scan.csv")));
         QFile csv(dir.filePath("scan.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = csv.readAll().split('\n');
-        QCOMPARE(lines.first(), QByteArray("angle,distance,confidence"));
-        QCOMPARE(lines.last(), QByteArray()); // the last row ends its line
-        QCOMPARE(lines.size(), points.size() + 2);
+        QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.takeFirst(), QByteArray("scan,time,angle,distance,confidence"));
+        QCOMPARE(lines.takeLast(), QByteArray()); // the last row ends its line
+        QCOMPARE(lines.size(), points.size());
+        QList<QByteArray> withoutTime;
         for (int i = 0; i < points.size(); ++i) {
-            const QList<QByteArray> cells = lines.at(i + 1).split(',');
-            QCOMPARE(cells.size(), 3);
+            QList<QByteArray> cells = lines.at(i).split(',');
+            QCOMPARE(cells.size(), 5);
+            QCOMPARE(cells[0], QByteArray("1"));
+            // Published live: the system's UTC time of the publication.
+            const QDateTime time = QDateTime::fromString(QString(cells[1]), Qt::ISODateWithMs);
+            QVERIFY2(cells[1].endsWith('Z') && time.isValid(), cells[1].constData());
+            QVERIFY(time >= before.addMSecs(-1) && time <= after);
             // Exactly the same double, not just close to it.
-            QVERIFY2(cells[0].toDouble() == points[i].angle, cells[0].constData());
-            QCOMPARE(cells[1].toInt(), int(points[i].distance));
-            QCOMPARE(cells[2].toInt(), int(points[i].confidence));
+            QVERIFY2(cells[2].toDouble() == points[i].angle, cells[2].constData());
+            QCOMPARE(cells[3].toInt(), int(points[i].distance));
+            QCOMPARE(cells[4].toInt(), int(points[i].confidence));
+            cells.removeAt(1);
+            withoutTime << cells.join(',');
         }
+
+#ifdef VANTOSCOPE_DECODE_PATH
+        // The decoder tool writes the same rows for the same bytes; a raw
+        // file has no wall-clock time, so its time cells stay empty.
+        QProcess tool;
+        tool.start(QStringLiteral(VANTOSCOPE_DECODE_PATH),
+                   {"--model", w.findChild<QComboBox *>("deviceBox")->currentText(), "--format",
+                    "csv", "-"});
+        QVERIFY(tool.waitForStarted(10000));
+        tool.write(stream);
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 0);
+        QList<QByteArray> toolLines = tool.readAllStandardOutput().split('\n');
+        QCOMPARE(toolLines.takeFirst(), QByteArray("scan,time,angle,distance,confidence"));
+        QCOMPARE(toolLines.takeLast(), QByteArray());
+        QList<QByteArray> toolRows;
+        for (const QByteArray &line : toolLines) {
+            QVERIFY2(line.startsWith("1,,"), line.constData());
+            toolRows << "1," + line.mid(3);
+        }
+        QCOMPARE(toolRows, withoutTime);
+#endif
 
         QVERIFY(w.saveScan(dir.filePath("map.PNG")));
         const QImage png(dir.filePath("map.PNG"), "png");

@@ -30,6 +30,7 @@ private slots:
     void filterStageFollowsSettings();
     void assemblyStateStaysBoundedWithoutWraps_data();
     void assemblyStateStaysBoundedWithoutWraps();
+    void resetDecodesTheNextStreamAsANewDecoder();
 };
 
 static std::vector<PointData> convert(const QByteArray &frame,
@@ -387,3 +388,56 @@ void TestLiPkgAssembly::assemblyStateStaysBoundedWithoutWraps()
 
 QTEST_GUILESS_MAIN(TestLiPkgAssembly)
 #include "tst_lipkgassembly.moc"
+
+void TestLiPkgAssembly::resetDecodesTheNextStreamAsANewDecoder()
+{
+    // A stream cut off mid-frame and mid-scan, after a bad frame.
+    RunStream previous(pkgVariableModel);
+    previous.run(355.0, 10).run(5.0, 100).run(355.0, 100).run(5.0, 40);
+    QByteArray broken = pkgVariablePacket();
+    broken[broken.size() - 1] = char(broken.at(broken.size() - 1) ^ 0x5A);
+    const QByteArray tail = broken + pkgVariablePacket().left(9);
+    RunStream next(pkgVariableModel);
+    next.run(355.0, 30).run(5.0, 100).run(355.0, 100).run(5.0, 10).run(355.0, 100).run(5.0, 10);
+
+    qint64 nowNs = 1'000'000'000;
+    // Each scan as published: its points, rate, total and the error count.
+    auto watch = [&nowNs](LiPkg &pkg, QStringList &scans) {
+        pkg.setModelType(pkgVariableModel);
+        pkg.setFilterEnabled(false);
+        pkg.setTimeSource([&nowNs] { return nowNs; });
+        QObject::connect(&pkg, &LiPkg::mapReady, &pkg, [&pkg, &scans] {
+            QString text = QString("rate %1 total %2 errors %3:")
+                               .arg(pkg.scanRate())
+                               .arg(pkg.pointTotal())
+                               .arg(pkg.errorCount());
+            for (const PointData &p : pkg.currentScan())
+                text += QString(" %1/%2").arg(p.angle).arg(p.distance);
+            scans << text;
+        });
+    };
+    QStringList freshScans;
+    LiPkg fresh;
+    watch(fresh, freshScans);
+    QStringList usedScans;
+    LiPkg used;
+    watch(used, usedScans);
+
+    used.pushData(previous.bytes + tail);
+    QVERIFY(used.errorCount() > 0 && used.rxBufferSize() > 0 && used.pendingPointCount() > 0);
+    QVERIFY(!usedScans.isEmpty());
+    used.resetReceiveState();
+    QCOMPARE(used.errorCount(), 0);
+    QCOMPARE(used.rotationSpeed(), 0.0);
+    QVERIFY(used.currentScan().isEmpty());
+    usedScans.clear();
+
+    // The next stream comes a second later.
+    nowNs += 1'000'000'000;
+    used.pushData(next.bytes);
+    fresh.pushData(next.bytes);
+    QVERIFY(freshScans.size() >= 2);
+    QCOMPARE(usedScans, freshScans);
+    QVERIFY(!used.filterEnabled());
+    QCOMPARE(used.modelType(), pkgVariableModel);
+}

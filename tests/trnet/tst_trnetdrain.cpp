@@ -23,6 +23,7 @@ private slots:
     void columnsReplySetsColumnStep_data();
     void columnsReplySetsColumnStep();
     void reentrantPushFromSlot();
+    void resetKeepsCalibrationForgetsTheStream();
 };
 
 namespace {
@@ -338,6 +339,43 @@ void TestTrNetDrain::reentrantPushFromSlot()
     QCOMPARE(order, (QVector<int>{1, 2, 3}));
     QCOMPARE(net.currentScan().size(), 2);
     QCOMPARE(net.rxLiveBytes(), 0);
+}
+
+// A new source after a reset decodes as by a decoder that only got the
+// same calibration: no timing from the old stream, no half frame left.
+void TestTrNetDrain::resetKeepsCalibrationForgetsTheStream()
+{
+    const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
+    auto calibrated = [](QTRNet &trNet) {
+        trNet.setModelType(7);
+        trNet.pushData(Wire::firCalibrationReply(1, 2, 3, 4));
+        QVERIFY(trNet.applyCalibrationReply(trNet.lastDecodedFrame()));
+        trNet.enterStartedMode();
+    };
+    auto text = [](const QTRNet &trNet) {
+        QString line = QString("rate %1 total %2:").arg(trNet.scanRate()).arg(trNet.pointTotal());
+        for (const PointData &p : trNet.currentScan())
+            line += QString(" %1/%2").arg(p.angle).arg(p.distance);
+        return line;
+    };
+
+    QTRNet fresh;
+    calibrated(fresh);
+    QTRNet used;
+    calibrated(used);
+    used.pushData(Wire::measuredSampleFrame(100, samples, 7) +
+                  Wire::measuredSampleFrame(180, samples, 7).left(30));
+    QVERIFY(used.rxLiveBytes() > 0);
+    used.resetReceiveState();
+    QCOMPARE(used.rxLiveBytes(), 0);
+    QVERIFY(used.currentScan().isEmpty());
+    QCOMPARE(used.lastDecodedFrame().command, uint8_t(QTRNet::MeasuredSamples));
+
+    const QByteArray next = Wire::measuredSampleFrame(350, samples, 7);
+    used.pushData(next);
+    fresh.pushData(next);
+    QCOMPARE(text(used), text(fresh));
+    QVERIFY(!used.currentScan().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTrNetDrain)

@@ -37,11 +37,13 @@ void DecodeSession::useLineClock()
     // Ten bits a byte on the wire: start, eight data bits, stop.
     const qint64 nsPerByte = 10'000'000'000LL / std::max(1, speed);
     session.setTimeSource([this, nsPerByte] { return byteCount * nsPerByte; });
+    session.setWallClock(SensorSession::WallClock::Unknown);
 }
 
 void DecodeSession::useRecordedClock()
 {
     session.setTimeSource([this] { return recordedTime; });
+    session.setWallClock(SensorSession::WallClock::FromTimeSource);
 }
 
 void DecodeSession::pushRecorded(const QByteArray &chunk, qint64 timeNs)
@@ -69,14 +71,5 @@ bool DecodeSession::finish()
 
 void DecodeSession::writeScan(const SensorScan &scan)
 {
-    ScanFigures figures;
-    figures.streaming = scan.streaming();
-    figures.speed = scan.speed;
-    figures.rate = scan.rate;
-    figures.valid = scan.valid;
-    figures.total = scan.total;
-    figures.errors = scan.errors;
-    // Streaming scans are written as the decoder ends them, with the marker.
-    writer.scan(++scanCount, figures,
-                scan.streaming() ? scan.points + QList<PointData>{endOfScanMarker()} : scan.points);
+    writer.scan(++scanCount, scan);
 }

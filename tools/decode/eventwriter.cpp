@@ -1,5 +1,7 @@
 #include "eventwriter.h"
 
+#include "scanexport/scanexport.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -52,8 +54,10 @@ std::string jsonNumber(double value)
 EventWriter::EventWriter(Format format, int fd) : format(format), fd(fd)
 {
     buffer.reserve(2 * flushThreshold);
-    if (format == Format::Csv)
-        buffer += "scan,angle,distance,confidence\n";
+    if (format == Format::Csv) {
+        const QByteArray header = scanCsvHeader();
+        buffer.append(header.constData(), static_cast<size_t>(header.size()));
+    }
 }
 
 void EventWriter::number(double value)
@@ -68,43 +72,38 @@ void EventWriter::number(int64_t value)
     buffer.append(text, result.ptr);
 }
 
-void EventWriter::scan(int n, const ScanFigures &figures, const QList<PointData> &points)
+void EventWriter::scan(int n, const SensorScan &scan)
 {
     if (format == Format::Csv) {
-        for (const PointData &p : points) {
-            number(int64_t(n));
-            buffer += ',';
-            number(p.angle);
-            buffer += ',';
-            number(int64_t(p.distance));
-            buffer += ',';
-            number(int64_t(p.confidence));
-            buffer += '\n';
-        }
+        csvRows.resize(0);
+        appendScanCsvRows(csvRows, n, scan);
+        buffer.append(csvRows.constData(), static_cast<size_t>(csvRows.size()));
         eventDone();
         return;
     }
     buffer += R"({"event":"scan","n":)";
     number(int64_t(n));
-    if (figures.streaming) {
+    if (scan.streaming()) {
         buffer += R"(,"speed":)";
-        number(figures.speed);
+        number(scan.speed);
     }
     buffer += R"(,"rate":)";
-    number(figures.rate);
+    number(scan.rate);
     buffer += R"(,"valid":)";
-    number(int64_t(figures.valid));
+    number(int64_t(scan.valid));
     buffer += R"(,"total":)";
-    number(int64_t(figures.total));
-    if (figures.streaming) {
+    number(int64_t(scan.total));
+    if (scan.streaming()) {
         buffer += R"(,"errors":)";
-        number(int64_t(figures.errors));
+        number(int64_t(scan.errors));
     }
     buffer += R"(,"points":[)";
-    bool first = true;
-    for (const PointData &p : points) {
-        buffer += first ? "[" : ",[";
-        first = false;
+    // The event lists a streaming scan as its decoder ends it, marker last.
+    const PointData marker = endOfScanMarker();
+    const int count = scan.points.size();
+    for (int i = 0; i < count + (scan.streaming() ? 1 : 0); ++i) {
+        const PointData &p = i < count ? scan.points.at(i) : marker;
+        buffer += i == 0 ? "[" : ",[";
         number(p.angle);
         buffer += ',';
         number(int64_t(p.distance));

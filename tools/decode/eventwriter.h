@@ -1,26 +1,16 @@
 #ifndef VANTOSCOPE_DECODE_EVENTWRITER_H
 #define VANTOSCOPE_DECODE_EVENTWRITER_H
 
-#include "points/pointdata.h"
+#include "points/sensorscan.h"
 
-#include <QList>
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <string>
 
-// Status figures published with one scan.
-struct ScanFigures
-{
-    bool streaming = true; // streaming models report speed and packet errors too
-    double speed = 0.0;
-    double rate = 0.0;
-    int valid = 0;
-    int total = 0;
-    int errors = 0;
-};
-
-// Writes decoder events as JSON lines or CSV rows to a file descriptor,
-// buffered. A write failure is remembered and reported by flush().
+// Writes decoder events as JSON lines, or scans as the CSV rows Save scan
+// writes too (scanexport), to a file descriptor, buffered. A write failure is remembered and
+// reported by flush().
 class EventWriter
 {
 public:
@@ -37,7 +27,7 @@ public:
     // Flush after every event, for readers that follow a live decode.
     void setFlushEachEvent(bool value) { flushEachEvent = value; }
 
-    void scan(int n, const ScanFigures &figures, const QList<PointData> &points);
+    void scan(int n, const SensorScan &scan);
     void info(const QString &text);
     void end(int64_t bytes, int scans, int errors);
     // Writes out what is buffered; false once any write has failed.
@@ -53,6 +43,7 @@ private:
     bool flushEachEvent = false;
     bool failed = false;
     std::string buffer;
+    QByteArray csvRows;
 };
 
 // A number as JSON writes it: the shortest text that reads back as the same

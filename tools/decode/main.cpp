@@ -95,6 +95,9 @@ void decodeInput(const QString &input, int chunk, DecodeSession &session)
         decodeCapture(file, name, session);
         return;
     }
+    // Raw bytes carry no time of their own: decoding now says nothing about
+    // when they were measured.
+    session.sensor().setWallClock(SensorSession::WallClock::Unknown);
 
     const int block = chunk * std::max(1, (1 << 20) / chunk);
     std::vector<char> buffer(static_cast<size_t>(block));
@@ -303,8 +306,10 @@ int main(int argc, char *argv[])
             "recorded time: the streaming models' rate is then the sensor's, the same as live.\n"
             "Other input is raw bytes without times, and there the rate, timed by the clock as\n"
             "in the viewer, follows the decoding pace rather than the sensor's.\n"
-            "Output 'csv': a header line 'scan,angle,distance,confidence' and one row per "
-            "point.\n\n"
+            "Output 'csv': a header line 'scan,time,angle,distance,confidence' and one row per "
+            "point\n"
+            "(no end-of-scan marker), as the viewer's Save scan writes; 'time' is the scan's\n"
+            "ISO-8601 UTC time (recorded, or received live), empty for raw input.\n\n"
             "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
             "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
             "decodes as the earlier edition (ViewerClassic) does, with that edition's models.\n\n"
