@@ -150,7 +150,7 @@ Settling speedSettling(const ScanStatistics &stats)
     for (int i = 0; i < windows.size(); ++i)
         if (windows[i].count > 0 && std::isfinite(windows[i].mean()))
             filled.append(i);
-    result.windows = filled.size();
+    result.windows = static_cast<int>(filled.size());
     if (filled.size() < 2)
         return result;
     const double first = stats.firstScanSinceStart();

@@ -207,7 +207,8 @@ void TestCheckTool::exitStatusAndMessage_data()
     QTest::newRow("unit with a control character")
         << QStringList{"--model", "Alder", "--unit", "SN1\t", capture} << 2 << "--unit";
     QTest::newRow("unit too long")
-        << QStringList{"--model", "Alder", "--unit", QString(65, 'A'), capture} << 2 << "--unit";
+        << QStringList{"--model", "Alder", "--unit", QString(65, QLatin1Char('A')), capture} << 2
+        << "--unit";
     QTest::newRow("units and sensors")
         << QStringList{"--model", "Alder", "--unit", "A1", "--unit", "A2", capture} << 2
         << "one --unit per sensor";
