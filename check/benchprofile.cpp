@@ -47,6 +47,7 @@ QStringList BenchProfile::keys()
             QStringLiteral("speed_cv"),
             QStringLiteral("speed_min"),
             QStringLiteral("speed_max"),
+            QStringLiteral("speed_settling"),
             QStringLiteral("scan_rate"),
             QStringLiteral("scan_interval_spread"),
             QStringLiteral("stalls"),
@@ -65,7 +66,8 @@ QStringList BenchProfile::keys()
             QStringLiteral("noise_p95_mid"),
             QStringLiteral("noise_p95_far"),
             QStringLiteral("reference_bias"),
-            QStringLiteral("reference_sigma")};
+            QStringLiteral("reference_sigma"),
+            QStringLiteral("reference_drift")};
 }
 
 BenchProfile BenchProfile::defaults(const QString &model)
@@ -95,6 +97,9 @@ BenchProfile BenchProfile::defaults(const Models::Record &model)
         {QStringLiteral("speed_cv"), {{}, p.commandProtocol ? 0.02 : 0.01}},
         {QStringLiteral("speed_min"), {0.85 * f, {}}},
         {QStringLiteral("speed_max"), {{}, 1.15 * f}},
+        // How long a head takes to spin up differs too much between units
+        // and mountings for one default; a product sets its own.
+        {QStringLiteral("speed_settling"), {}},
         {QStringLiteral("scan_rate"), {0.9 * f, 1.1 * f}},
         {QStringLiteral("scan_interval_spread"), {{}, 500.0 / f}},
         {QStringLiteral("stalls"), {{}, 0.0}},
@@ -116,6 +121,8 @@ BenchProfile BenchProfile::defaults(const Models::Record &model)
         {QStringLiteral("noise_p95_far"), {{}, 45.0}},
         {QStringLiteral("reference_bias"), {-50.0, 50.0}},
         {QStringLiteral("reference_sigma"), {{}, 30.0}},
+        // Millimetres per minute either way, over 10 s window means.
+        {QStringLiteral("reference_drift"), {-5.0, 5.0}},
     };
     return p;
 }

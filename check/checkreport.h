@@ -42,6 +42,10 @@ struct CheckReport
     QString model;
     QString edition; // "full" or "classic"
     QString source;  // port name or capture file
+    QString unit;    // the unit's serial number (--unit), empty when not given
+    // Whether the points went through the viewer's filter stage before the
+    // checks (--filter) or are the sensor's own output (the default).
+    bool filtered = false;
     bool live = true;
     QDateTime start; // UTC
     double durationS = 0;

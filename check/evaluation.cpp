@@ -102,6 +102,88 @@ QVector<bool> unsteadyBins(const ScanStatistics &stats)
     return marks;
 }
 
+DriftFit referenceDrift(const ScanStatistics &stats, int target)
+{
+    DriftFit fit;
+    const QVector<DownsampledSeries::Bucket> &distances = stats.referenceSeries(target).data();
+    const QVector<DownsampledSeries::Bucket> &times = stats.referenceTimes(target).data();
+    const int size = std::min(distances.size(), times.size());
+    // Each window weighs as many returns as it holds, so that the last few
+    // returns of a run, alone in their window, do not tip the line.
+    double weight = 0, meanX = 0, meanY = 0;
+    for (int i = 0; i < size; ++i) {
+        if (distances[i].count == 0)
+            continue;
+        ++fit.windows;
+        weight += distances[i].count;
+        meanX += distances[i].count * times[i].mean() / 60.0;
+        meanY += distances[i].sum;
+    }
+    if (fit.windows < 2)
+        return fit;
+    meanX /= weight;
+    meanY /= weight;
+    double sxx = 0, sxy = 0;
+    for (int i = 0; i < size; ++i) {
+        if (distances[i].count == 0)
+            continue;
+        const double dx = times[i].mean() / 60.0 - meanX;
+        sxx += distances[i].count * dx * dx;
+        sxy += distances[i].count * dx * (distances[i].mean() - meanY);
+    }
+    if (sxx <= 0)
+        return fit;
+    fit.slopeMmPerMin = sxy / sxx;
+    fit.interceptMm = meanY - fit.slopeMmPerMin * meanX;
+    // From the spread of single returns, which the drift itself widens a
+    // little: on the cautious side.
+    fit.standardError = stats.referenceStats(target).stddev() / std::sqrt(sxx);
+    return fit;
+}
+
+Settling speedSettling(const ScanStatistics &stats)
+{
+    Settling result;
+    const DownsampledSeries &series = stats.settleSeries();
+    const QVector<DownsampledSeries::Bucket> &windows = series.data();
+    QVector<int> filled;
+    for (int i = 0; i < windows.size(); ++i)
+        if (windows[i].count > 0 && std::isfinite(windows[i].mean()))
+            filled.append(i);
+    result.windows = static_cast<int>(filled.size());
+    if (filled.size() < 2)
+        return result;
+    const double first = stats.firstScanSinceStart();
+    const double lastQuarter = first + 0.75 * stats.span();
+    double sum = 0;
+    long long count = 0;
+    for (int i : filled) {
+        if (windows[i].start >= lastQuarter) {
+            sum += windows[i].sum;
+            count += windows[i].count;
+        }
+    }
+    if (count == 0) {
+        sum = windows[filled.last()].sum;
+        count = windows[filled.last()].count;
+    }
+    result.finalMean = sum / count;
+    int lastOutside = -1;
+    for (int k = 0; k < filled.size(); ++k) {
+        const double deviation = windows[filled[k]].mean() / result.finalMean - 1.0;
+        if (std::fabs(deviation) > Settling::band)
+            lastOutside = k;
+    }
+    if (lastOutside == filled.size() - 1)
+        return result;
+    result.settled = true;
+    result.seconds =
+        lastOutside < 0
+            ? 0.0
+            : std::max(0.0, windows[filled[lastOutside]].start + series.width() - first);
+    return result;
+}
+
 CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
                      const BenchProfile &profile)
 {
@@ -166,6 +248,30 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
                stats.speed().min(), QStringLiteral("Hz"), speedSkip);
     checks.add(QStringLiteral("speed_max"), speedName + QStringLiteral(", maximum"),
                stats.speed().max(), QStringLiteral("Hz"), speedSkip);
+    {
+        const Settling settling = speedSettling(stats);
+        QString skip = speedSkip.isEmpty() ? noTimes : speedSkip;
+        if (skip.isEmpty() && settling.windows < 2)
+            skip = QStringLiteral("under two %1 s windows of speed: too short to judge")
+                       .arg(ScanStatistics::settleWindowS);
+        else if (skip.isEmpty() && !settling.settled)
+            skip = QStringLiteral("did not settle within the run");
+        CheckResult &c = checks.add(
+            QStringLiteral("speed_settling"),
+            speedName + QStringLiteral(", settling time (within ±1 % of its final mean)"),
+            settling.seconds, QStringLiteral("s"), skip);
+        // A sensor that never settles fails a settling limit; it is not
+        // spared for being too slow to measure.
+        if (settling.windows >= 2 && !settling.settled && c.high) {
+            c.verdict = Verdict::Fail;
+            c.note = skip;
+        } else if (settling.settled) {
+            c.note = QStringLiteral("final mean %1 Hz over the last quarter of the run; %2 s "
+                                    "windows")
+                         .arg(settling.finalMean, 0, 'f', 3)
+                         .arg(ScanStatistics::settleWindowS);
+        }
+    }
 
     const Histogram &intervals = stats.intervalHistogram();
     checks.add(QStringLiteral("scan_rate"), QStringLiteral("Scan rate"), stats.scanRate(),
@@ -262,6 +368,26 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
                        measured.mean() - target.distance, QStringLiteral("mm"), none);
         checks.require(QStringLiteral("reference_sigma"), what + QStringLiteral(": σ"),
                        measured.stddev(), QStringLiteral("mm"), none);
+        const DriftFit drift = referenceDrift(stats, t);
+        QString driftSkip = noTimes;
+        if (driftSkip.isEmpty() && drift.windows < 2)
+            driftSkip = measured.count() == 0
+                            ? none
+                            : QStringLiteral("under two %1 s windows with returns: too short "
+                                             "to judge")
+                                  .arg(ScanStatistics::driftWindowS);
+        else if (driftSkip.isEmpty() && !(drift.standardError <= DriftFit::judgedWithin))
+            driftSkip = QStringLiteral("%1 ± %2 mm/min (one standard error): too short or noisy "
+                                       "to judge")
+                            .arg(drift.slopeMmPerMin, 0, 'f', 2)
+                            .arg(drift.standardError, 0, 'f', 2);
+        CheckResult &driftCheck =
+            checks.add(QStringLiteral("reference_drift"), what + QStringLiteral(": drift"),
+                       drift.slopeMmPerMin, QStringLiteral("mm/min"), driftSkip);
+        if (driftSkip.isEmpty())
+            driftCheck.note = QStringLiteral("± %1 mm/min (one standard error) over %2 windows")
+                                  .arg(drift.standardError, 0, 'f', 2)
+                                  .arg(drift.windows);
     }
     return report;
 }

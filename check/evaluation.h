@@ -5,6 +5,7 @@
 #include "checkreport.h"
 #include "scanstatistics.h"
 
+#include <cmath>
 #include <optional>
 
 // What happened on the line, beside the scans.
@@ -33,6 +34,34 @@ bool countsForNoise(const ScanStatistics &stats, const QVector<bool> &unsteady, 
 // The q-quantile (0 to 1) of `values`, interpolated between the two nearest
 // ranks; NaN without values.
 double quantile(QVector<double> values, double q);
+
+// A reference target's distance over the run: the least-squares slope of
+// its window means against the windows' mean times, each window weighted by
+// its returns.
+struct DriftFit
+{
+    int windows = 0;                     // windows with returns in the sector
+    double slopeMmPerMin = std::nan(""); // NaN with fewer than two windows
+    double interceptMm = std::nan("");   // at the start of the run
+    double standardError = std::nan(""); // of the slope, mm/min
+    // The drift is judged only when the run pins it down this well.
+    static constexpr double judgedWithin = 1.0;
+};
+DriftFit referenceDrift(const ScanStatistics &stats, int target);
+
+// How long the speed (or frame rate) took to settle: from the first scan
+// to the start of the first window after which every window's mean stays
+// within ±settleBand of the final mean, the mean over the last quarter of
+// the run.
+struct Settling
+{
+    static constexpr double band = 0.01;
+    int windows = 0;
+    double finalMean = std::nan("");
+    double seconds = std::nan(""); // NaN when too short or never settled
+    bool settled = false;
+};
+Settling speedSettling(const ScanStatistics &stats);
 
 // Every check of one sensor against the profile's limits; the report's
 // header fields (tool, model, source, start) are left to the caller.

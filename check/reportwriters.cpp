@@ -30,7 +30,14 @@ QString padded(const QString &text, int width)
 
 QString junitName(const CheckReport &report)
 {
-    return QStringLiteral("%1 %2").arg(report.model, report.source);
+    return report.unit.isEmpty()
+               ? QStringLiteral("%1 %2").arg(report.model, report.source)
+               : QStringLiteral("%1 %2 %3").arg(report.model, report.unit, report.source);
+}
+
+QString filterText(const CheckReport &report)
+{
+    return report.filtered ? QStringLiteral("on") : QStringLiteral("off");
 }
 
 } // namespace
@@ -54,8 +61,11 @@ QString textReport(const CheckReport &report)
     out += QStringLiteral("%1 (%2 edition) %3 %4\n")
                .arg(report.model, report.edition,
                     report.live ? QStringLiteral("on") : QStringLiteral("from"), report.source);
+    if (!report.unit.isEmpty())
+        out += QStringLiteral("Unit %1\n").arg(report.unit);
     if (!report.sensorVersion.isEmpty())
         out += QStringLiteral("Sensor %1\n").arg(report.sensorVersion);
+    out += QStringLiteral("Filter %1\n").arg(filterText(report));
     out += QLatin1Char('\n');
     auto line = [&](const QStringList &cells) {
         QString text;
@@ -97,6 +107,8 @@ QByteArray jsonReport(const CheckReport &report)
         {QStringLiteral("model"), report.model},
         {QStringLiteral("edition"), report.edition},
         {QStringLiteral("source"), report.source},
+        {QStringLiteral("unit"), report.unit},
+        {QStringLiteral("filter"), report.filtered},
         {QStringLiteral("live"), report.live},
         {QStringLiteral("start"), isoTime(report.start)},
         {QStringLiteral("duration_s"), jsonNumber(report.durationS)},
@@ -142,6 +154,8 @@ QByteArray junitReport(const QVector<CheckReport> &reports)
             {QStringLiteral("model"), r.model},
             {QStringLiteral("edition"), r.edition},
             {QStringLiteral("source"), r.source},
+            {QStringLiteral("unit"), r.unit},
+            {QStringLiteral("filter"), filterText(r)},
             {QStringLiteral("sensor_version"), r.sensorVersion},
             {QStringLiteral("tool_version"), r.toolVersion},
         };

@@ -11,10 +11,18 @@ double normalizedAngle(double degrees)
 ScanStatistics::ScanStatistics(double nominalScanHz, bool commandProtocol,
                                QVector<ReferenceTarget> references)
     : nominal(nominalScanHz), frames(commandProtocol), targets(std::move(references)),
-      targetStats(targets.size()),
+      targetStats(targets.size()), targetSeries(targets.size(), DownsampledSeries(driftWindowS)),
+      targetTimes(targets.size(), DownsampledSeries(driftWindowS)),
       // A few buckets per nominal scan at first; they widen as the run grows.
-      speedOverTime(0.5), errorsOverTime(0.5)
+      speedOverTime(0.5), errorsOverTime(0.5), speedWindows(settleWindowS)
 {
+}
+
+void ScanStatistics::addSpeed(double sinceStart, double value)
+{
+    speedStats.add(value);
+    speedOverTime.add(sinceStart, value);
+    speedWindows.add(sinceStart, value);
 }
 
 void ScanStatistics::setFieldOfView(double centre, double width)
@@ -72,22 +80,20 @@ void ScanStatistics::add(const SensorScan &scan)
     if (frames && scanCount > 1 && scan.rate > 0) {
         // The frame rate from the sensor's own frame timestamps, which the
         // host's reading pace does not blur.
-        speedStats.add(scan.rate);
-        speedOverTime.add(sinceStart, scan.rate);
+        addSpeed(sinceStart, scan.rate);
     }
     if (!frames) {
-        speedStats.add(scan.speed);
-        speedOverTime.add(sinceStart, scan.speed);
+        addSpeed(sinceStart, scan.speed);
         newErrors = std::max(0LL, static_cast<long long>(scan.errors) - lastErrors);
         lastErrors = std::max(lastErrors, static_cast<long long>(scan.errors));
     }
     errorsOverTime.add(sinceStart, static_cast<double>(newErrors));
     pointStats.add(scan.total);
     validStats.add(scan.total > 0 ? static_cast<double>(scan.valid) / scan.total : 0.0);
-    addPoints(scan);
+    addPoints(scan, sinceStart);
 }
 
-void ScanStatistics::addPoints(const SensorScan &scan)
+void ScanStatistics::addPoints(const SensorScan &scan, double sinceStart)
 {
     std::array<bool, binCount> hit{};
     validAngles.clear();
@@ -115,8 +121,11 @@ void ScanStatistics::addPoints(const SensorScan &scan)
                                  static_cast<int>(p.distance / distanceBucketMm))];
         for (int t = 0; t < targets.size(); ++t) {
             const double off = std::fabs(normalizedAngle(angle - targets[t].angle + 180.0) - 180.0);
-            if (off <= targets[t].halfWidth)
+            if (off <= targets[t].halfWidth) {
                 targetStats[t].add(p.distance);
+                targetSeries[t].add(sinceStart, p.distance);
+                targetTimes[t].add(sinceStart, sinceStart);
+            }
         }
         validAngles.push_back(fromCentre(angle));
     }

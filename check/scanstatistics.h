@@ -110,6 +110,22 @@ public:
 
     const QVector<ReferenceTarget> &references() const { return targets; }
     const RunningStats &referenceStats(int i) const { return targetStats[i]; }
+    // Reference `i`'s distances in windows of driftWindowS seconds from the
+    // start (wider after driftWindowS × 512 s), and the mean time of the
+    // returns in each window, which the drift is fitted against.
+    const DownsampledSeries &referenceSeries(int i) const { return targetSeries[i]; }
+    const DownsampledSeries &referenceTimes(int i) const { return targetTimes[i]; }
+    static constexpr double driftWindowS = 10.0;
+    // The speed (or frame rate) in windows of settleWindowS seconds from the
+    // start, which the settling time is judged on: single scans of a sound
+    // sensor scatter by about the settling band.
+    const DownsampledSeries &settleSeries() const { return speedWindows; }
+    static constexpr double settleWindowS = 1.0;
+    // Seconds from the start to the first scan; 0 without a scan.
+    double firstScanSinceStart() const
+    {
+        return scanCount > 0 ? (firstTime - runStart) / 1e9 : 0.0;
+    }
 
     // Seconds from the start against the speed (or frame rate) and the
     // packet errors that arrived in each bucket.
@@ -117,7 +133,8 @@ public:
     const DownsampledSeries &errorSeries() const { return errorsOverTime; }
 
 private:
-    void addPoints(const SensorScan &scan);
+    void addPoints(const SensorScan &scan, double sinceStart);
+    void addSpeed(double sinceStart, double value);
     // Degrees from the centre of the field of view, -180 .. 180.
     double fromCentre(double angle) const { return normalizedAngle(angle - fanCentre + 180) - 180; }
 
@@ -125,6 +142,7 @@ private:
     bool frames;
     QVector<ReferenceTarget> targets;
     QVector<RunningStats> targetStats;
+    QVector<DownsampledSeries> targetSeries, targetTimes;
     qint64 runStart = 0;
     qint64 firstTime = 0, lastTime = 0;
     long long scanCount = 0;
@@ -142,7 +160,7 @@ private:
     std::array<Bin, binCount> angleBins;
     double fanCentre = 0, fanWidth = 360;
     std::vector<double> validAngles; // of the scan being added
-    DownsampledSeries speedOverTime, errorsOverTime;
+    DownsampledSeries speedOverTime, errorsOverTime, speedWindows;
 };
 
 #endif

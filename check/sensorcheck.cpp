@@ -115,6 +115,12 @@ CheckReport SensorCheck::report() const
 {
     CheckReport r = evaluate(stats, facts, limits);
     r.model = modelName;
+    r.filtered = sensor.filterEnabled();
+    r.notes.prepend(r.filtered
+                        ? QStringLiteral("The checks ran on the points after the viewer's "
+                                         "filter stage (--filter), as the window shows them.")
+                        : QStringLiteral("The checks ran on the points before the filter "
+                                         "stage: the sensor's own output."));
     if (!problem.isEmpty())
         r.notes.prepend(problem);
     if (lost)

@@ -75,8 +75,12 @@ QString header(const CheckReport &report, const ScanStatistics &stats)
         orDash(report.source), report.live ? QStringLiteral("live") : QStringLiteral("capture"));
     const QVector<QPair<QString, QString>> facts = {
         {QStringLiteral("Model"), orDash(report.model)},
+        {QStringLiteral("Unit"), orDash(report.unit)},
         {QStringLiteral("Edition"), orDash(report.edition)},
         {QStringLiteral("Source"), source},
+        {QStringLiteral("Points checked"),
+         report.filtered ? QStringLiteral("after the viewer's filter (--filter)")
+                         : QStringLiteral("before the filter stage (the sensor's own output)")},
         {QStringLiteral("Start (UTC)"), start},
         {QStringLiteral("Duration"), durationText(report.durationS)},
         {QStringLiteral("Scans"), QString::number(stats.scans())},
@@ -135,7 +139,9 @@ QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
         "img-src data:; style-src 'unsafe-inline'\"/>\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n");
     html += QStringLiteral("<title>%1 %2: %3</title>\n")
-                .arg(orDash(report.model), orDash(report.source), escaped(report.verdictLine()));
+                .arg(orDash(report.model),
+                     report.unit.isEmpty() ? orDash(report.source) : escaped(report.unit),
+                     escaped(report.verdictLine()));
     html += QStringLiteral("<style>") + QString::fromUtf8(style) +
             QStringLiteral("</style>\n</head>\n<body>\n");
     html += header(report, stats);
@@ -172,6 +178,12 @@ QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
                                            "gap ended.")
                           : QStringLiteral("Packets the decoder rejected, by when the scan that "
                                            "counted them arrived."));
+    if (!stats.references().isEmpty())
+        html += figure(driftPlot(stats), QStringLiteral("Reference drift"),
+                       QStringLiteral("The mean distance of each reference sector per %1 s window, "
+                                      "less its known distance, and the least-squares line whose "
+                                      "slope is the drift.")
+                           .arg(ScanStatistics::driftWindowS));
     html += QStringLiteral("</body>\n</html>\n");
     return html.toUtf8();
 }

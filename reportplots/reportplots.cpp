@@ -612,3 +612,83 @@ QImage errorPlot(const ScanStatistics &stats)
     p.end();
     return image;
 }
+
+QImage driftPlot(const ScanStatistics &stats)
+{
+    // Several references at different distances share one axis as their
+    // distance from the known one.
+    static const QColor colours[] = {seriesBlue, errorRed, nominalGreen, QColor(0x8e, 0x44, 0xad),
+                                     QColor(0xd3, 0x84, 0x00)};
+    const int targets = static_cast<int>(stats.references().size());
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo, end = 0;
+    for (int t = 0; t < targets; ++t) {
+        const DownsampledSeries &series = stats.referenceSeries(t);
+        const double known = stats.references()[t].distance;
+        for (const DownsampledSeries::Bucket &b : series.data()) {
+            if (!drawable(b))
+                continue;
+            lo = std::min(lo, b.mean() - known);
+            hi = std::max(hi, b.mean() - known);
+            end = std::max(end, b.start + series.width());
+        }
+    }
+    const bool empty = !std::isfinite(lo);
+    if (empty) {
+        lo = -10;
+        hi = 10;
+    }
+    const double pad = std::max((hi - lo) * 0.1, 1.0);
+    const int rows = std::max(1, std::min(targets, 5));
+    Axes axes(0, empty ? 60 : end, lo - pad,
+              Legend::roomyTop(lo - pad, hi + pad, rows, Axes::frame().height()));
+
+    QImage image = canvas();
+    QPainter p(&image);
+    begin(p);
+    drawTitle(p, QStringLiteral("Reference distance over time"));
+    axes.draw(p, QStringLiteral("time since start (s)"),
+              QStringLiteral("distance - known distance (mm)"));
+    p.setClipRect(axes.area);
+    Legend legend(p, axes.area);
+    for (int t = 0; t < targets && t < 5; ++t) {
+        const QColor colour = colours[t];
+        const DownsampledSeries &series = stats.referenceSeries(t);
+        const DownsampledSeries &times = stats.referenceTimes(t);
+        const double known = stats.references()[t].distance;
+        QPolygonF means;
+        for (int i = 0; i < series.data().size() && i < times.data().size(); ++i)
+            if (drawable(series.data()[i]))
+                means << axes.map(times.data()[i].mean(), series.data()[i].mean() - known);
+        p.setPen(QPen(colour, 1.2));
+        p.setBrush(colour);
+        p.drawPolyline(means);
+        for (const QPointF &at : means)
+            p.drawEllipse(at, 2.8, 2.8);
+        const DriftFit fit = referenceDrift(stats, t);
+        if (std::isfinite(fit.slopeMmPerMin)) {
+            p.setPen(QPen(colour, 1.4, Qt::DashLine));
+            p.drawLine(axes.map(0, fit.interceptMm - known),
+                       axes.map(end, fit.interceptMm + fit.slopeMmPerMin * end / 60.0 - known));
+        }
+        const ReferenceTarget &target = stats.references()[t];
+        legend.add(QStringLiteral("%1° at %2 mm: %3")
+                       .arg(target.angle)
+                       .arg(target.distance)
+                       .arg(std::isfinite(fit.slopeMmPerMin)
+                                ? QStringLiteral("%1 mm/min").arg(fit.slopeMmPerMin, 0, 'f', 2)
+                                : QStringLiteral("too short to fit")),
+                   [colour](QPainter &p, QPointF at) {
+                       p.setPen(QPen(colour, 1.4, Qt::DashLine));
+                       p.drawLine(at - QPointF(9, 0), at + QPointF(9, 0));
+                       p.setPen(Qt::NoPen);
+                       p.setBrush(colour);
+                       p.drawEllipse(at, 2.8, 2.8);
+                   });
+    }
+    p.setClipping(false);
+    if (empty)
+        drawNoData(p, axes.area, QStringLiteral("no return in a reference sector"));
+    legend.draw();
+    p.end();
+    return image;
+}

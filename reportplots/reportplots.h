@@ -41,5 +41,8 @@ QImage sigmaPlot(const ScanStatistics &stats, const QVector<bool> &unsteady);
 // Packet errors (lost frames for command-protocol models) per bucket of the
 // error series.
 QImage errorPlot(const ScanStatistics &stats);
+// Each --reference target's mean distance per drift window, less its known
+// distance, against time, with its fitted drift line.
+QImage driftPlot(const ScanStatistics &stats);
 
 #endif

@@ -121,25 +121,28 @@ void TestCheckTool::referenceTargetsOfTheScene()
     QVERIFY(!file.isEmpty());
     const QString json = dir.filePath("reference.json");
     // The simulator sends the room's geometry as it is, without the optics that
-    // this model's correcting filter takes out again.
+    // this model's correcting filter takes out again: the default checks the
+    // points before the filter.
     const ProgramRun run =
-        runCheck({"--model", "Alder", "--no-filter", "--json", json, "--html",
-                  dir.filePath("reference.html"), "--reference", "0:2300", "--reference",
-                  "90:3600:2", "--reference", "180:1700", "--reference", "270:2400", file});
+        runCheck({"--model", "Alder", "--json", json, "--html", dir.filePath("reference.html"),
+                  "--reference", "0:2300", "--reference", "90:3600:2", "--reference", "180:1700",
+                  "--reference", "270:2400", file});
     QVERIFY2(run.status == 0, qPrintable(run.out));
     QFile html(dir.filePath("reference.html"));
     QVERIFY(html.open(QIODevice::ReadOnly));
     const QByteArray page = html.readAll();
-    QCOMPARE(page.count("<img src=\"data:image/png;base64,"), 5);
+    QCOMPARE(page.count("<img src=\"data:image/png;base64,"), 6);
     QVERIFY(page.contains("Reference 0° at 2300 mm") && !page.contains("http:") &&
             !page.contains("https:"));
     const QJsonArray checks = readJson(json)["checks"].toArray();
-    QCOMPARE(checks.size() >= 8, true);
-    // The last eight checks: bias and σ of each reference in turn.
+    QCOMPARE(checks.size() >= 12, true);
+    // The last twelve checks: bias, σ and drift of each reference in turn.
     for (int r = 0; r < 4; ++r) {
-        const QJsonObject bias = checks[checks.size() - 8 + 2 * r].toObject();
-        const QJsonObject sigma = checks[checks.size() - 7 + 2 * r].toObject();
+        const QJsonObject bias = checks[checks.size() - 12 + 3 * r].toObject();
+        const QJsonObject sigma = checks[checks.size() - 11 + 3 * r].toObject();
         QCOMPARE(bias["key"].toString(), QString("reference_bias"));
+        QCOMPARE(checks[checks.size() - 10 + 3 * r].toObject()["key"].toString(),
+                 QString("reference_drift"));
         QVERIFY2(std::fabs(bias["value"].toDouble(1e9)) < sigma["value"].toDouble(),
                  qPrintable(bias["name"].toString()));
         QVERIFY(sigma["value"].toDouble() > 1 && sigma["value"].toDouble() < 15);
@@ -147,6 +150,7 @@ void TestCheckTool::referenceTargetsOfTheScene()
     // A wrong distance is a bias of the difference.
     const ProgramRun wrong = runCheck(
         {"--model", "Alder", "--no-filter", "--json", json, "--reference", "0:2400", file});
+    QCOMPARE(readJson(json)["filter"].toBool(true), false);
     QCOMPARE(wrong.status, 1);
     const double bias = checkByKey(readJson(json), "reference_bias")["value"].toDouble();
     QVERIFY2(bias < -95 && bias > -105, qPrintable(QString::number(bias)));
@@ -198,6 +202,18 @@ void TestCheckTool::exitStatusAndMessage_data()
     QTest::newRow("profile key") << QStringList{"--model", "Alder", "--profile", profile.fileName(),
                                                 capture}
                                  << 2 << "line 3: unknown key \"coverge\"";
+    QTest::newRow("unit with a path")
+        << QStringList{"--model", "Alder", "--unit", "../SN1", capture} << 2 << "--unit";
+    QTest::newRow("unit with a control character")
+        << QStringList{"--model", "Alder", "--unit", "SN1\t", capture} << 2 << "--unit";
+    QTest::newRow("unit too long")
+        << QStringList{"--model", "Alder", "--unit", QString(65, QLatin1Char('A')), capture} << 2
+        << "--unit";
+    QTest::newRow("units and sensors")
+        << QStringList{"--model", "Alder", "--unit", "A1", "--unit", "A2", capture} << 2
+        << "one --unit per sensor";
+    QTest::newRow("filter both ways")
+        << QStringList{"--model", "Alder", "--filter", "--no-filter", capture} << 2 << "--filter";
     QTest::newRow("missing capture")
         << QStringList{"--model", "Alder", dir.filePath("none.pcapng")} << 3 << "cannot read";
     QTest::newRow("not a capture")

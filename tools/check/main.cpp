@@ -68,6 +68,24 @@ QString reportPath(const QString &path, const QString &source, bool several)
                                (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
 }
 
+// A serial number as a barcode scanner types it; it names report files, so
+// nothing that would leave the folder or trouble a file system.
+QString validUnit(const QString &text)
+{
+    constexpr int longest = 64;
+    static const QString refused = QStringLiteral("/\\:*?\"<>|");
+    bool ok = !text.isEmpty() && text.size() <= longest && text != QLatin1String(".") &&
+              text != QLatin1String("..") && text.trimmed() == text;
+    for (const QChar c : text)
+        ok = ok && c.unicode() > 0x20 && c.unicode() < 0x7f && !refused.contains(c);
+    if (!ok)
+        tool.usageError(QStringLiteral("--unit takes a serial number of 1 to %1 printable ASCII "
+                                       "characters without spaces or any of %2, not '%3'")
+                            .arg(longest)
+                            .arg(refused, text));
+    return text;
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
@@ -81,7 +99,7 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 bool wantsHtml(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--html", 6) == 0)
+        if (std::strncmp(argv[i], "--html", 6) == 0 || std::strncmp(argv[i], "--out-dir", 9) == 0)
             return true;
     return false;
 }
@@ -148,7 +166,23 @@ int main(int argc, char *argv[])
          QStringLiteral("FILE")},
         {QStringLiteral("html"), QStringLiteral("Write the HTML report to FILE."),
          QStringLiteral("FILE")},
-        {QStringLiteral("no-filter"), QStringLiteral("Check the points before the filter stage.")},
+        {QStringLiteral("out-dir"),
+         QStringLiteral("Write the JSON, JUnit XML and HTML reports into DIR as "
+                        "UNIT-YYYYMMDD-HHMMSS.json, .xml and .html (the start in UTC; the model "
+                        "name without --unit). --json, --junit and --html still name their own "
+                        "files."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("unit"),
+         QStringLiteral("The serial number of the unit under test, for the reports and their "
+                        "file names; one per --port, in the same order."),
+         QStringLiteral("ID")},
+        {QStringLiteral("filter"),
+         QStringLiteral("Check the points after the viewer's filter, as the window shows them. "
+                        "By default the checks judge the sensor's own output, before the filter "
+                        "stage.")},
+        {QStringLiteral("no-filter"),
+         QStringLiteral("The default (points before the filter stage); still accepted for "
+                        "older scripts.")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         tool.usageError(parser.errorText());
@@ -197,11 +231,25 @@ int main(int argc, char *argv[])
     QVector<ReferenceTarget> references;
     for (const QString &spec : parser.values(QStringLiteral("reference")))
         references.append(parseReference(spec));
-    const bool filter = !parser.isSet(QStringLiteral("no-filter"));
+    if (parser.isSet(QStringLiteral("filter")) && parser.isSet(QStringLiteral("no-filter")))
+        tool.usageError(QStringLiteral("--filter and --no-filter contradict each other"));
+    const bool filter = parser.isSet(QStringLiteral("filter"));
+    QStringList units;
+    for (const QString &unit : parser.values(QStringLiteral("unit")))
+        units << validUnit(unit);
+    const int sensorCount = positional.isEmpty() ? static_cast<int>(ports.size()) : 1;
+    if (!units.isEmpty() && units.size() != sensorCount)
+        tool.usageError(QStringLiteral("give one --unit per sensor: %1 for %2")
+                            .arg(units.size())
+                            .arg(sensorCount));
+    const QString outDir = parser.value(QStringLiteral("out-dir"));
+    if (!outDir.isEmpty() && !QFileInfo(outDir).isDir())
+        tool.usageError(QStringLiteral("--out-dir %1 is not a folder").arg(outDir));
 
     const QDateTime start = QDateTime::currentDateTimeUtc();
     std::vector<std::unique_ptr<SensorCheck>> sensors;
     QStringList sources;
+    QStringList sensorUnits; // of the sensors that opened, as `sources`
     int status = 0;
     double duration = 0;
     if (!positional.isEmpty()) {
@@ -216,9 +264,11 @@ int main(int argc, char *argv[])
             tool.fail(inputStatus, QStringLiteral("no data in %1").arg(positional[0]));
         duration = check->statistics().span();
         sources << positional[0];
+        sensorUnits << units.value(0);
         sensors.push_back(std::move(check));
     } else {
-        for (const QString &port : ports) {
+        for (int p = 0; p < ports.size(); ++p) {
+            const QString &port = ports[p];
             auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
             QString error;
             if (!check->openPort(port, &error)) {
@@ -227,6 +277,7 @@ int main(int argc, char *argv[])
                 continue;
             }
             sources << port;
+            sensorUnits << units.value(p);
             sensors.push_back(std::move(check));
         }
         if (sensors.empty())
@@ -279,6 +330,7 @@ int main(int argc, char *argv[])
         report.toolVersion = QStringLiteral(VANTOSCOPE_VERSION);
         report.edition = QLatin1String(Edition::name);
         report.source = source;
+        report.unit = sensorUnits[static_cast<int>(i)];
         report.start = start;
         report.durationS = duration;
         if (interrupted)
@@ -291,9 +343,23 @@ int main(int argc, char *argv[])
         std::fputs(textReport(report).toUtf8().constData(), stdout);
 
         QString error;
-        const QString json = reportPath(parser.value(QStringLiteral("json")), source, several);
-        const QString junit = reportPath(parser.value(QStringLiteral("junit")), source, several);
-        const QString html = reportPath(parser.value(QStringLiteral("html")), source, several);
+        // In --out-dir, several sensors without units still get a file each.
+        const QString stem =
+            outDir.isEmpty()
+                ? QString()
+                : QDir(outDir).filePath((report.unit.isEmpty() ? model : report.unit) +
+                                        QLatin1Char('-') +
+                                        start.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+        auto path = [&](const char *option, const char *suffix) {
+            const QString given = parser.value(QLatin1String(option));
+            if (!given.isEmpty() || stem.isEmpty())
+                return reportPath(given, source, several);
+            return reportPath(stem + QLatin1String(suffix), source,
+                              several && report.unit.isEmpty());
+        };
+        const QString json = path("json", ".json");
+        const QString junit = path("junit", ".xml");
+        const QString html = path("html", ".html");
         const ScanStatistics &stats = sensor.statistics();
         if ((!json.isEmpty() && !writeFile(json, jsonReport(report), &error)) ||
             (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error)) ||
