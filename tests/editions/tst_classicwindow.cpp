@@ -219,6 +219,8 @@ private slots:
         QTRY_COMPARE(connected.count(), 1);
         QCOMPARE(sensor.commands, QVector<int>({15, 18, 2}));
         QVERIFY(catcher.boxes.isEmpty());
+        // Opening starts the stream counters afresh; nothing may move them after.
+        streamCounters.clear();
 
         const QVector<uint16_t> samples(160, Wire::firSample(300, 100));
         const QByteArray sampleFrame = Wire::measuredSampleFrame(100, samples, 777);
