@@ -2,6 +2,7 @@
 
 #include "pcapng.h"
 
+#include <QDateTime>
 #include <QtEndian>
 
 namespace {
@@ -160,6 +161,10 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
         putText(pending, Pcapng::optComment, QStringLiteral("version=") + versionPending);
         versionPending.clear();
     }
+    if (!notePending.isEmpty()) {
+        putText(pending, Pcapng::optComment, notePending);
+        notePending.clear();
+    }
     putU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::enhancedPacket);
     ++recordCount;
@@ -170,6 +175,15 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
     if (!flushTimer.isActive())
         flushTimer.start(flushIntervalMs);
     return true;
+}
+
+bool CaptureWriter::noteLineLost(qint64 timeNs)
+{
+    if (!file.isOpen())
+        return false;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(timeNs / 1000000, Qt::UTC);
+    notePending = QStringLiteral("line-lost=") + when.toString(Qt::ISODateWithMs);
+    return append(CaptureDirection::Inbound, QByteArray(), timeNs);
 }
 
 void CaptureWriter::setVersionText(const QString &text)

@@ -149,6 +149,7 @@ bool SensorSession::open(const QString &portName, int baudrate)
         return false;
     if (serial->isOpen())
         serial->close();
+    lineName = portName;
     serial->setPortName(portName);
     serial->setBaudRate(baudrate, QSerialPort::AllDirections);
     serial->setDataBits(QSerialPort::Data8);

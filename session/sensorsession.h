@@ -60,6 +60,8 @@ public:
     bool isOpening() const { return step != Step::Idle; }
     // The line speed in force.
     int baudRate() const;
+    // The port last opened (or tried), as it was named to open().
+    QString portName() const { return lineName; }
 
     // The stream decoder's filter.
     void setFilterEnabled(bool enabled);
@@ -135,6 +137,7 @@ private:
     DebugPkg *debug;
     TimeSource clock = monotonicNanoseconds;
     QString selectedName;
+    QString lineName;
     Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
     qint64 frames = 0;
     bool calibrateFromStream = false;
