@@ -149,6 +149,11 @@ int main(int argc, char *argv[])
         {QStringLiteral("html"), QStringLiteral("Write the HTML report to FILE."),
          QStringLiteral("FILE")},
         {QStringLiteral("no-filter"), QStringLiteral("Check the points before the filter stage.")},
+        {QStringLiteral("reconnect"),
+         QStringLiteral("Live: when a sensor's port vanishes, open it again as soon as it is "
+                        "back and go on; the outage counts as a stall (the default).")},
+        {QStringLiteral("no-reconnect"),
+         QStringLiteral("Live: end a sensor's run when its port vanishes.")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         tool.usageError(parser.errorText());
@@ -198,6 +203,9 @@ int main(int argc, char *argv[])
     for (const QString &spec : parser.values(QStringLiteral("reference")))
         references.append(parseReference(spec));
     const bool filter = !parser.isSet(QStringLiteral("no-filter"));
+    if (parser.isSet(QStringLiteral("reconnect")) && parser.isSet(QStringLiteral("no-reconnect")))
+        tool.usageError(QStringLiteral("give --reconnect or --no-reconnect, not both"));
+    const bool reconnect = !parser.isSet(QStringLiteral("no-reconnect"));
 
     const QDateTime start = QDateTime::currentDateTimeUtc();
     std::vector<std::unique_ptr<SensorCheck>> sensors;
@@ -220,6 +228,7 @@ int main(int argc, char *argv[])
     } else {
         for (const QString &port : ports) {
             auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
+            check->setReconnect(reconnect);
             QString error;
             if (!check->openPort(port, &error)) {
                 tool.warn(QStringLiteral("cannot open %1: %2").arg(port, error));
@@ -242,7 +251,7 @@ int main(int argc, char *argv[])
             const double elapsed = clock.nsecsElapsed() / 1e9;
             bool anyOpen = false;
             for (const auto &s : sensors)
-                anyOpen = anyOpen || s->session().isOpen();
+                anyOpen = anyOpen || s->session().isOpen() || s->waitingForPort();
             if (progress) {
                 QString line =
                     QStringLiteral("\r%1 s of %2 s").arg(elapsed, 0, 'f', 0).arg(seconds);
