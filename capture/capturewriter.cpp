@@ -181,7 +181,7 @@ bool CaptureWriter::noteLineLost(qint64 timeNs)
 {
     if (!file.isOpen())
         return false;
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(timeNs / 1000000, Qt::UTC);
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(timeNs / 1000000).toUTC();
     notePending = QStringLiteral("line-lost=") + when.toString(Qt::ISODateWithMs);
     return append(CaptureDirection::Inbound, QByteArray(), timeNs);
 }

@@ -64,6 +64,8 @@ bool SensorCheck::openPort(const QString &portName, QString *error)
         connect(&sensor, &SensorSession::handshakeFinished, this, [this, handshake] {
             if (handshake->isValid())
                 facts.handshakeMs = handshake->nsecsElapsed() / 1e6;
+            // A reconnection's handshake is not timed from the first open.
+            handshake->invalidate();
         });
     }
     const int baudrate = Edition::modelChoice(modelName).baudrate;

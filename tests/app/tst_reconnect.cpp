@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace {
