@@ -90,7 +90,7 @@ private:
 double median(QVector<double> values)
 {
     std::sort(values.begin(), values.end());
-    const int n = values.size();
+    const int n = int(values.size());
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
@@ -167,7 +167,7 @@ private slots:
             if (cycle > 0)
                 reconnectMs.append(connectedAfterNs / 1e6);
             QVERIFY(status->text().startsWith("Connected to " + link));
-            QTRY_COMPARE_WITH_TIMEOUT(handshakes.count(), cycle + 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(int(handshakes.count()), cycle + 1, 5000);
             const int scansBefore = scans;
             QTRY_VERIFY_WITH_TIMEOUT(scans >= scansBefore + 2, 5000);
             if (cycle == cycles)
@@ -191,7 +191,7 @@ private slots:
         }
         QVERIFY(catcher.boxes.isEmpty());
         qInfo("%s: reconnected %d times, median %.0f ms, worst %.0f ms", qPrintable(model),
-              reconnectMs.size(), median(reconnectMs),
+              int(reconnectMs.size()), median(reconnectMs),
               *std::max_element(reconnectMs.begin(), reconnectMs.end()));
 
         w.stop();
@@ -225,7 +225,7 @@ private slots:
         QVERIFY(!reader.damaged());
         QCOMPARE(replayedBytes, receivedBytes);
         const QVector<qint64> losses = reader.lineLosses();
-        QCOMPARE(losses.size(), cycles);
+        QCOMPARE(int(losses.size()), cycles);
         for (int i = 0; i <= cycles; ++i) {
             const qint64 from = i > 0 ? losses[i - 1] : 0;
             const qint64 to = i < cycles ? losses[i] : std::numeric_limits<qint64>::max();
