@@ -60,6 +60,12 @@ void CaptureRecorder::setVersionText(const QString &text)
         writer->setVersionText(text);
 }
 
+void CaptureRecorder::noteLineLost()
+{
+    if (writer)
+        writer->noteLineLost(epochNanoseconds());
+}
+
 bool CaptureRecorder::finish()
 {
     if (!writer)

@@ -28,6 +28,8 @@ public:
     bool start(const QString &folder, const CaptureMetadata &metadata);
     void append(CaptureDirection direction, const QByteArray &chunk);
     void setVersionText(const QString &text);
+    // Notes in the capture that the line was lost now; recording goes on.
+    void noteLineLost();
     // Closes the file; false when the last write failed (see failed()).
     bool finish();
 

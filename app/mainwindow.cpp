@@ -5,6 +5,7 @@
 #include "editions/edition.h"
 #include "editions/modelrules.h"
 #include "portwatch.h"
+#include "reconnector.h"
 #include "replaybar.h"
 #include "replaycontroller.h"
 #include "scanexport/scanexport.h"
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -92,6 +94,8 @@ MainWindow::MainWindow(PortEnumerator ports)
     baudBox->setObjectName(QStringLiteral("baudBox"));
     session = new SensorSession(this);
     session->setObjectName(QStringLiteral("session"));
+    reconnector = new Reconnector(session, portEnumerator, this);
+    reconnector->setObjectName(QStringLiteral("reconnector"));
     // The earlier edition routes, starts and stops by the selector's text.
     connect(deviceBox, &QComboBox::currentTextChanged, session, &SensorSession::setSelectedModel);
     statusLabel = new QLabel;
@@ -132,7 +136,9 @@ MainWindow::MainWindow(PortEnumerator ports)
     wireMapView();
     connect(session, &SensorSession::stateChanged, this, &MainWindow::sessionStateChanged);
     connect(session, &SensorSession::openFailed, this, [this](const QString &error) {
-        QMessageBox::critical(this, tr("Error"), error, QMessageBox::Ok);
+        // While the adapter is away, a port that is not ready yet is no news.
+        if (!reconnector->waiting())
+            QMessageBox::critical(this, tr("Error"), error, QMessageBox::Ok);
     });
     connect(session, &SensorSession::handshakeFailed, this, &MainWindow::showTrNetError);
     connect(session, &SensorSession::versionText, statusLabel, &QLabel::setText);
@@ -176,6 +182,9 @@ MainWindow::MainWindow(PortEnumerator ports)
     portWatch = new PortWatch(watched, this);
     portWatch->setObjectName(QStringLiteral("portWatch"));
     connect(portWatch, &PortWatch::mayHaveChanged, this, &MainWindow::refreshPorts);
+    connect(portWatch, &PortWatch::mayHaveChanged, reconnector, &Reconnector::portsMayHaveChanged);
+    connect(windowActions->reconnect, &QAction::toggled, reconnector, &Reconnector::setEnabled);
+    reconnector->setEnabled(windowActions->reconnect->isChecked());
 
     auto *escape = new QShortcut(QKeySequence(QStringLiteral("Esc")), this);
     escape->setObjectName(QStringLiteral("escapeShortcut"));
@@ -312,6 +321,13 @@ void MainWindow::setSelectorsEnabled(bool enabled)
 
 void MainWindow::sessionStateChanged(SensorSession::State state, const QString &text)
 {
+    if (reconnector->waiting() && state != SensorSession::State::Connected) {
+        // The selectors stay as while connected, and so does the recording.
+        if (state == SensorSession::State::Disconnected)
+            recorder->noteLineLost();
+        setStatus(tr("Reconnecting to %1…").arg(reconnector->lostPortName()), Qt::darkBlue);
+        return;
+    }
     setStatus(text, state == SensorSession::State::Disconnected ? Qt::darkRed : Qt::darkBlue);
     if (state == SensorSession::State::Connected && windowActions->record->isChecked())
         startRecording();
@@ -341,6 +357,7 @@ void MainWindow::closeSerialPort()
         replayer->end();
         return;
     }
+    reconnector->cancel();
     session->close();
 }
 
@@ -475,6 +492,8 @@ void MainWindow::replayCapture(const QString &path)
     }
 
     // The capture takes the decoders from the live line or the last replay.
+    if (reconnector->cancel())
+        stopRecording();
     replayer->end();
     if (session->isOpen())
         session->close();
@@ -603,6 +622,8 @@ void MainWindow::restoreWindowSettings()
     const QSize defaultSize(roundHalfUp(quarter.width() * 3.0),
                             roundHalfUp(quarter.height() * 3.0));
     resize(settings.value(QStringLiteral("Window/Size"), defaultSize).toSize());
+    windowActions->reconnect->setChecked(
+        settings.value(QStringLiteral("Connection/Reconnect"), true).toBool());
     mapView->loadSettings(settings);
 }
 
@@ -611,8 +632,22 @@ void MainWindow::closeEvent(QCloseEvent *event)
     stopRecording();
     QSettings settings(settingsFile, QSettings::IniFormat);
     settings.setValue(QStringLiteral("Window/Size"), size());
+    settings.setValue(QStringLiteral("Connection/Reconnect"),
+                      windowActions->reconnect->isChecked());
     mapView->saveSettings(settings);
     event->accept();
+}
+
+// The toolbar's context menu offers the connection settings too: the menu
+// bar that holds them is hidden.
+QMenu *MainWindow::createPopupMenu()
+{
+    QMenu *menu = QMainWindow::createPopupMenu();
+    if (!menu)
+        menu = new QMenu(this);
+    menu->addSeparator();
+    menu->addAction(windowActions->reconnect);
+    return menu;
 }
 
 void MainWindow::showHelp()

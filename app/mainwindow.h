@@ -17,6 +17,7 @@ class PortWatch;
 class CaptureRecorder;
 class ReplayBar;
 class ReplayController;
+class Reconnector;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -61,6 +62,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    QMenu *createPopupMenu() override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -110,6 +112,7 @@ private:
     CaptureRecorder *recorder = nullptr;
     QLabel *recordLabel = nullptr;
     ReplayController *replayer = nullptr;
+    Reconnector *reconnector = nullptr;
 
     PortEnumerator portEnumerator;
 };

@@ -1,5 +1,6 @@
 #include "portenumerator.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -8,7 +9,8 @@ QList<PortEntry> systemPorts()
     QList<PortEntry> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
-        ports.append({info.portName(), info.hasVendorIdentifier(), info.vendorIdentifier()});
+        ports.append({info.portName(), info.hasVendorIdentifier(), info.vendorIdentifier(), false,
+                      info.serialNumber(), physicalPathOf(info.systemLocation())});
     ports += extraPorts(qEnvironmentVariable("VANTOSCOPE_EXTRA_PORTS"));
     return ports;
 }
@@ -21,6 +23,20 @@ QList<PortEntry> extraPorts(const QString &list)
         if (QFileInfo::exists(path))
             ports.append({path, false, 0, true});
     return ports;
+}
+
+QString physicalPathOf(const QString &deviceNode)
+{
+    const QString node = QFileInfo(deviceNode).canonicalFilePath();
+    if (node.isEmpty())
+        return QString();
+    const QDir byPath(QStringLiteral("/dev/serial/by-path"));
+    const QFileInfoList links = byPath.entryInfoList(QDir::Files | QDir::System);
+    for (const QFileInfo &link : links)
+        if (link.canonicalFilePath() == node)
+            return link.absoluteFilePath();
+    return QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(QFileInfo(node).fileName()))
+        .canonicalFilePath();
 }
 
 QStringList bridgePortNames(const QList<PortEntry> &ports)

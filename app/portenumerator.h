@@ -13,7 +13,11 @@ struct PortEntry
     QString name;
     bool hasVendorIdentifier = false;
     quint16 vendorIdentifier = 0;
-    bool extra = false; // named in VANTOSCOPE_EXTRA_PORTS (a simulator, for example)
+    bool extra = false;   // named in VANTOSCOPE_EXTRA_PORTS (a simulator, for example)
+    QString serialNumber = {}; // the USB serial number; unprogrammed bridges all say "0001"
+    // Where the adapter is plugged in: its /dev/serial/by-path link, or its
+    // sysfs device path. Stays the same when the port is renamed.
+    QString physicalPath = {};
 };
 
 using PortEnumerator = std::function<QList<PortEntry>()>;
@@ -28,6 +32,10 @@ QList<PortEntry> systemPorts();
 
 // The existing device paths of a colon-separated list, as extra ports.
 QList<PortEntry> extraPorts(const QString &list);
+
+// The /dev/serial/by-path link to `deviceNode`, or else the real path of its
+// sysfs device; empty when neither is known.
+QString physicalPathOf(const QString &deviceNode);
 
 // Names of the offered ports among `ports` (bridge ports and extra ports), in order.
 QStringList bridgePortNames(const QList<PortEntry> &ports);

@@ -62,6 +62,10 @@ WindowActions::WindowActions(QMainWindow *window)
                              style->standardIcon(QStyle::SP_DialogOpenButton), "Open capture…");
     openCapture->setShortcut(QKeySequence(windowText("Ctrl+O")));
 
+    reconnect = makeAction(window, "actionReconnect", QIcon(), "Reconnect automatically");
+    reconnect->setCheckable(true);
+    reconnect->setChecked(true);
+
     auto *menuBar = new QMenuBar(window);
     menuBar->setObjectName(QStringLiteral("menuBar"));
     QMenu *settingsMenu = makeMenu(menuBar, "menu", "&Settings");
@@ -77,5 +81,6 @@ WindowActions::WindowActions(QMainWindow *window)
     menuBar->addMenu(settingsMenu);
     menuBar->addMenu(helpMenu);
     fileMenu->addActions({openCapture, saveScan, record, start, stop, exit, fullScreen});
+    settingsMenu->addAction(reconnect);
     helpMenu->addAction(help);
 }

@@ -173,6 +173,7 @@ bool CaptureReader::start(int rawBaudrate)
     ended = cut = false;
     error.clear();
     lastTime = 0;
+    losses.clear();
     rawOffset = 0;
     blockOffset = 0;
     lines.clear();
@@ -437,6 +438,7 @@ bool CaptureReader::takePacket(CaptureRecord &record)
         return false;
     const int index = sectionBase + static_cast<int>(id);
     CaptureDirection direction = CaptureDirection::Inbound;
+    bool lost = false;
     forEachOption(block, 20 + padded(captured), bigEndian,
                   [&](uint16_t code, const QByteArray &value) {
                       if (code == Pcapng::epbFlags && value.size() == 4) {
@@ -446,12 +448,16 @@ bool CaptureReader::takePacket(CaptureRecord &record)
                       } else if (code == Pcapng::optComment) {
                           if (const QString text = keyValue(value, "version"); !text.isEmpty())
                               version = text;
+                          if (!keyValue(value, "line-lost").isEmpty())
+                              lost = true;
                       }
                   });
-    if (captured == 0)
-        return false;
     const uint64_t ticks = uint64_t(fields.u32(4)) << 32 | fields.u32(8);
     const qint64 time = clocks[static_cast<size_t>(index)].nanoseconds(ticks);
+    if (lost)
+        losses.append(time);
+    if (captured == 0)
+        return false;
     // Merged captures can interleave out of order; a replay never runs backwards.
     lastTime = std::max(lastTime, time);
     record.direction = direction;

@@ -75,6 +75,9 @@ public:
     const QVector<CaptureInterface> &interfaces() const { return lines; }
     // The sensor's version text, once read.
     QString versionText() const { return version; }
+    // When the line was lost (nanoseconds since the epoch), for each loss
+    // noted in the records read so far.
+    const QVector<qint64> &lineLosses() const { return losses; }
 
 private:
     struct Clock;
@@ -113,6 +116,7 @@ private:
     qint64 lastTime = 0;
     qint64 blockOffset = 0;
     QString version;
+    QVector<qint64> losses;
     QString error;
 };
 

@@ -4,6 +4,7 @@
 
 #include "bytes/littleendian.h"
 
+#include <QDateTime>
 #include <cstring>
 
 namespace {
@@ -145,6 +146,10 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
         putText(pending, Pcapng::optComment, QStringLiteral("version=") + versionPending);
         versionPending.clear();
     }
+    if (!notePending.isEmpty()) {
+        putText(pending, Pcapng::optComment, notePending);
+        notePending.clear();
+    }
     Bytes::appendU32(pending, Pcapng::optEnd);
     finishBlock(pending, start, Pcapng::enhancedPacket);
     ++recordCount;
@@ -155,6 +160,15 @@ bool CaptureWriter::append(CaptureDirection direction, const QByteArray &chunk, 
     if (!flushTimer.isActive())
         flushTimer.start(flushIntervalMs);
     return true;
+}
+
+bool CaptureWriter::noteLineLost(qint64 timeNs)
+{
+    if (!file.isOpen())
+        return false;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(timeNs / 1000000).toUTC();
+    notePending = QStringLiteral("line-lost=") + when.toString(Qt::ISODateWithMs);
+    return append(CaptureDirection::Inbound, QByteArray(), timeNs);
 }
 
 void CaptureWriter::setVersionText(const QString &text)

@@ -28,6 +28,9 @@ public:
 
     // `timeNs` is wall-clock time since the epoch (epochNanoseconds()).
     bool append(CaptureDirection direction, const QByteArray &chunk, qint64 timeNs);
+    // Notes that the line was lost at `timeNs`, as a comment on a record
+    // without bytes: readers pass it over, and a replay's time jumps the gap.
+    bool noteLineLost(qint64 timeNs);
     // The sensor's version text, stored with the next record.
     void setVersionText(const QString &text);
     // Writes what is pending and closes; false when that failed.
@@ -45,6 +48,7 @@ private:
     QFile file;
     QByteArray pending;
     QString versionPending;
+    QString notePending;
     QString error;
     QTimer flushTimer;
     QElapsedTimer sinceFlush;

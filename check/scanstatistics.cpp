@@ -43,6 +43,18 @@ void ScanStatistics::add(const SensorScan &scan)
     bool joining = scanCount == 0;
     if (scanCount == 0) {
         firstTime = scan.time;
+    } else if (lineAway) {
+        // The time the line was away is one stall; it is not a gap in the
+        // stream, so it neither times an interval nor stands for lost frames.
+        lineAway = false;
+        ++stallCount;
+        if (!settling)
+            awayNs += scan.time - lastTime;
+        // A session that started the stream afresh counts its errors from 0.
+        if (scan.errors < lastErrors) {
+            carriedErrors += lastErrors;
+            lastErrors = 0;
+        }
     } else if (settling) {
         // Scans that waited in the line's buffer when the port opened come
         // together; the timing starts with the first one a period after the
@@ -157,7 +169,7 @@ double ScanStatistics::span() const
 
 double ScanStatistics::timedSpan() const
 {
-    return scanCount > 0 ? (lastTime - timingStart) / 1e9 : 0.0;
+    return scanCount > 0 ? (lastTime - timingStart - awayNs) / 1e9 : 0.0;
 }
 
 double ScanStatistics::scanRate() const

@@ -57,6 +57,9 @@ public:
     // start on that clock (the port opened, or the capture's first record).
     void setStart(qint64 startNs) { runStart = startNs; }
     void add(const SensorScan &scan);
+    // The line was lost; the next scan comes after it is back. The outage
+    // counts as one stall and its time is left out of the timing.
+    void lineLost() { lineAway = scanCount > 0; }
     // Frames the decoders accepted, for the error rate.
     void setAcceptedFrames(qint64 frames) { accepted = frames; }
     // The part of the turn the sensor sees: `width` degrees centred on
@@ -88,7 +91,7 @@ public:
     const RunningStats &validRatio() const { return validStats; }
     // Packet errors the decoder counted (streaming), or frames missing from
     // the frame sequence (command protocol).
-    long long errors() const { return frames ? lostFrames : lastErrors - joinErrors; }
+    long long errors() const { return frames ? lostFrames : carriedErrors + lastErrors - joinErrors; }
     // Packet errors the decoder counted before the timing started, while it
     // joined the stream; not in errors().
     long long joiningErrors() const { return frames ? 0 : joinErrors; }
@@ -150,7 +153,10 @@ private:
     long long lostFrames = 0;
     long long lastErrors = 0;
     long long joinErrors = 0;
+    long long carriedErrors = 0; // counted before a session started afresh
     qint64 timingStart = 0;
+    qint64 awayNs = 0;
+    bool lineAway = false;
     long long timedScans = 0;
     bool settling = true;
     qint64 accepted = 0;

@@ -3,6 +3,7 @@
 #include "capture/capturereader.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <memory>
 
 SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
@@ -19,12 +20,36 @@ SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
             [this](const QString &text) { facts.versionText = text; });
     connect(&sensor, &SensorSession::received, this,
             [this](const QByteArray &chunk) { facts.bytes += chunk.size(); });
-    connect(&sensor, &SensorSession::deviceLost, this, [this] { lost = true; });
+    connect(&sensor, &SensorSession::deviceLost, this, &SensorCheck::lineLost);
+    returnPoll.setInterval(150);
+    connect(&returnPoll, &QTimer::timeout, this, &SensorCheck::lookForPort);
+}
+
+void SensorCheck::lineLost()
+{
+    lost = true;
+    ++losses;
+    stats.lineLost();
+    if (reconnect && !portPath.isEmpty())
+        returnPoll.start();
+}
+
+void SensorCheck::lookForPort()
+{
+    // A port may be named as the serial port layer names it ("ttyUSB0").
+    if (!QFileInfo::exists(portPath) && !QFileInfo::exists(QStringLiteral("/dev/") + portPath))
+        return;
+    // A port that is not ready yet is tried again on the next look.
+    if (!sensor.open(portPath, Edition::modelChoice(modelName).baudrate))
+        return;
+    returnPoll.stop();
+    ++reconnectCount;
 }
 
 bool SensorCheck::openPort(const QString &portName, QString *error)
 {
     facts.live = true;
+    portPath = portName;
     facts.handshakeExpected = sensor.commandProtocolSelected();
     QString why;
     const QMetaObject::Connection refused = connect(&sensor, &SensorSession::openFailed, this,
@@ -39,6 +64,8 @@ bool SensorCheck::openPort(const QString &portName, QString *error)
         connect(&sensor, &SensorSession::handshakeFinished, this, [this, handshake] {
             if (handshake->isValid())
                 facts.handshakeMs = handshake->nsecsElapsed() / 1e6;
+            // A reconnection's handshake is not timed from the first open.
+            handshake->invalidate();
         });
     }
     const int baudrate = Edition::modelChoice(modelName).baudrate;
@@ -51,6 +78,7 @@ bool SensorCheck::openPort(const QString &portName, QString *error)
 
 void SensorCheck::closePort()
 {
+    returnPoll.stop();
     if (sensor.isOpen())
         sensor.close();
     stats.setAcceptedFrames(sensor.acceptedFrames());
@@ -123,7 +151,12 @@ CheckReport SensorCheck::report() const
                                          "stage: the sensor's own output."));
     if (!problem.isEmpty())
         r.notes.prepend(problem);
-    if (lost)
+    if (lost && reconnectCount > 0)
+        r.notes.prepend(QStringLiteral("The line was lost %1 time(s) and reconnected %2 time(s); "
+                                       "each outage counts as a stall.")
+                            .arg(losses)
+                            .arg(reconnectCount));
+    else if (lost)
         r.notes.prepend(QStringLiteral("The sensor was lost (the cable pulled?) before the end."));
     return r;
 }

@@ -7,6 +7,7 @@
 #include "session/sensorsession.h"
 
 #include <QObject>
+#include <QTimer>
 
 class CaptureReader;
 class QIODevice;
@@ -23,8 +24,14 @@ public:
     // Opens the port as the window does (handshake and information request
     // included); false with `error` when it would not open.
     bool openPort(const QString &portName, QString *error);
-    // Sends the stop command and closes the port.
+    // Sends the stop command and closes the port, and stops waiting for it.
     void closePort();
+    // Live: when the device is lost, open the same port path again as soon
+    // as it is back (looked for every 150 ms), and go on.
+    void setReconnect(bool enabled) { reconnect = enabled; }
+    // The device was lost and its port has not come back yet.
+    bool waitingForPort() const { return returnPoll.isActive(); }
+    int reconnects() const { return reconnectCount; }
     // Replays a capture as fast as it reads, with the decoders' time taken
     // from its timestamps; false with `error` when it cannot be read at all.
     bool runCapture(const QString &path, QString *error);
@@ -45,6 +52,8 @@ public:
 
 private:
     void replay(CaptureReader &reader);
+    void lineLost();
+    void lookForPort();
 
     SensorSession sensor;
     BenchProfile limits;
@@ -53,6 +62,11 @@ private:
     QString modelName;
     QString problem;
     bool lost = false;
+    bool reconnect = false;
+    int losses = 0;
+    int reconnectCount = 0;
+    QString portPath;
+    QTimer returnPoll;
 };
 
 #endif

@@ -158,6 +158,7 @@ bool SensorSession::open(const QString &portName, int baudrate)
     if (serial->isOpen())
         serial->close();
     beginSource();
+    lineName = portName;
     serial->setPortName(portName);
     serial->setBaudRate(baudrate, QSerialPort::AllDirections);
     serial->setDataBits(QSerialPort::Data8);

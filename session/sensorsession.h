@@ -64,6 +64,8 @@ public:
     bool isOpening() const { return step != Step::Idle; }
     // The line speed in force.
     int baudRate() const;
+    // The port last opened (or tried), as it was named to open().
+    QString portName() const { return lineName; }
 
     // The stream decoder's filter.
     void setFilterEnabled(bool enabled);
@@ -158,6 +160,7 @@ private:
     TimeSource clock = monotonicNanoseconds;
     WallClock wallClock = WallClock::AtPublish;
     QString selectedName;
+    QString lineName;
     Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;
     qint64 frames = 0;
     bool calibrateFromStream = false;

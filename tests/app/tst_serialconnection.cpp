@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -221,6 +222,22 @@ private slots:
         const double before = processCpuSeconds();
         QTest::qWait(1000);
         QVERIFY2(processCpuSeconds() - before < 0.5, "event loop spins after the device was lost");
+    }
+
+    void reconnectChoiceIsASetting()
+    {
+        QSettings("Vantoscope.ini", QSettings::IniFormat).setValue("Connection/Reconnect", false);
+        {
+            Window win(fakeEnumerator());
+            auto *reconnect = win.w.findChild<QAction *>("actionReconnect");
+            QVERIFY(reconnect->isCheckable());
+            QVERIFY(!reconnect->isChecked());
+            reconnect->setChecked(true);
+            win.w.close();
+        }
+        QSettings settings("Vantoscope.ini", QSettings::IniFormat);
+        QCOMPARE(settings.value("Connection/Reconnect").toBool(), true);
+        settings.remove("Connection");
     }
 
     void everyChunkReachesTheStreamDecoder()

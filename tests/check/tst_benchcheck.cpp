@@ -23,6 +23,8 @@ class TestBenchCheck : public QObject
 private slots:
     void statisticsOfKnownScans();
     void lostFramesFromGapsInTheFrameSequence();
+    void aLostLineIsOneStall_data();
+    void aLostLineIsOneStall();
     void onlyTheSensorLineOfACaptureIsDecoded();
     void profileErrorsNameKeyAndLine_data();
     void profileErrorsNameKeyAndLine();
@@ -144,6 +146,43 @@ void TestBenchCheck::lostFramesFromGapsInTheFrameSequence()
     QVERIFY(std::fabs(stats.largestGap().quantile(1.0) - 90.0 / 159) < 0.02);
     QCOMPARE(stats.coverage(), 1.0);
     QCOMPARE(stats.speed().mean(), 15.0);
+}
+
+void TestBenchCheck::aLostLineIsOneStall_data()
+{
+    QTest::addColumn<bool>("frames");
+    QTest::addColumn<int>("errorsAfter"); // the decoder's count after the line is back
+    QTest::newRow("streaming, decoder started afresh") << false << 1;
+    QTest::newRow("streaming, decoder counting on") << false << 6;
+    QTest::newRow("command protocol") << true << 0;
+}
+
+// Three seconds away and back: one stall, and the outage neither stands for
+// lost frames or errors nor slows the scan rate.
+void TestBenchCheck::aLostLineIsOneStall()
+{
+    QFETCH(bool, frames);
+    QFETCH(int, errorsAfter);
+    const double hz = frames ? 15.0 : 10.0;
+    ScanStatistics stats(hz, frames);
+    const qint64 period = static_cast<qint64>(1e9 / hz);
+    qint64 t = 0;
+    for (int i = 0; i < 60; ++i) {
+        if (i == 30)
+            stats.lineLost();
+        t += i == 30 ? 3'000'000'000 : period;
+        SensorScan scan;
+        scan.family = frames ? SensorScan::Family::CommandProtocol : SensorScan::Family::Streaming;
+        scan.time = t;
+        scan.rate = scan.speed = hz;
+        scan.errors = i < 30 ? 5 : errorsAfter;
+        scan.points.append({0.0, 500, 100, 0, 0});
+        scan.valid = scan.total = 1;
+        stats.add(scan);
+    }
+    QCOMPARE(stats.stalls(), 1);
+    QCOMPARE(stats.errors(), frames ? 0 : 6 - stats.joiningErrors());
+    QVERIFY(std::fabs(stats.scanRate() - hz) < 0.01 * hz);
 }
 
 void TestBenchCheck::onlyTheSensorLineOfACaptureIsDecoded()

@@ -16,6 +16,8 @@ private slots:
     void cleanSensorOfEveryModelPasses();
     void twoSensorsAtOnce();
     void silentSensorIsNoData();
+    void pulledCable_data();
+    void pulledCable();
 
 private:
     QTemporaryDir dir;
@@ -86,6 +88,57 @@ void TestCheckLive::silentSensorIsNoData()
     QCOMPARE(run.status, 3);
     QVERIFY2(run.err.contains("no data came from " + sim.port()), qPrintable(run.err));
     QCOMPARE(run.err.count('\n'), 1);
+}
+
+void TestCheckLive::pulledCable_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("stalls");
+    QTest::newRow("reconnect (the default)") << "Dogwood" << QString() << 1;
+    QTest::newRow("no reconnect") << "Dogwood"
+                                  << "--no-reconnect" << 0;
+    QTest::newRow("reconnect with a handshake") << "Fir" << QString() << 1;
+}
+
+// The adapter is pulled and a new one comes back at the same path: the run
+// goes on and counts the outage as one stall, or ends where it was pulled.
+void TestCheckLive::pulledCable()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, option);
+    QFETCH(int, stalls);
+    const QString link = dir.filePath("adapter"), json = dir.filePath("pulled.json");
+    QFile::remove(link);
+    SimProcess first({"--model", model, "--static", "--disconnect-after", "1.5"});
+    QVERIFY(first.started());
+    QVERIFY(QFile::link(first.port(), link));
+    QStringList arguments{"--model", model, "--port", link, "--seconds", "5", "--json", json};
+    if (!option.isEmpty())
+        arguments << option;
+    QProcess check;
+    check.start(QStringLiteral(VANTOSCOPE_CHECK_PATH), arguments);
+    QVERIFY(first.waitForOutput("disconnected", 10000));
+    QVERIFY(QFile::remove(link));
+    SimProcess second({"--model", model, "--static"});
+    QVERIFY(second.started());
+    QVERIFY(QFile::link(second.port(), link));
+    QVERIFY(check.waitForFinished(30000));
+
+    const QJsonObject report = readJson(json);
+    QCOMPARE(checkByKey(report, "stalls")["value"].toDouble(), double(stalls));
+    const QString notes = report["notes"].toVariant().toStringList().join('\n');
+    // The stall is counted at the first scan after the line is back.
+    if (stalls > 0) {
+        QVERIFY2(notes.contains("reconnected 1 time"), qPrintable(notes));
+        QVERIFY(report["duration_s"].toDouble() >= 5.0);
+        // The handshake is timed once, from the first open.
+        if (model == "Fir")
+            QCOMPARE(checkByKey(report, "handshake_ms")["verdict"].toString(), QString("pass"));
+    } else {
+        QVERIFY2(notes.contains("The sensor was lost"), qPrintable(notes));
+        QVERIFY(report["duration_s"].toDouble() < 5.0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCheckLive)

@@ -184,6 +184,7 @@ private slots:
         SimProcess sim({"--model", "Alder", "--disconnect-after", "1.5", "--reply-delay", "0.3"});
         QVERIFY(sim.started());
         Bench bench(sim.port());
+        bench.w.findChild<QAction *>("actionReconnect")->setChecked(false);
         bench.choose("Alder");
         bench.start->trigger();
         QVERIFY(bench.status->text().startsWith("Connected to"));

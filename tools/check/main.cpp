@@ -183,6 +183,11 @@ int main(int argc, char *argv[])
         {QStringLiteral("no-filter"),
          QStringLiteral("The default (points before the filter stage); still accepted for "
                         "older scripts.")},
+        {QStringLiteral("reconnect"),
+         QStringLiteral("Live: when a sensor's port vanishes, open it again as soon as it is "
+                        "back and go on; the outage counts as a stall (the default).")},
+        {QStringLiteral("no-reconnect"),
+         QStringLiteral("Live: end a sensor's run when its port vanishes.")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         tool.usageError(parser.errorText());
@@ -245,6 +250,9 @@ int main(int argc, char *argv[])
     const QString outDir = parser.value(QStringLiteral("out-dir"));
     if (!outDir.isEmpty() && !QFileInfo(outDir).isDir())
         tool.usageError(QStringLiteral("--out-dir %1 is not a folder").arg(outDir));
+    if (parser.isSet(QStringLiteral("reconnect")) && parser.isSet(QStringLiteral("no-reconnect")))
+        tool.usageError(QStringLiteral("give --reconnect or --no-reconnect, not both"));
+    const bool reconnect = !parser.isSet(QStringLiteral("no-reconnect"));
 
     const QDateTime start = QDateTime::currentDateTimeUtc();
     std::vector<std::unique_ptr<SensorCheck>> sensors;
@@ -270,6 +278,7 @@ int main(int argc, char *argv[])
         for (int p = 0; p < ports.size(); ++p) {
             const QString &port = ports[p];
             auto check = std::make_unique<SensorCheck>(model, profile, references, filter);
+            check->setReconnect(reconnect);
             QString error;
             if (!check->openPort(port, &error)) {
                 tool.warn(QStringLiteral("cannot open %1: %2").arg(port, error));
@@ -293,7 +302,7 @@ int main(int argc, char *argv[])
             const double elapsed = clock.nsecsElapsed() / 1e9;
             bool anyOpen = false;
             for (const auto &s : sensors)
-                anyOpen = anyOpen || s->session().isOpen();
+                anyOpen = anyOpen || s->session().isOpen() || s->waitingForPort();
             if (progress) {
                 QString line =
                     QStringLiteral("\r%1 s of %2 s").arg(elapsed, 0, 'f', 0).arg(seconds);
