@@ -13,7 +13,7 @@ struct PortEntry
     QString name;
     bool hasVendorIdentifier = false;
     quint16 vendorIdentifier = 0;
-    bool extra = false;   // named in VANTOSCOPE_EXTRA_PORTS (a simulator, for example)
+    bool extra = false;        // named in VANTOSCOPE_EXTRA_PORTS (a simulator, for example)
     QString serialNumber = {}; // the USB serial number; unprogrammed bridges all say "0001"
     // Where the adapter is plugged in: its /dev/serial/by-path link, or its
     // sysfs device path. Stays the same when the port is renamed.

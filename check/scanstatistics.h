@@ -91,7 +91,10 @@ public:
     const RunningStats &validRatio() const { return validStats; }
     // Packet errors the decoder counted (streaming), or frames missing from
     // the frame sequence (command protocol).
-    long long errors() const { return frames ? lostFrames : carriedErrors + lastErrors - joinErrors; }
+    long long errors() const
+    {
+        return frames ? lostFrames : carriedErrors + lastErrors - joinErrors;
+    }
     // Packet errors the decoder counted before the timing started, while it
     // joined the stream; not in errors().
     long long joiningErrors() const { return frames ? 0 : joinErrors; }
