@@ -68,6 +68,9 @@ void ReplayController::start(bool calibrateFromStream)
     ReplayEngine *e = engine;
     connect(session, &SensorSession::scanReady, e, [e] { e->scanPublished(); });
     connect(e, &ReplayEngine::seekingChanged, this, &ReplayController::setFrozen);
+    // A loop or a seek back starts the stream again: nothing of its end may
+    // stitch onto its start.
+    connect(e, &ReplayEngine::restarted, session, &SensorSession::beginSource);
     connect(e, &ReplayEngine::playingChanged, bar, &ReplayBar::setPlaying);
     connect(e, &ReplayEngine::positionChanged, bar, &ReplayBar::setPosition);
     connect(bar, &ReplayBar::playToggled, e, [e](bool on) {
