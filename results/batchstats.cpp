@@ -25,10 +25,12 @@ double worstSide(double mean, double sigma, std::optional<double> low, std::opti
     if (!std::isfinite(sigma) || (!low && !high))
         return std::nan("");
     double index = std::numeric_limits<double>::infinity();
-    if (low)
-        index = std::min(index, indexFor(mean - *low, sigma));
-    if (high)
-        index = std::min(index, indexFor(*high - mean, sigma));
+    for (const double side : {low ? indexFor(mean - *low, sigma) : index,
+                              high ? indexFor(*high - mean, sigma) : index}) {
+        if (std::isnan(side))
+            return side;
+        index = std::min(index, side);
+    }
     return index;
 }
 
