@@ -151,6 +151,10 @@ bool ResultsDatabase::open(QString *error)
         *error = QStringLiteral("cannot open %1: %2").arg(dest.display(), sqlError(db.lastError()));
         return false;
     }
+    // The server's notices ("already exists, skipping") would reach the
+    // tools' standard error.
+    if (!sqlite() && !exec(QStringLiteral("SET client_min_messages TO WARNING"), error))
+        return false;
     if (sqlite() && (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
                      !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), error) ||
                      !exec(QStringLiteral("PRAGMA foreign_keys=ON"), error)))
