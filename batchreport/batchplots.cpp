@@ -4,8 +4,11 @@
 #include "reportplots/plotkit.h"
 
 #include <QPainterPath>
+#include <QSet>
+#include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace Plot;
 
@@ -40,6 +43,31 @@ void distantLimit(QPainter &p, const Axes &axes, bool left, const QString &label
     p.drawText(box, (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
                left ? QStringLiteral("◂ %1").arg(label) : QStringLiteral("%1 ▸").arg(label));
 }
+
+// A dot drawn once and stamped at every point: a chart of ten thousand
+// runs draws no ten thousand circles.
+class DotStamp
+{
+public:
+    DotStamp(const QColor &colour, double radius)
+        : image(qCeil(2 * radius + 2) * plotScale, qCeil(2 * radius + 2) * plotScale,
+                QImage::Format_ARGB32_Premultiplied),
+          half(radius + 1)
+    {
+        image.setDevicePixelRatio(plotScale);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(colour);
+        p.drawEllipse(QPointF(half, half), radius, radius);
+    }
+    void draw(QPainter &p, QPointF at) const { p.drawImage(at - QPointF(half, half), image); }
+
+private:
+    QImage image;
+    double half;
+};
 
 void dot(QPainter &p, QPointF at, const QColor &colour, double radius)
 {
@@ -148,23 +176,55 @@ QImage controlChart(const Batch::CheckSeries &check)
     }
     p.setPen(QPen(nominalGreen, 1.4));
     p.drawLine(axes.map(axes.xMin(), c.mean), axes.map(axes.xMax(), c.mean));
-    QPolygonF line;
-    line.reserve(n);
-    for (int i = 0; i < n; ++i)
-        line << axes.map(i + 1, check.values[i]);
-    p.setPen(QPen(seriesBlue, n > 400 ? 0.8 : 1.2));
-    p.setBrush(Qt::NoBrush);
-    p.drawPolyline(line);
-    const double radius = n > 400 ? 1.2 : n > 100 ? 1.8 : 2.6;
-    for (int i = 0; i < n; ++i)
-        if (!check.flags.value(i))
-            dot(p, line[i], seriesBlue, radius);
     int flagged = 0;
+    const double radius = n > 100 ? 1.8 : 2.6;
+    if (n > axes.area.width()) {
+        // More runs than pixels: each pixel column's range of values, as a
+        // bar, and the flagged points over them.
+        const int columns = static_cast<int>(axes.area.width());
+        QVector<double> low(columns, std::numeric_limits<double>::infinity());
+        QVector<double> high(columns, -std::numeric_limits<double>::infinity());
+        for (int i = 0; i < n; ++i) {
+            const int column =
+                std::clamp(static_cast<int>(axes.mapX(i + 1) - axes.area.left()), 0, columns - 1);
+            low[column] = std::min(low[column], check.values[i]);
+            high[column] = std::max(high[column], check.values[i]);
+        }
+        p.setPen(QPen(seriesBlue, 1, Qt::SolidLine, Qt::FlatCap));
+        for (int column = 0; column < columns; ++column)
+            if (low[column] <= high[column]) {
+                const double x = axes.area.left() + column + 0.5;
+                p.drawLine(QPointF(x, axes.mapY(low[column]) + 0.5),
+                           QPointF(x, axes.mapY(high[column]) - 0.5));
+            }
+    } else {
+        QPolygonF line;
+        line.reserve(n);
+        for (int i = 0; i < n; ++i)
+            line << axes.map(i + 1, check.values[i]);
+        p.setPen(QPen(seriesBlue, 1.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawPolyline(line);
+        const DotStamp plain(seriesBlue, radius);
+        for (int i = 0; i < n; ++i)
+            if (!check.flags.value(i))
+                plain.draw(p, line[i]);
+    }
+    // Flagged points once per device pixel: a long run of flags on a dense
+    // chart is thousands of points on a few hundred places.
+    QSet<quint64> places;
+    const DotStamp mark(errorRed, radius + 1.4);
     for (int i = 0; i < n; ++i) {
         if (!check.flags.value(i))
             continue;
         ++flagged;
-        dot(p, line[i], errorRed, radius + 1.4);
+        const QPointF at = axes.map(i + 1, check.values[i]);
+        const quint64 place =
+            (quint64(qRound(at.x() * plotScale)) << 32) | quint32(qRound(at.y() * plotScale));
+        if (!places.contains(place)) {
+            places.insert(place);
+            mark.draw(p, at);
+        }
     }
     p.setClipping(false);
 

@@ -12,6 +12,8 @@
 // side.
 constexpr int batchPlotWidth = 460;
 constexpr int batchPlotHeight = 290;
+// Sixty plots in a page: the PNGs are compressed quickly, not hard.
+constexpr int batchPngQuality = 80; // zlib level 1
 
 // The check's values in bins, its limits as lines (an arrow at the edge for
 // a limit far off the values) and the mean.

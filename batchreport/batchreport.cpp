@@ -6,7 +6,10 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 using Html::escaped;
 
@@ -194,7 +197,8 @@ QString paretoSection(const Batch::Summary &summary)
     QString html = QStringLiteral("<h2>Failing checks</h2>\n");
     html += Html::figure(paretoPlot(summary.pareto, summary.failures), QStringLiteral("Pareto"),
                          QStringLiteral("Failed checks over all runs of the selection, most "
-                                        "first, with the share of all failures up to each."));
+                                        "first, with the share of all failures up to each."),
+                         batchPngQuality);
     if (summary.pareto.isEmpty())
         return html;
     html += QStringLiteral("<table class=\"checks\">\n<thead><tr><th>Check</th><th>Failures</th>"
@@ -216,11 +220,13 @@ QString checkSection(const Batch::CheckSeries &check)
                        .arg(escaped(check.name), escaped(check.key));
     html += Html::figure(
         histogramPlot(check), QStringLiteral("Distribution of %1").arg(check.key),
-        QStringLiteral("Limits %1; Ppk %2.").arg(limitsText(check), Batch::indexText(c.ppk)));
+        QStringLiteral("Limits %1; Ppk %2.").arg(limitsText(check), Batch::indexText(c.ppk)),
+        batchPngQuality);
     html +=
         Html::figure(controlChart(check), QStringLiteral("Individuals chart of %1").arg(check.key),
                      QStringLiteral("Red points break a Western Electric rule; Cpk %1.")
-                         .arg(Batch::indexText(c.cpk)));
+                         .arg(Batch::indexText(c.cpk)),
+                     batchPngQuality);
     return html + QStringLiteral("</div>\n");
 }
 
@@ -243,8 +249,23 @@ QByteArray batchReport(const QVector<RunRecord> &runs, const Batch::Summary &sum
     html += capabilityTable(summary);
     html += QStringLiteral("<h2>Checks</h2>\n<p>Each check's values across the runs: how they "
                            "spread against the limits, and how they moved in run order.</p>\n");
-    for (const Batch::CheckSeries &check : summary.checks)
-        html += checkSection(check);
+    // The plots are most of the work: drawn on every core, each check's
+    // pair on an image of its own.
+    QVector<QString> sections(summary.checks.size());
+    std::atomic<int> next{0};
+    auto draw = [&] {
+        for (int k = next++; k < sections.size(); k = next++)
+            sections[k] = checkSection(summary.checks[k]);
+    };
+    std::vector<std::thread> helpers;
+    const int threads = std::min(std::max(1, QThread::idealThreadCount()), 8);
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back(draw);
+    draw();
+    for (std::thread &helper : helpers)
+        helper.join();
+    for (const QString &section : sections)
+        html += section;
     html += Html::pageEnd();
     return html.toUtf8();
 }

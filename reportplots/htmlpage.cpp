@@ -66,12 +66,12 @@ QString pageEnd()
     return QStringLiteral("</body>\n</html>\n");
 }
 
-QString figure(const QImage &image, const QString &alt, const QString &caption)
+QString figure(const QImage &image, const QString &alt, const QString &caption, int pngQuality)
 {
     const double ratio = image.devicePixelRatio();
     return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" width=\"%2\" "
                           "height=\"%3\" alt=\"%4\"/>\n<figcaption>%5</figcaption></figure>\n")
-        .arg(QString::fromLatin1(Plot::pngData(image).toBase64()))
+        .arg(QString::fromLatin1(Plot::pngData(image, pngQuality).toBase64()))
         .arg(qRound(image.width() / ratio))
         .arg(qRound(image.height() / ratio))
         .arg(escaped(alt), escaped(caption));

@@ -19,7 +19,9 @@ QString pageStart(const QString &title, const char *extraStyle = "");
 QString pageEnd();
 // The image at its size in CSS pixels (its size over its device pixel
 // ratio), with its caption; `alt` and `caption` are escaped here.
-QString figure(const QImage &image, const QString &alt, const QString &caption);
+// `pngQuality` as Plot::pngData takes it.
+QString figure(const QImage &image, const QString &alt, const QString &caption,
+               int pngQuality = -1);
 
 // The application of a command-line tool: one that can draw the plots off
 // screen (a QGuiApplication on the offscreen platform, unless another is

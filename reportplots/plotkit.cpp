@@ -121,12 +121,13 @@ QColor sigmaColour(double share)
                             a.blueF() + f * (b.blueF() - a.blueF()));
 }
 
-QByteArray pngData(const QImage &image)
+QByteArray pngData(const QImage &image, int quality)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
+    writer.setQuality(quality);
     writer.write(image);
     return bytes;
 }

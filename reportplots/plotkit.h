@@ -51,8 +51,9 @@ void makeUsable(double &lo, double &hi);
 void drawNoData(QPainter &p, const QRectF &area, const QString &text);
 // σ as a share of the scale's top, 0 to 1, low to high.
 QColor sigmaColour(double share);
-// The image as PNG bytes.
-QByteArray pngData(const QImage &image);
+// The image as PNG bytes; `quality` as QImageWriter takes it (higher is
+// faster and larger; -1 the default compression).
+QByteArray pngData(const QImage &image, int quality = -1);
 
 // A plot area with linear axes, ticks, grid and labels.
 class Axes

@@ -8,7 +8,9 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -416,11 +418,14 @@ bool ResultsDatabase::runs(const RunFilter &filter, bool withMeasurements, QVect
     values.clear();
     QSqlQuery checks(db);
     checks.setForwardOnly(true);
-    checks.prepare(QStringLiteral("SELECT m.run_id, m.check_key, m.name, m.value, m.text_value, "
-                                  "m.unit, m.low, m.high, m.verdict FROM measurements m JOIN "
-                                  "runs r ON r.id = m.run_id") +
-                   whereClause(filter, QStringLiteral("r."), &values) +
-                   QStringLiteral(" ORDER BY m.run_id, m.seq"));
+    // Without a filter, every measurement; either way in the order the
+    // table holds them, put in order by run afterwards.
+    const QString selected = whereClause(filter, QString(), &values);
+    checks.prepare(QStringLiteral("SELECT run_id, seq, check_key, name, value, text_value, unit, "
+                                  "low, high, verdict FROM measurements") +
+                   (selected.isEmpty() ? QString()
+                                       : QStringLiteral(" WHERE run_id IN (SELECT id FROM runs") +
+                                             selected + QLatin1Char(')')));
     for (const QVariant &value : values)
         checks.addBindValue(value);
     if (!checks.exec()) {
@@ -433,26 +438,43 @@ bool ResultsDatabase::runs(const RunFilter &filter, bool withMeasurements, QVect
     };
     QString lastId;
     RunRecord *run = nullptr;
+    QHash<QString, QVector<int>> order; // the seq of each run's measurements, as they came
+    QVector<int> *seqs = nullptr;
     while (checks.next()) {
         const QString id = checks.value(0).toString();
         if (id != lastId) {
             lastId = id;
             const auto at = index.constFind(id);
             run = at == index.constEnd() ? nullptr : &(*out)[*at];
+            seqs = run ? &order[id] : nullptr;
         }
         if (!run)
             continue;
         StoredMeasurement m;
-        m.key = checks.value(1).toString();
-        m.name = checks.value(2).toString();
-        m.value = checks.isNull(3) ? std::nan("") : checks.value(3).toDouble();
-        if (!checks.isNull(4))
-            m.text = checks.value(4).toString();
-        m.unit = checks.value(5).toString();
-        m.low = optional(6);
-        m.high = optional(7);
-        m.verdict = checks.value(8).toString();
+        m.key = checks.value(2).toString();
+        m.name = checks.value(3).toString();
+        m.value = checks.isNull(4) ? std::nan("") : checks.value(4).toDouble();
+        if (!checks.isNull(5))
+            m.text = checks.value(5).toString();
+        m.unit = checks.value(6).toString();
+        m.low = optional(7);
+        m.high = optional(8);
+        m.verdict = checks.value(9).toString();
         run->measurements.append(m);
+        seqs->append(checks.value(1).toInt());
+    }
+    for (auto at = order.begin(); at != order.end(); ++at) {
+        const QVector<int> &seq = at.value();
+        if (std::is_sorted(seq.begin(), seq.end()))
+            continue;
+        RunRecord &r = (*out)[index.value(at.key())];
+        QVector<int> by(seq.size());
+        std::iota(by.begin(), by.end(), 0);
+        std::sort(by.begin(), by.end(), [&](int a, int b) { return seq[a] < seq[b]; });
+        QVector<StoredMeasurement> sorted;
+        for (int k : by)
+            sorted.append(r.measurements[k]);
+        r.measurements = sorted;
     }
     return true;
 }
