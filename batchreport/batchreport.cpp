@@ -216,7 +216,8 @@ QString paretoSection(const Batch::Summary &summary)
 QString checkSection(const Batch::CheckSeries &check)
 {
     const Batch::Capability &c = check.capability;
-    QString html = QStringLiteral("<h3>%1 <span class=\"key\">%2</span></h3>\n<div class=\"pair\">")
+    QString html = QStringLiteral("<h3 id=\"check-%2\">%1 <span class=\"key\">%2</span></h3>\n"
+                                  "<div class=\"pair\">")
                        .arg(escaped(check.name), escaped(check.key));
     html += Html::figure(
         histogramPlot(check), QStringLiteral("Distribution of %1").arg(check.key),
