@@ -415,6 +415,13 @@ QString MainWindow::statusText() const
     return statusLabel->text();
 }
 
+QString MainWindow::resultsDatabase() const
+{
+    return QSettings(settingsFile, QSettings::IniFormat)
+        .value(QStringLiteral("Results/Database"))
+        .toString();
+}
+
 // --- Recording -------------------------------------------------------------
 
 QString MainWindow::captureFolder() const

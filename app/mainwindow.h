@@ -46,6 +46,10 @@ public:
     // The left of the status bar.
     QString statusText() const;
     bool replaying() const;
+    // Where the station keeps its runs and the History dialog reads them:
+    // Results/Database of the settings file, as --db takes it (empty: the
+    // default SQLite file).
+    QString resultsDatabase() const;
 
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the

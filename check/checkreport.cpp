@@ -15,9 +15,7 @@ QString verdictText(Verdict verdict)
     return QStringLiteral("skipped");
 }
 
-namespace {
-
-QString number(double value)
+QString numberText(double value)
 {
     if (std::isnan(value))
         return QStringLiteral("-");
@@ -28,11 +26,9 @@ QString number(double value)
     return QString::number(value, 'f', decimals);
 }
 
-} // namespace
-
 QString CheckResult::valueText() const
 {
-    return isText() ? text : number(value);
+    return isText() ? text : numberText(value);
 }
 
 QString CheckResult::limitText(bool ascii) const
@@ -40,11 +36,11 @@ QString CheckResult::limitText(bool ascii) const
     const QString atLeast = ascii ? QStringLiteral(">= ") : QStringLiteral("≥ ");
     const QString atMost = ascii ? QStringLiteral("<= ") : QStringLiteral("≤ ");
     if (low && high)
-        return QStringLiteral("%1 .. %2").arg(number(*low), number(*high));
+        return QStringLiteral("%1 .. %2").arg(numberText(*low), numberText(*high));
     if (low)
-        return atLeast + number(*low);
+        return atLeast + numberText(*low);
     if (high)
-        return atMost + number(*high);
+        return atMost + numberText(*high);
     return QStringLiteral("-");
 }
 

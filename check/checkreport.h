@@ -14,6 +14,9 @@ enum class Verdict
 };
 
 QString verdictText(Verdict verdict); // "pass", "fail", "skipped"
+// A measured number as the reports print it: whole numbers without
+// decimals, others with a precision that suits their size; NaN is "-".
+QString numberText(double value);
 
 // One check: a measured value against its limits.
 struct CheckResult
@@ -43,6 +46,8 @@ struct CheckReport
     QString edition; // "full" or "classic"
     QString source;  // port name or capture file
     QString unit;    // the unit's serial number (--unit), empty when not given
+    // The run's id in the results history (a UUID), empty when not kept.
+    QString runId;
     // Whether the points went through the viewer's filter stage before the
     // checks (--filter) or are the sensor's own output (the default).
     bool filtered = false;

@@ -101,7 +101,7 @@ QByteArray jsonReport(const CheckReport &report)
             o.insert(QStringLiteral("note"), c.note);
         checks.append(o);
     }
-    const QJsonObject root{
+    QJsonObject root{
         {QStringLiteral("tool"), QStringLiteral("vantoscope-check")},
         {QStringLiteral("tool_version"), report.toolVersion},
         {QStringLiteral("model"), report.model},
@@ -119,6 +119,8 @@ QByteArray jsonReport(const CheckReport &report)
          report.passed() ? QStringLiteral("pass") : QStringLiteral("fail")},
         {QStringLiteral("verdict_line"), report.verdictLine()},
     };
+    if (!report.runId.isEmpty())
+        root.insert(QStringLiteral("run_id"), report.runId);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -76,7 +76,8 @@ set(VANTOSCOPE_TEST_ENVIRONMENT
 # vantoscope_test(<name> SOURCES ... DEPS ... [GUI] [TIMING])
 # One QtTest executable per edition, registered with CTest as
 # <name> (full) and <name>_classic. Tests run in their own scratch
-# directory so they never touch a real settings file. GUI marks tests that
+# directory, with a data folder (XDG_DATA_HOME) inside it, so they never
+# touch a real settings file or results history. GUI marks tests that
 # draw widgets or text: they carry the label "gui", and scripts/test runs
 # them a second time with another font family.
 # TIMING marks a test that measures CPU or wall time: it gets the label
@@ -105,7 +106,7 @@ function(vantoscope_test name)
         file(MAKE_DIRECTORY ${workdir})
         add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${workdir})
         set_tests_properties(${target} PROPERTIES
-            ENVIRONMENT "${VANTOSCOPE_TEST_ENVIRONMENT}"
+            ENVIRONMENT "${VANTOSCOPE_TEST_ENVIRONMENT};XDG_DATA_HOME=${workdir}/data"
             LABELS "${labels}"
             TIMEOUT 300)
         if(ARG_TIMING)

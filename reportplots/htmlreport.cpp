@@ -1,5 +1,6 @@
 #include "htmlreport.h"
 
+#include "htmlpage.h"
 #include "reportplots.h"
 
 #include <QStringList>
@@ -7,43 +8,7 @@
 
 namespace {
 
-// Void elements are closed with "/>" and only XML's own entities are used,
-// so that the page parses as XML too.
-const char style[] = R"(
-body { font-family: sans-serif; color: #222; background: #fff; margin: 24px auto;
-       max-width: 960px; padding: 0 16px; line-height: 1.4; }
-h1 { font-size: 1.5em; margin: 0 0 4px; }
-h2 { font-size: 1.15em; margin: 28px 0 8px; border-bottom: 1px solid #ddd; padding-bottom: 2px; }
-.verdict { font-size: 2em; font-weight: bold; margin: 8px 0 16px; padding: 6px 14px;
-           border-radius: 6px; display: inline-block; }
-.verdict.pass { color: #fff; background: #2e7d32; }
-.verdict.fail { color: #fff; background: #c62828; }
-table { border-collapse: collapse; }
-.facts th { text-align: left; font-weight: normal; color: #666; padding: 1px 16px 1px 0; }
-.facts td { padding: 1px 0; }
-.checks { width: 100%; font-size: 0.95em; }
-.checks th, .checks td { padding: 4px 8px; border-bottom: 1px solid #e4e4e4; text-align: left;
-                         vertical-align: top; }
-.checks th { background: #f3f3f3; border-bottom: 1px solid #ccc; }
-.checks td.value { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
-.checks td.limits { white-space: nowrap; }
-.checks td.verdict-cell { font-weight: bold; text-transform: uppercase; }
-.checks tr.pass td.verdict-cell { color: #2e7d32; }
-.checks tr.fail { background: #fdecea; }
-.checks tr.fail td.verdict-cell { color: #c62828; }
-.checks tr.skipped td { color: #999; }
-.checks td.note { color: #555; }
-.checks tr.skipped td.note { color: #999; font-style: italic; }
-.notes li { margin-bottom: 4px; }
-figure { margin: 0 0 24px; }
-figure img { display: block; border: 1px solid #e4e4e4; max-width: 100%; height: auto; }
-figcaption { color: #555; font-size: 0.9em; margin-top: 4px; max-width: 720px; }
-)";
-
-QString escaped(const QString &text)
-{
-    return text.toHtmlEscaped();
-}
+using Html::escaped;
 
 QString orDash(const QString &text)
 {
@@ -115,16 +80,6 @@ QString checkTable(const CheckReport &report)
     return html;
 }
 
-QString figure(const QImage &image, const QString &alt, const QString &caption)
-{
-    return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" width=\"%2\" "
-                          "height=\"%3\" alt=\"%4\"/>\n<figcaption>%5</figcaption></figure>\n")
-        .arg(QString::fromLatin1(pngData(image).toBase64()))
-        .arg(plotWidth)
-        .arg(plotHeight)
-        .arg(escaped(alt), escaped(caption));
-}
-
 } // namespace
 
 QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
@@ -132,18 +87,12 @@ QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
 {
     const bool frames = stats.commandProtocol();
     QString html;
-    html += QStringLiteral(
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
-        // Nothing on the page may load anything, should a text slip through.
-        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-        "img-src data:; style-src 'unsafe-inline'\"/>\n"
-        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n");
-    html += QStringLiteral("<title>%1 %2: %3</title>\n")
-                .arg(orDash(report.model),
-                     report.unit.isEmpty() ? orDash(report.source) : escaped(report.unit),
-                     escaped(report.verdictLine()));
-    html += QStringLiteral("<style>") + QString::fromUtf8(style) +
-            QStringLiteral("</style>\n</head>\n<body>\n");
+    html += Html::pageStart(QStringLiteral("%1 %2: %3")
+                                .arg(report.model.isEmpty() ? QStringLiteral("-") : report.model,
+                                     !report.unit.isEmpty()     ? report.unit
+                                     : !report.source.isEmpty() ? report.source
+                                                                : QStringLiteral("-"),
+                                     report.verdictLine()));
     html += header(report, stats);
     html += checkTable(report);
 
@@ -155,35 +104,38 @@ QByteArray htmlReport(const CheckReport &report, const ScanStatistics &stats,
     }
 
     html += QStringLiteral("<h2>Plots</h2>\n");
-    html += figure(scanPolarPlot(stats, unsteady), QStringLiteral("Median scan"),
-                   QStringLiteral("The median distance of every 1° bin, seen from above with 0° "
-                                  "straight ahead and angles clockwise, coloured by the bin's "
-                                  "distance spread σ."));
-    html += figure(speedPlot(stats),
-                   frames ? QStringLiteral("Frame rate") : QStringLiteral("Rotation speed"),
-                   frames ? QStringLiteral("Frames per second from each frame interval, against "
-                                           "the time since the start.")
-                          : QStringLiteral("Rotation speed as the sensor reports it, against the "
-                                           "time since the start."));
-    html += figure(intervalPlot(stats),
-                   frames ? QStringLiteral("Frame intervals") : QStringLiteral("Scan intervals"),
-                   QStringLiteral("How long each %1 took to follow the one before.")
-                       .arg(frames ? QStringLiteral("frame") : QStringLiteral("scan")));
-    html += figure(sigmaPlot(stats, unsteady), QStringLiteral("Range noise by angle"),
-                   QStringLiteral("The spread σ of every 1° bin's distance across the scans, "
-                                  "around the bin's slope with angle."));
-    html += figure(errorPlot(stats),
-                   frames ? QStringLiteral("Lost frames") : QStringLiteral("Packet errors"),
-                   frames ? QStringLiteral("Frames missing from the frame sequence, by when the "
-                                           "gap ended.")
-                          : QStringLiteral("Packets the decoder rejected, by when the scan that "
-                                           "counted them arrived."));
+    html +=
+        Html::figure(scanPolarPlot(stats, unsteady), QStringLiteral("Median scan"),
+                     QStringLiteral("The median distance of every 1° bin, seen from above with 0° "
+                                    "straight ahead and angles clockwise, coloured by the bin's "
+                                    "distance spread σ."));
+    html += Html::figure(
+        speedPlot(stats), frames ? QStringLiteral("Frame rate") : QStringLiteral("Rotation speed"),
+        frames ? QStringLiteral("Frames per second from each frame interval, against "
+                                "the time since the start.")
+               : QStringLiteral("Rotation speed as the sensor reports it, against the "
+                                "time since the start."));
+    html +=
+        Html::figure(intervalPlot(stats),
+                     frames ? QStringLiteral("Frame intervals") : QStringLiteral("Scan intervals"),
+                     QStringLiteral("How long each %1 took to follow the one before.")
+                         .arg(frames ? QStringLiteral("frame") : QStringLiteral("scan")));
+    html += Html::figure(sigmaPlot(stats, unsteady), QStringLiteral("Range noise by angle"),
+                         QStringLiteral("The spread σ of every 1° bin's distance across the scans, "
+                                        "around the bin's slope with angle."));
+    html += Html::figure(
+        errorPlot(stats), frames ? QStringLiteral("Lost frames") : QStringLiteral("Packet errors"),
+        frames ? QStringLiteral("Frames missing from the frame sequence, by when the "
+                                "gap ended.")
+               : QStringLiteral("Packets the decoder rejected, by when the scan that "
+                                "counted them arrived."));
     if (!stats.references().isEmpty())
-        html += figure(driftPlot(stats), QStringLiteral("Reference drift"),
-                       QStringLiteral("The mean distance of each reference sector per %1 s window, "
-                                      "less its known distance, and the least-squares line whose "
-                                      "slope is the drift.")
-                           .arg(ScanStatistics::driftWindowS));
-    html += QStringLiteral("</body>\n</html>\n");
+        html += Html::figure(
+            driftPlot(stats), QStringLiteral("Reference drift"),
+            QStringLiteral("The mean distance of each reference sector per %1 s window, "
+                           "less its known distance, and the least-squares line whose "
+                           "slope is the drift.")
+                .arg(ScanStatistics::driftWindowS));
+    html += Html::pageEnd();
     return html.toUtf8();
 }

@@ -7,7 +7,12 @@ namespace Plot {
 
 QImage canvas()
 {
-    QImage image(plotWidth * plotScale, plotHeight * plotScale, QImage::Format_ARGB32);
+    return canvas(plotWidth, plotHeight);
+}
+
+QImage canvas(int width, int height)
+{
+    QImage image(width * plotScale, height * plotScale, QImage::Format_ARGB32);
     image.setDevicePixelRatio(plotScale);
     image.fill(Qt::white);
     return image;
@@ -29,12 +34,12 @@ void begin(QPainter &p)
     p.setFont(plotFont(12));
 }
 
-void drawTitle(QPainter &p, const QString &title)
+void drawTitle(QPainter &p, const QString &title, double width)
 {
     p.save();
     p.setPen(ink);
     p.setFont(plotFont(15, true));
-    p.drawText(QRectF(16, 6, plotWidth - 32, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
+    p.drawText(QRectF(16, 6, width - 32, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
     p.restore();
 }
 
@@ -116,12 +121,13 @@ QColor sigmaColour(double share)
                             a.blueF() + f * (b.blueF() - a.blueF()));
 }
 
-QByteArray pngData(const QImage &image)
+QByteArray pngData(const QImage &image, int quality)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
+    writer.setQuality(quality);
     writer.write(image);
     return bytes;
 }

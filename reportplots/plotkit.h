@@ -33,12 +33,14 @@ inline const QColor bandBlue(0xc6, 0xd9, 0xef);
 inline const QColor nominalGreen(0x2e, 0x8b, 0x3a);
 inline const QColor errorRed(0xc0, 0x39, 0x2b);
 
-// A white canvas of the plot size at plotScale pixels per CSS pixel.
+// A white canvas of the plot size (or of `width` x `height` CSS pixels) at
+// plotScale pixels per CSS pixel.
 QImage canvas();
+QImage canvas(int width, int height);
 QFont plotFont(int pixels, bool bold = false);
 // Antialiasing and the plot font.
 void begin(QPainter &p);
-void drawTitle(QPainter &p, const QString &title);
+void drawTitle(QPainter &p, const QString &title, double width = plotWidth);
 // A round step (1, 2 or 5 times a power of ten) giving about `count` ticks over `range`.
 double niceStep(double range, int count);
 int decimalsFor(double step);
@@ -49,8 +51,9 @@ void makeUsable(double &lo, double &hi);
 void drawNoData(QPainter &p, const QRectF &area, const QString &text);
 // σ as a share of the scale's top, 0 to 1, low to high.
 QColor sigmaColour(double share);
-// The image as PNG bytes.
-QByteArray pngData(const QImage &image);
+// The image as PNG bytes; `quality` as QImageWriter takes it (higher is
+// faster and larger; -1 the default compression).
+QByteArray pngData(const QImage &image, int quality = -1);
 
 // A plot area with linear axes, ticks, grid and labels.
 class Axes

@@ -1,13 +1,16 @@
 # Shared by the project's scripts: installs the Debian packages the build,
 # the programs and the tests need, when they are missing. Sourced, not run.
 
-# Building and running the programs (scripts/run).
+# Building and running the programs (scripts/run); the results history
+# needs Qt's SQLite driver, a shared history its PostgreSQL driver.
 VANTOSCOPE_RUN_PACKAGES=(
     build-essential cmake
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    libqt5sql5-sqlite libqt5sql5-psql
     fonts-dejavu-core
 )
-# What the test suite, the benchmarks, the fuzzers and the package checks add.
+# What the test suite, the benchmarks, the fuzzers and the package checks add
+# (the results tests start a throwaway server of the postgresql package).
 VANTOSCOPE_TEST_PACKAGES=(
     pkg-config
     libbenchmark-dev
@@ -15,11 +18,13 @@ VANTOSCOPE_TEST_PACKAGES=(
     xvfb xauth fonts-liberation fontconfig tcpdump wireshark-common
     desktop-file-utils appstream dpkg-dev file
     python3
+    postgresql
 )
 # Building with Qt 6 (-DVANTOSCOPE_QT=6); Qt6Gui's CMake package wants the
 # OpenGL headers.
 VANTOSCOPE_QT6_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    libqt6sql6-sqlite libqt6sql6-psql
 )
 VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}"
     "${VANTOSCOPE_QT6_PACKAGES[@]}")

@@ -13,8 +13,8 @@ status=0
 info=$(dpkg-deb -I "$deb")
 # The runtime packages of the Qt the build used, and none of the other's.
 case $qt in
-5) wanted=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5) other=libqt6 ;;
-6) wanted=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6) other=libqt5 ;;
+5) wanted=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libqt5sql5-sqlite) other=libqt6 ;;
+6) wanted=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite) other=libqt5 ;;
 *) echo "unknown Qt version '$qt'"; exit 2 ;;
 esac
 for dep in "${wanted[@]}"; do

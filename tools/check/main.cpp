@@ -5,7 +5,9 @@
 #include "check/reportwriters.h"
 #include "check/sensorcheck.h"
 #include "editions/edition.h"
+#include "reportplots/htmlpage.h"
 #include "reportplots/htmlreport.h"
+#include "results/resultstore.h"
 #include "tools/common/toolmain.h"
 
 #include <QCommandLineParser>
@@ -15,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QSaveFile>
 #include <QTimer>
 #include <csignal>
@@ -86,6 +87,21 @@ QString validUnit(const QString &text)
     return text;
 }
 
+// A lot or an operator: any text of a line, bounded.
+QString validTag(const char *option, const QString &text)
+{
+    constexpr int longest = 128;
+    bool ok = !text.trimmed().isEmpty() && text.size() <= longest;
+    for (const QChar c : text)
+        ok = ok && c.category() != QChar::Other_Control;
+    if (!ok)
+        tool.usageError(QStringLiteral("--%1 takes 1 to %2 characters of one line, not '%3'")
+                            .arg(QLatin1String(option))
+                            .arg(longest)
+                            .arg(text));
+    return text;
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
@@ -112,19 +128,8 @@ int main(int argc, char *argv[])
     originalArguments.push_back(nullptr);
     // The HTML report draws its plots with a painter, which needs the GUI
     // side of Qt; it draws off screen.
-    std::unique_ptr<QCoreApplication> app;
-    if (wantsHtml(argc, argv)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The platform's start-up chatter (a missing runtime directory, say)
-        // would break the one-line messages on standard error.
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-        app = std::make_unique<QGuiApplication>(argc, argv);
-        qInstallMessageHandler(previous);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    const std::unique_ptr<QCoreApplication> app =
+        Html::toolApplication(argc, argv, wantsHtml(argc, argv));
     QCoreApplication::setApplicationName(QLatin1String(tool.name()));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTOSCOPE_VERSION));
 
@@ -188,6 +193,20 @@ int main(int argc, char *argv[])
                         "back and go on; the outage counts as a stall (the default).")},
         {QStringLiteral("no-reconnect"),
          QStringLiteral("Live: end a sensor's run when its port vanishes.")},
+        {QStringLiteral("db"),
+         QStringLiteral("Keep the runs in this results database: FILE, sqlite:FILE or "
+                        "postgresql://USER@HOST[:PORT]/DBNAME (default: %1). A shared database "
+                        "that cannot be reached gets them later, from the local spool.")
+             .arg(DatabaseTarget::defaultFile()),
+         QStringLiteral("DATABASE")},
+        {QStringLiteral("no-db"), QStringLiteral("Keep no record of the runs in a database.")},
+        {QStringLiteral("lot"), QStringLiteral("The lot the units belong to, for the database."),
+         QStringLiteral("LOT")},
+        {QStringLiteral("operator"), QStringLiteral("Who tests, for the database."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("station"),
+         QStringLiteral("This test station's name, for the database (default: the host name)."),
+         QStringLiteral("NAME")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
         tool.usageError(parser.errorText());
@@ -253,6 +272,21 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("reconnect")) && parser.isSet(QStringLiteral("no-reconnect")))
         tool.usageError(QStringLiteral("give --reconnect or --no-reconnect, not both"));
     const bool reconnect = !parser.isSet(QStringLiteral("no-reconnect"));
+    if (parser.isSet(QStringLiteral("db")) && parser.isSet(QStringLiteral("no-db")))
+        tool.usageError(QStringLiteral("give --db or --no-db, not both"));
+    std::optional<DatabaseTarget> database;
+    if (!parser.isSet(QStringLiteral("no-db"))) {
+        QString error;
+        database = DatabaseTarget::parse(parser.value(QStringLiteral("db")), &error);
+        if (!database)
+            tool.usageError(QStringLiteral("--db: %1").arg(error));
+    }
+    RunContext context;
+    for (const auto &[option, field] :
+         {std::pair{"lot", &context.lot}, std::pair{"operator", &context.operatorName},
+          std::pair{"station", &context.station}})
+        if (parser.isSet(QLatin1String(option)))
+            *field = validTag(option, parser.value(QLatin1String(option)));
 
     const QDateTime start = QDateTime::currentDateTimeUtc();
     std::vector<std::unique_ptr<SensorCheck>> sensors;
@@ -342,6 +376,8 @@ int main(int argc, char *argv[])
         report.unit = sensorUnits[static_cast<int>(i)];
         report.start = start;
         report.durationS = duration;
+        if (database)
+            report.runId = newRunId();
         if (interrupted)
             report.notes.prepend(
                 QStringLiteral("Interrupted after %1 s.").arg(duration, 0, 'f', 1));
@@ -376,6 +412,20 @@ int main(int argc, char *argv[])
              !writeFile(html, htmlReport(report, stats, unsteadyBins(stats)), &error))) {
             tool.warn(error);
             status = inputStatus;
+        }
+        // Kept once the verdict and the files are out: the database never
+        // holds them up, and its trouble is a warning, not another status.
+        if (database) {
+            RunContext run = context;
+            run.unit = report.unit;
+            run.jsonPath = json;
+            run.htmlPath = html;
+            run.junitPath = junit;
+            if (!report.live)
+                run.capturePath = source;
+            const StoreOutcome stored = storeRun(*database, RunRecord::fromReport(report, run));
+            if (!stored.warning.isEmpty())
+                tool.warn(stored.warning);
         }
         if (!report.passed() && status == 0)
             status = failedStatus;
