@@ -18,6 +18,10 @@ class CaptureRecorder;
 class ReplayBar;
 class ReplayController;
 class Reconnector;
+class BenchStation;
+class BenchPanel;
+class QDockWidget;
+class VerdictBanner;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -46,6 +50,10 @@ public:
     // The left of the status bar.
     QString statusText() const;
     bool replaying() const;
+    // The bench station behind the Bench panel.
+    BenchStation *benchStation() const { return station; }
+    // Shows or hides the Bench panel, as its toolbar button does.
+    void showBenchPanel(bool shown);
 
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the
@@ -96,6 +104,7 @@ private:
     void replayCapture(const QString &path);
     void replayEnded();
     void setMapFrozen(bool frozen);
+    void buildBenchStation();
 
     std::unique_ptr<WindowActions> windowActions;
     QString settingsFile;
@@ -113,6 +122,11 @@ private:
     QLabel *recordLabel = nullptr;
     ReplayController *replayer = nullptr;
     Reconnector *reconnector = nullptr;
+    BenchStation *station = nullptr;
+    BenchPanel *benchPanel = nullptr;
+    QDockWidget *benchDock = nullptr;
+    VerdictBanner *banner = nullptr;
+    QString replayPath;
 
     PortEnumerator portEnumerator;
 };

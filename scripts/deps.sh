@@ -4,7 +4,7 @@
 # Building and running the programs (scripts/run).
 VANTOSCOPE_RUN_PACKAGES=(
     build-essential cmake
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
     fonts-dejavu-core
 )
 # What the test suite, the benchmarks, the fuzzers and the package checks add.
@@ -19,7 +19,7 @@ VANTOSCOPE_TEST_PACKAGES=(
 # Building with Qt 6 (-DVANTOSCOPE_QT=6); Qt6Gui's CMake package wants the
 # OpenGL headers.
 VANTOSCOPE_QT6_PACKAGES=(
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev libgl-dev
 )
 VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}"
     "${VANTOSCOPE_QT6_PACKAGES[@]}")

@@ -2,6 +2,7 @@
 // live, or a capture, against a model's limits and prints a verdict table;
 // writes JSON, JUnit XML and HTML reports on request.
 #include "check/benchprofile.h"
+#include "check/reportfiles.h"
 #include "check/reportwriters.h"
 #include "check/sensorcheck.h"
 #include "editions/edition.h"
@@ -11,12 +12,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -54,46 +53,14 @@ ReferenceTarget parseReference(const QString &text)
     return target;
 }
 
-// Report files for sensor `name` of several get its base name before the
-// extension: report.json -> report-ttyUSB0.json.
-QString reportPath(const QString &path, const QString &source, bool several)
-{
-    if (!several || path.isEmpty())
-        return path;
-    const QFileInfo info(path);
-    const QString tag = QFileInfo(source).fileName();
-    const QString suffix = info.suffix();
-    const QString stem = suffix.isEmpty() ? info.fileName() : info.completeBaseName();
-    return info.dir().filePath(stem + QLatin1Char('-') + tag +
-                               (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
-}
-
-// A serial number as a barcode scanner types it; it names report files, so
-// nothing that would leave the folder or trouble a file system.
 QString validUnit(const QString &text)
 {
-    constexpr int longest = 64;
-    static const QString refused = QStringLiteral("/\\:*?\"<>|");
-    bool ok = !text.isEmpty() && text.size() <= longest && text != QLatin1String(".") &&
-              text != QLatin1String("..") && text.trimmed() == text;
-    for (const QChar c : text)
-        ok = ok && c.unicode() > 0x20 && c.unicode() < 0x7f && !refused.contains(c);
-    if (!ok)
+    if (!isValidUnitName(text))
         tool.usageError(QStringLiteral("--unit takes a serial number of 1 to %1 printable ASCII "
                                        "characters without spaces or any of %2, not '%3'")
-                            .arg(longest)
-                            .arg(refused, text));
+                            .arg(longestUnitName)
+                            .arg(refusedUnitCharacters(), text));
     return text;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
 }
 
 bool wantsHtml(int argc, char **argv)
@@ -351,29 +318,24 @@ int main(int argc, char *argv[])
             std::fputc('\n', stdout);
         std::fputs(textReport(report).toUtf8().constData(), stdout);
 
-        QString error;
         // In --out-dir, several sensors without units still get a file each.
         const QString stem =
             outDir.isEmpty()
                 ? QString()
-                : QDir(outDir).filePath((report.unit.isEmpty() ? model : report.unit) +
-                                        QLatin1Char('-') +
-                                        start.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+                : ReportFiles::stem(outDir, report.unit.isEmpty() ? model : report.unit, start);
         auto path = [&](const char *option, const char *suffix) {
             const QString given = parser.value(QLatin1String(option));
             if (!given.isEmpty() || stem.isEmpty())
-                return reportPath(given, source, several);
-            return reportPath(stem + QLatin1String(suffix), source,
-                              several && report.unit.isEmpty());
+                return sensorReportPath(given, source, several);
+            return sensorReportPath(stem + QLatin1String(suffix), source,
+                                    several && report.unit.isEmpty());
         };
-        const QString json = path("json", ".json");
-        const QString junit = path("junit", ".xml");
-        const QString html = path("html", ".html");
+        const ReportFiles files{path("json", ".json"), path("junit", ".xml"),
+                                path("html", ".html")};
         const ScanStatistics &stats = sensor.statistics();
-        if ((!json.isEmpty() && !writeFile(json, jsonReport(report), &error)) ||
-            (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error)) ||
-            (!html.isEmpty() &&
-             !writeFile(html, htmlReport(report, stats, unsteadyBins(stats)), &error))) {
+        QString error;
+        if (!files.write(
+                report, [&] { return htmlReport(report, stats, unsteadyBins(stats)); }, &error)) {
             tool.warn(error);
             status = inputStatus;
         }
