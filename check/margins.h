@@ -24,7 +24,8 @@ LimitZone limitZone(double value, const CheckLimit &limit);
 
 // The check that came out worst: of the failed ones, a text that failed or
 // else the number furthest beyond its limit; without a failure, the number
-// nearest to its limit. Null when no check was judged.
+// nearest to its limit (a count held to none that was none does not count).
+// Null when no check was judged.
 const CheckResult *worstCheck(const CheckReport &report);
 
 #endif

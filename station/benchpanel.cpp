@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -63,6 +64,7 @@ template <typename T> T *named(T *widget, const char *name)
 BenchPanel::BenchPanel(BenchStation *station, QWidget *parent) : QWidget(parent), station(station)
 {
     setObjectName(QStringLiteral("benchPanel"));
+    setMinimumWidth(360);
     unitEdit = named(new QLineEdit(this), "unitEdit");
     unitEdit->setPlaceholderText(tr("Scan the label, or type"));
     QFont big = unitEdit->font();
@@ -126,6 +128,7 @@ BenchPanel::BenchPanel(BenchStation *station, QWidget *parent) : QWidget(parent)
     todayList->setUniformRowHeights(true);
     todayList->header()->setStretchLastSection(false);
     todayList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    todayList->header()->setSectionResizeMode(3, QHeaderView::Stretch);
     historyButton = named(new QPushButton(tr("History…"), todayBox), "historyButton");
     todayLayout->addWidget(summaryLabel);
     todayLayout->addWidget(todayList, 1);
@@ -156,6 +159,7 @@ BenchPanel::BenchPanel(BenchStation *station, QWidget *parent) : QWidget(parent)
     connect(soundBox, &QCheckBox::toggled, station, &BenchStation::setSoundEnabled);
     connect(profileBox, qOverload<int>(&QComboBox::activated), this, &BenchPanel::profileChosen);
     connect(station, &BenchStation::phaseChanged, this, &BenchPanel::phaseChanged);
+    connect(station, &BenchStation::settingsChanged, this, &BenchPanel::showSettings);
     connect(station, &BenchStation::progress, this, &BenchPanel::showProgress);
     connect(station, &BenchStation::message, this, &BenchPanel::showMessage);
     connect(station, &BenchStation::healthChanged, this, &BenchPanel::showHealth);
@@ -172,11 +176,18 @@ void BenchPanel::refresh()
 {
     operatorEdit->setText(station->operatorNameText());
     lotEdit->setText(station->lotText());
+    showSettings();
+    if (!station->profileError().isEmpty())
+        showMessage(tr("The profile cannot be used: %1").arg(station->profileError()), true);
+}
+
+void BenchPanel::showSettings()
+{
+    const QSignalBlocker blockDuration(durationBox);
+    const QSignalBlocker blockSound(soundBox);
     durationBox->setValue(station->duration());
     soundBox->setChecked(station->soundEnabled());
     fillProfiles();
-    if (!station->profileError().isEmpty())
-        showMessage(tr("The profile cannot be used: %1").arg(station->profileError()), true);
 }
 
 void BenchPanel::fillProfiles()
@@ -294,7 +305,7 @@ void BenchPanel::addRun(const StationRun &run)
         bold.setBold(true);
         item->setFont(2, bold);
         item->setData(0, Qt::UserRole, run.htmlPath);
-        item->setToolTip(3, run.worstKey);
+        item->setToolTip(3, run.worstText);
         todayList->insertTopLevelItem(0, item);
     }
     // A unit counts once, with its latest verdict; it passed first time when

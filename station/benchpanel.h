@@ -43,6 +43,7 @@ private:
     void showHealth(const QVector<HealthFigure> &figures);
     void addRun(const StationRun &run);
     void profileChosen(int index);
+    void showSettings();
     void fillProfiles();
 
     BenchStation *station;

@@ -100,7 +100,7 @@ void BenchStation::loadSettings(const QSettings &settings, const QString &defaul
     operatorName = settings.value(QStringLiteral("Bench/Operator")).toString();
     lot = settings.value(QStringLiteral("Bench/Lot")).toString();
     setDuration(settings.value(QStringLiteral("Bench/Seconds"), 30.0).toDouble());
-    sound = settings.value(QStringLiteral("Bench/Sound"), true).toBool();
+    setSoundEnabled(settings.value(QStringLiteral("Bench/Sound"), true).toBool());
     setVerdictSeconds(settings.value(QStringLiteral("Bench/VerdictSeconds"), 0).toInt());
     setProfileFile(settings.value(QStringLiteral("Bench/Profile")).toString());
 }
@@ -136,18 +136,24 @@ bool BenchStation::setProfileFile(const QString &path)
     profilePath = path;
     profileProblem.clear();
     liveHealth.setProfile(profileNow(&profileProblem));
+    emit settingsChanged();
     return profileProblem.isEmpty();
 }
 
 void BenchStation::setDuration(double value)
 {
-    if (std::isfinite(value))
-        seconds = std::clamp(value, 1.0, 24 * 3600.0);
+    if (!std::isfinite(value) || std::clamp(value, 1.0, 24 * 3600.0) == seconds)
+        return;
+    seconds = std::clamp(value, 1.0, 24 * 3600.0);
+    emit settingsChanged();
 }
 
 void BenchStation::setSoundEnabled(bool on)
 {
+    if (sound == on)
+        return;
     sound = on;
+    emit settingsChanged();
 }
 
 double BenchStation::secondsLeft() const
@@ -396,7 +402,7 @@ void BenchStation::conclude(CheckReport report, const ScanStatistics &stats)
     if (const CheckResult *worst = worstCheck(done.report)) {
         done.worstKey = worst->key;
         done.worstText =
-            worst->valueText() +
+            worst->name + QStringLiteral(": ") + worst->valueText() +
             (worst->unit.isEmpty() || worst->isText() ? QString() : QLatin1Char(' ') + worst->unit);
     }
     counter->completed(r.unit, r.attempt);

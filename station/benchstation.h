@@ -121,6 +121,8 @@ signals:
     // Once a second while shown, and when the stream ends.
     void healthChanged(const QVector<HealthFigure> &figures);
     void historyRequested();
+    // The duration, profile or sound changed from elsewhere than the panel.
+    void settingsChanged();
     void reportOpenRequested(const QString &htmlPath);
 
 private:

@@ -10,16 +10,14 @@ const QColor passColour(27, 120, 45);
 const QColor failColour(180, 30, 30);
 constexpr int margin = 16;
 
+// A failed check as the banner lists it: its name, and its value against
+// its limit after a tab.
 QString failedLine(const CheckResult &c)
 {
     if (c.isText())
-        return QStringLiteral("%1: %2 (%3)")
-            .arg(c.name, c.text.isEmpty() ? QStringLiteral("none") : c.text, c.note);
-    const QString value =
-        c.valueText() + (c.unit.isEmpty() ? QString() : QLatin1Char(' ') + c.unit);
-    const QString limit =
-        c.limitText() + (c.unit.isEmpty() ? QString() : QLatin1Char(' ') + c.unit);
-    return QStringLiteral("%1: %2, limit %3").arg(c.name, value, limit);
+        return QStringLiteral("%1\t%2").arg(c.name, c.text.isEmpty() ? c.note : c.text);
+    const QString unit = c.unit.isEmpty() ? QString() : QLatin1Char(' ') + c.unit;
+    return QStringLiteral("%1\t%2%3 (%4%3)").arg(c.name, c.valueText(), unit, c.limitText());
 }
 
 } // namespace
@@ -76,28 +74,33 @@ int VerdictBanner::detailPixels() const
     return std::clamp(quarter / 7, 13, 40);
 }
 
+QFont VerdictBanner::wordFont() const
+{
+    QFont word = font();
+    word.setBold(true);
+    word.setPixelSize(wordPixels());
+    return word;
+}
+
+QFont VerdictBanner::detailFont() const
+{
+    QFont text = font();
+    text.setPixelSize(detailPixels());
+    return text;
+}
+
 // A quarter of the map's height at least, and room for every failed check
-// up to most of it.
+// below the verdict up to most of it.
 void VerdictBanner::place()
 {
     QWidget *map = parentWidget();
     if (!map)
         return;
-    QFont text = font();
-    text.setPixelSize(detailPixels());
-    QFont unit = text;
-    unit.setBold(true);
-    unit.setPixelSize(std::max(detailPixels(), wordPixels() / 2));
-    QFont word = text;
-    word.setBold(true);
-    word.setPixelSize(wordPixels());
-    const int column =
-        QFontMetrics(unit).lineSpacing() +
-        QFontMetrics(text).lineSpacing() * int(std::max<qsizetype>(0, detail.size() - 1));
+    const int checks = std::max(0, int(detail.size()) - 1);
+    const int needed = 2 * margin + QFontMetrics(wordFont()).height() +
+                       QFontMetrics(detailFont()).lineSpacing() * checks;
     const int quarter = (map->height() + 3) / 4;
-    const int needed = 2 * margin + std::max(QFontMetrics(word).height(), column);
-    const int height = std::min(std::max(quarter, needed), map->height() * 3 / 4);
-    setGeometry(0, 0, map->width(), std::max(quarter, height));
+    setGeometry(0, 0, map->width(), std::max(quarter, std::min(needed, map->height() * 3 / 4)));
     update();
 }
 
@@ -107,41 +110,52 @@ void VerdictBanner::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), pass ? passColour : failColour);
     painter.setPen(Qt::white);
 
-    QFont word = font();
-    word.setBold(true);
-    word.setPixelSize(wordPixels());
+    // The word, with the unit beside it; the failed checks below both.
+    const QFont word = wordFont();
     painter.setFont(word);
     const QString verdict = pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
     const QFontMetrics wordMetrics(word);
-    const QRect wordBox(margin, margin, wordMetrics.horizontalAdvance(verdict) + margin,
+    const QRect wordBox(margin, margin, wordMetrics.horizontalAdvance(verdict),
                         wordMetrics.height());
-    painter.drawText(wordBox, Qt::AlignLeft | Qt::AlignTop, verdict);
+    painter.drawText(wordBox, Qt::AlignLeft | Qt::AlignVCenter, verdict);
 
-    // The unit beside the word, the failed checks below it and to its right.
-    QFont text = font();
-    text.setPixelSize(detailPixels());
-    const QFontMetrics metrics(text);
+    const QFont text = detailFont();
     const int left = wordBox.right() + 2 * margin;
-    const int width = std::max(0, this->width() - left - margin);
-    QFont unit = text;
-    unit.setBold(true);
-    unit.setPixelSize(std::max(detailPixels(), wordPixels() / 2));
-    painter.setFont(unit);
-    const QFontMetrics unitMetrics(unit);
-    int y = margin;
+    const int unitWidth = std::max(0, this->width() - left - margin);
     if (!detail.isEmpty()) {
-        painter.drawText(QRect(left, y, width, unitMetrics.height()), Qt::AlignLeft | Qt::AlignTop,
-                         unitMetrics.elidedText(detail.first(), Qt::ElideRight, width));
-        y += unitMetrics.lineSpacing();
+        QFont unit = text;
+        unit.setBold(true);
+        unit.setPixelSize(std::max(detailPixels(), wordPixels() / 2));
+        // The unit shrinks to fit beside the word, down to the checks' size.
+        while (unit.pixelSize() > detailPixels() &&
+               QFontMetrics(unit).horizontalAdvance(detail.first()) > unitWidth)
+            unit.setPixelSize(unit.pixelSize() - 1);
+        painter.setFont(unit);
+        painter.drawText(QRect(left, wordBox.top(), unitWidth, wordBox.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetrics(unit).elidedText(detail.first(), Qt::ElideRight, unitWidth));
     }
+
     painter.setFont(text);
+    const QFontMetrics metrics(text);
+    const int width = std::max(0, this->width() - 2 * margin);
     const int bottom = height() - margin;
+    int y = wordBox.bottom() + 1;
     for (int i = 1; i < detail.size(); ++i) {
         const bool last = y + 2 * metrics.lineSpacing() > bottom;
-        const QString line =
-            last && i < detail.size() - 1 ? tr("… and %1 more").arg(detail.size() - i) : detail[i];
-        painter.drawText(QRect(left, y, width, metrics.height()), Qt::AlignLeft | Qt::AlignTop,
-                         metrics.elidedText(line, Qt::ElideRight, width));
+        const QString line = last && i < detail.size() - 1
+                                 ? tr("… and %1 more failed checks").arg(detail.size() - i)
+                                 : detail[i];
+        // The value and its limit in full, the name in what room is left.
+        const QString name = line.section(QLatin1Char('\t'), 0, 0);
+        const QString figure = line.section(QLatin1Char('\t'), 1);
+        const int figureWidth = std::min(width, metrics.horizontalAdvance(figure));
+        painter.drawText(QRect(margin + width - figureWidth, y, figureWidth, metrics.height()),
+                         Qt::AlignRight | Qt::AlignTop, figure);
+        const int nameWidth = std::max(0, width - figureWidth - margin);
+        painter.drawText(QRect(margin, y, nameWidth, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignTop,
+                         metrics.elidedText(name, Qt::ElideRight, nameWidth));
         y += metrics.lineSpacing();
         if (last)
             break;

@@ -23,7 +23,7 @@ public:
 
     bool passed() const { return pass; }
     // The lines under the verdict: the unit and attempt, then one line per
-    // failed check.
+    // failed check (its name, a tab, its value and limit).
     QStringList lines() const { return detail; }
 
 protected:
@@ -34,6 +34,8 @@ private:
     void place();
     int wordPixels() const;
     int detailPixels() const;
+    QFont wordFont() const;
+    QFont detailFont() const;
 
     bool pass = true;
     QStringList detail;

@@ -288,7 +288,7 @@ private slots:
         QVERIFY(win.banner->isVisible());
         QVERIFY(!win.banner->passed());
         const QString shown = win.banner->lines().join('\n');
-        QVERIFY2(shown.contains("Range noise σ, median of bins: "), qPrintable(shown));
+        QVERIFY2(shown.contains("Range noise σ, median of bins\t"), qPrintable(shown));
         QCOMPARE(checkByKey(readJson(run.jsonPath), "noise_median")["verdict"].toString(),
                  QString("fail"));
         QVERIFY(run.worstKey.startsWith("noise_"));
