@@ -37,7 +37,10 @@ LimitZone limitZone(double value, const CheckLimit &limit)
         return LimitZone::Unknown;
     if (margin < 0)
         return LimitZone::Outside;
-    return margin < nearShare ? LimitZone::Near : LimitZone::Within;
+    // A single limit of 0 (no stall, no error) has no room to be near.
+    const bool zeroLimit = limit.low.has_value() != limit.high.has_value() &&
+                           (limit.low ? *limit.low : *limit.high) == 0;
+    return margin < nearShare && !zeroLimit ? LimitZone::Near : LimitZone::Within;
 }
 
 const CheckResult *worstCheck(const CheckReport &report)
