@@ -288,8 +288,12 @@ void BenchPanel::showHealth(const QVector<HealthFigure> &figures)
         healthNames[i]->setText(figures[i].name);
         healthValues[i]->setObjectName(QStringLiteral("health_") + figures[i].key);
         healthValues[i]->setText(figureText(figures[i]));
-        healthValues[i]->setStyleSheet(zoneStyle(figures[i].zone));
-        healthValues[i]->setProperty("zone", static_cast<int>(figures[i].zone));
+        // A new style sheet costs a restyle: only when the colour changes.
+        const QVariant zone = static_cast<int>(figures[i].zone);
+        if (healthValues[i]->property("zone") != zone) {
+            healthValues[i]->setStyleSheet(zoneStyle(figures[i].zone));
+            healthValues[i]->setProperty("zone", zone);
+        }
     }
 }
 
