@@ -690,6 +690,8 @@ void MainWindow::restoreWindowSettings()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A run cut short by closing has no verdict and leaves no files.
+    station->cancel();
     stopRecording();
     QSettings settings(settingsFile, QSettings::IniFormat);
     settings.setValue(QStringLiteral("Window/Size"), size());

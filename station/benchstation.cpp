@@ -322,11 +322,18 @@ void BenchStation::tick()
         return;
     const double elapsed = run->clock.nsecsElapsed() / 1e9;
     emit progress(std::min(elapsed, seconds), seconds);
-    // Without reconnecting, a lost line ends the run, as in the check tool.
     const bool lineGone =
         !session->isOpen() && !session->isOpening() && !(line.willReturn && line.willReturn());
-    if (elapsed >= seconds || lineGone)
+    // A line closed under the run (Stop, a capture opened) leaves no verdict
+    // to give; without reconnecting, a lost one ends the run with what it
+    // had, as in the check tool.
+    if (lineGone && !run->check->deviceLost()) {
+        const QString unit = run->unit;
+        cancel();
+        emit message(tr("The line was closed during the run: no verdict for %1.").arg(unit), true);
+    } else if (elapsed >= seconds || lineGone) {
         finishLive();
+    }
 }
 
 void BenchStation::finishLive()

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <functional>
