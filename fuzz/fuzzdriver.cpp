@@ -343,6 +343,7 @@ Outcome runProfile(const uint8_t *data, size_t size)
     BenchProfile profile = defaults;
     QString error;
     Outcome outcome;
+    outcome.chunks = 1;
     const QStringList keys = BenchProfile::keys();
     if (!profile.apply(json, &error)) {
         if (!error.startsWith(QLatin1String("line ")))
@@ -356,10 +357,11 @@ Outcome runProfile(const uint8_t *data, size_t size)
             broken("profile: a refused profile changes nothing");
         return outcome;
     }
-    outcome.chunks = 1;
+    outcome.scans = 1;
     outcome.frames = static_cast<int>(profile.references.size());
     for (const ReferenceTarget &t : profile.references)
-        if (!std::isfinite(t.angle) || !(t.distance > 0) || !(t.halfWidth > 0 && t.halfWidth <= 180))
+        if (!std::isfinite(t.angle) || !(t.distance > 0) ||
+            !(t.halfWidth > 0 && t.halfWidth <= 180))
             broken("profile: every reference has a distance and a half-width within 180°");
     if (!profile.minFirmware.isEmpty() && !compareFirmware(profile.minFirmware, "0.0.0"))
         broken("profile: a minimum firmware is a version");

@@ -44,7 +44,7 @@ Outcome runDebugPkg(const uint8_t *data, size_t size);
 Outcome runCapture(const uint8_t *data, size_t size);
 // `chunks` is 1 when the capture could be read, `frames` the bytes it fed.
 Outcome runBenchCheck(const uint8_t *data, size_t size);
-// `chunks` is 1 when the profile was taken, `frames` its references.
+// `chunks` is 1, `scans` 1 when the profile was taken, `frames` its references.
 Outcome runProfile(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.

@@ -84,12 +84,10 @@ void TestFuzzReplay::savedInputs_data()
     QTest::addColumn<Decoder>("decoder");
     QTest::addColumn<QString>("path");
     const QString suffix = Edition::classic ? QStringLiteral("_classic") : QString();
-    const std::pair<const char *, Decoder> folders[] = {{"lipkg", Decoder::LiPkg},
-                                                        {"qtrnet", Decoder::QTRNet},
-                                                        {"debugpkg", Decoder::DebugPkg},
-                                                        {"capture", Decoder::Capture},
-                                                        {"check", Decoder::BenchCheck},
-                                                        {"profile", Decoder::Profile}};
+    const std::pair<const char *, Decoder> folders[] = {
+        {"lipkg", Decoder::LiPkg},       {"qtrnet", Decoder::QTRNet},
+        {"debugpkg", Decoder::DebugPkg}, {"capture", Decoder::Capture},
+        {"check", Decoder::BenchCheck},  {"profile", Decoder::Profile}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);
