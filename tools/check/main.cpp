@@ -121,7 +121,8 @@ int main(int argc, char *argv[])
          QStringLiteral("PORT")},
         {QStringLiteral("seconds"), QStringLiteral("Live: how long to collect (default 30)."),
          QStringLiteral("S"), QStringLiteral("30")},
-        {QStringLiteral("profile"), QStringLiteral("JSON file of limits over the defaults."),
+        {QStringLiteral("profile"),
+         QStringLiteral("JSON file of limits over the defaults, and of reference distances."),
          QStringLiteral("FILE")},
         {QStringLiteral("reference"),
          QStringLiteral("A known distance: ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] (default half-width "
