@@ -56,6 +56,8 @@ BenchStation::BenchStation(SensorSession *session, QObject *parent)
     : QObject(parent), session(session), counter(std::make_unique<SessionAttempts>()),
       modelName(Edition::modelNames().constFirst()), liveHealth(BenchProfile::defaults(modelName))
 {
+    // Runs may be handed to a store in another thread.
+    qRegisterMetaType<StationRun>();
     endSound = new EndSound(this);
     ticker.setInterval(250);
     connect(&ticker, &QTimer::timeout, this, &BenchStation::tick);
