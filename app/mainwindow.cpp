@@ -4,11 +4,16 @@
 #include "capturerecorder.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
+#include "history/historydialog.h"
 #include "portwatch.h"
 #include "reconnector.h"
 #include "replaybar.h"
 #include "replaycontroller.h"
 #include "scanexport/scanexport.h"
+#include "station/benchpanel.h"
+#include "station/benchstation.h"
+#include "station/resultskeeper.h"
+#include "station/verdictbanner.h"
 #include "trnet/qtrnet.h"
 #include "view/limapview.h"
 #include "windowactions.h"
@@ -17,7 +22,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -117,6 +124,7 @@ MainWindow::MainWindow(PortEnumerator ports)
 
     portBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     buildToolBar();
+    buildBenchStation();
     restoreWindowSettings();
 
     statusBar()->addWidget(statusLabel, 0);
@@ -189,6 +197,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     auto *escape = new QShortcut(QKeySequence(QStringLiteral("Esc")), this);
     escape->setObjectName(QStringLiteral("escapeShortcut"));
     connect(escape, &QShortcut::activated, this, &MainWindow::leaveFullScreen);
+    connect(escape, &QShortcut::activated, station, &BenchStation::cancel);
     connect(windowActions->fullScreen, &QAction::triggered, this, &MainWindow::enterFullScreen);
 
     deviceChanged(deviceBox->itemText(0));
@@ -241,10 +250,12 @@ void MainWindow::buildToolBar()
     toolBar->addAction(windowActions->help);
     toolBar->addAction(windowActions->record);
     toolBar->addAction(windowActions->openCapture);
+    toolBar->addAction(windowActions->bench);
     // The menu bar is hidden and the toolbar may be: the window's own copies
     // keep the shortcuts working.
     addAction(windowActions->saveScan);
     addAction(windowActions->openCapture);
+    addAction(windowActions->bench);
 
     connect(windowActions->exit, &QAction::triggered, this, &QWidget::close);
     connect(windowActions->start, &QAction::triggered, this, &MainWindow::openSerialPort);
@@ -297,6 +308,7 @@ void MainWindow::deviceChanged(const QString &name)
     mapView->setDecoderKind(choice.decoderKind);
     mapView->resetView(true);
     mapView->setScale(Edition::mapScaleFor(choice.decoderKind));
+    station->setModel(name);
     setWindowTitle(QStringLiteral("Tarsel ") + name + QStringLiteral(" Tool"));
 }
 
@@ -510,6 +522,7 @@ void MainWindow::replayCapture(const QString &path)
     else
         deviceChanged(model);
     replayer->start(Edition::usesCommandProtocol(Edition::modelChoice(model).decoderKind));
+    replayPath = path;
 
     setSelectorsEnabled(false);
     QString status = tr("Replaying %1").arg(QFileInfo(path).fileName());
@@ -526,6 +539,7 @@ void MainWindow::replayCapture(const QString &path)
 
 void MainWindow::replayEnded()
 {
+    replayPath.clear();
     recordLabel->clear();
     recordLabel->hide();
     setSelectorsEnabled(true);
@@ -594,6 +608,67 @@ void MainWindow::dropEvent(QDropEvent *event)
     QTimer::singleShot(0, this, [this, path] { openCapture(path); });
 }
 
+// --- Bench station ---------------------------------------------------------
+
+// The Bench panel in a dock on the right, its verdict over the map; the
+// station runs its checks on the window's session and reaches the line as
+// Start and Stop do.
+void MainWindow::buildBenchStation()
+{
+    station = new BenchStation(session, this);
+    station->setObjectName(QStringLiteral("benchStation"));
+    StationLine line;
+    line.open = [this] {
+        reconnector->cancel();
+        openSerialPort();
+        return session->isOpen() || session->isOpening();
+    };
+    line.close = [this] { closeSerialPort(); };
+    line.willReturn = [this] { return reconnector->waiting(); };
+    line.replaying = [this] { return replayer->running() ? replayPath : QString(); };
+    station->setLine(line);
+
+    benchDock = new QDockWidget(tr("Bench"), this);
+    benchDock->setObjectName(QStringLiteral("benchDock"));
+    benchDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    benchPanel = new BenchPanel(station, benchDock);
+    benchDock->setWidget(benchPanel);
+    addDockWidget(Qt::RightDockWidgetArea, benchDock);
+    benchDock->hide();
+    connect(windowActions->bench, &QAction::toggled, benchDock, &QDockWidget::setVisible);
+    connect(benchDock->toggleViewAction(), &QAction::toggled, windowActions->bench,
+            &QAction::setChecked);
+
+    banner = new VerdictBanner(this);
+    banner->attachTo(mapView);
+    connect(station, &BenchStation::verdictShown, banner, &VerdictBanner::showVerdict);
+    connect(station, &BenchStation::verdictCleared, banner, &VerdictBanner::clearVerdict);
+    connect(station, &BenchStation::reportOpenRequested, this,
+            [](const QString &path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+
+    resultsKeeper = new ResultsKeeper(station, resultsDatabase(), this);
+    connect(station, &BenchStation::historyRequested, this, &MainWindow::showHistory);
+}
+
+void MainWindow::showHistory()
+{
+    if (!history) {
+        history = new HistoryDialog(resultsDatabase(), this);
+        history->setObjectName(QStringLiteral("historyDialog"));
+        connect(history, &HistoryDialog::replayRequested, this, &MainWindow::openCapture);
+    }
+    history->refresh();
+    history->show();
+    history->raise();
+    history->activateWindow();
+}
+
+void MainWindow::showBenchPanel(bool shown)
+{
+    windowActions->bench->setChecked(shown);
+    benchDock->setVisible(shown);
+}
+
 // --- Full screen -----------------------------------------------------------
 
 void MainWindow::enterFullScreen()
@@ -632,16 +707,24 @@ void MainWindow::restoreWindowSettings()
     windowActions->reconnect->setChecked(
         settings.value(QStringLiteral("Connection/Reconnect"), true).toBool());
     mapView->loadSettings(settings);
+    station->loadSettings(
+        settings, QFileInfo(settings.fileName()).absoluteDir().filePath(QStringLiteral("reports")));
+    benchPanel->refresh();
+    showBenchPanel(settings.value(QStringLiteral("Bench/PanelOpen"), false).toBool());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A run cut short by closing has no verdict and leaves no files.
+    station->cancel();
     stopRecording();
     QSettings settings(settingsFile, QSettings::IniFormat);
     settings.setValue(QStringLiteral("Window/Size"), size());
     settings.setValue(QStringLiteral("Connection/Reconnect"),
                       windowActions->reconnect->isChecked());
     mapView->saveSettings(settings);
+    station->saveSettings(settings);
+    settings.setValue(QStringLiteral("Bench/PanelOpen"), windowActions->bench->isChecked());
     event->accept();
 }
 

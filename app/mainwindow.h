@@ -18,6 +18,12 @@ class CaptureRecorder;
 class ReplayBar;
 class ReplayController;
 class Reconnector;
+class BenchStation;
+class BenchPanel;
+class QDockWidget;
+class VerdictBanner;
+class ResultsKeeper;
+class HistoryDialog;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -50,6 +56,13 @@ public:
     // Results/Database of the settings file, as --db takes it (empty: the
     // default SQLite file).
     QString resultsDatabase() const;
+    // The bench station behind the Bench panel.
+    BenchStation *benchStation() const { return station; }
+    // Shows or hides the Bench panel, as its toolbar button does.
+    void showBenchPanel(bool shown);
+    // Opens the History dialog of the results history, as the panel's
+    // History… button does.
+    void showHistory();
 
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the
@@ -100,6 +113,7 @@ private:
     void replayCapture(const QString &path);
     void replayEnded();
     void setMapFrozen(bool frozen);
+    void buildBenchStation();
 
     std::unique_ptr<WindowActions> windowActions;
     QString settingsFile;
@@ -117,6 +131,13 @@ private:
     QLabel *recordLabel = nullptr;
     ReplayController *replayer = nullptr;
     Reconnector *reconnector = nullptr;
+    BenchStation *station = nullptr;
+    BenchPanel *benchPanel = nullptr;
+    QDockWidget *benchDock = nullptr;
+    VerdictBanner *banner = nullptr;
+    ResultsKeeper *resultsKeeper = nullptr;
+    HistoryDialog *history = nullptr;
+    QString replayPath;
 
     PortEnumerator portEnumerator;
 };

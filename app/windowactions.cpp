@@ -62,6 +62,12 @@ WindowActions::WindowActions(QMainWindow *window)
                              style->standardIcon(QStyle::SP_DialogOpenButton), "Open capture…");
     openCapture->setShortcut(QKeySequence(windowText("Ctrl+O")));
 
+    bench = makeAction(window, "actionBench", style->standardIcon(QStyle::SP_DialogApplyButton),
+                       "Bench");
+    bench->setCheckable(true);
+    bench->setShortcut(QKeySequence(windowText("Ctrl+B")));
+    bench->setToolTip(windowText("Bench station: check unit after unit (Ctrl+B)"));
+
     reconnect = makeAction(window, "actionReconnect", QIcon(), "Reconnect automatically");
     reconnect->setCheckable(true);
     reconnect->setChecked(true);

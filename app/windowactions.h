@@ -19,6 +19,7 @@ struct WindowActions
     QAction *saveScan = nullptr;
     QAction *record = nullptr;
     QAction *openCapture = nullptr;
+    QAction *bench = nullptr;
     QAction *reconnect = nullptr;
 };
 

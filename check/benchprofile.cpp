@@ -3,6 +3,7 @@
 #include "editions/modeltable.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -11,6 +12,7 @@
 namespace {
 
 const char *const firmwareKey = "min_firmware";
+const char *const referencesKey = "references";
 
 int lineAt(const QByteArray &text, int offset)
 {
@@ -34,6 +36,33 @@ QVector<int> versionNumbers(const QString &text)
     if (!m.hasMatch())
         return {};
     return {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
+}
+
+// The "references" list; nothing when any entry is not a target.
+std::optional<QVector<ReferenceTarget>> readReferences(const QJsonValue &value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QVector<ReferenceTarget> targets;
+    for (const QJsonValue &entry : value.toArray()) {
+        const QJsonObject target = entry.toObject();
+        ReferenceTarget t;
+        for (auto it = target.begin(); it != target.end(); ++it) {
+            double *slot = it.key() == QLatin1String("angle")       ? &t.angle
+                           : it.key() == QLatin1String("distance")  ? &t.distance
+                           : it.key() == QLatin1String("halfwidth") ? &t.halfWidth
+                                                                    : nullptr;
+            if (!slot || !it.value().isDouble())
+                return std::nullopt;
+            *slot = it.value().toDouble();
+        }
+        if (!entry.isObject() || !target.contains(QLatin1String("angle")) ||
+            !target.contains(QLatin1String("distance")) || !(t.distance > 0) ||
+            !(t.halfWidth > 0 && t.halfWidth <= 180))
+            return std::nullopt;
+        targets.append(t);
+    }
+    return targets;
 }
 
 } // namespace
@@ -145,6 +174,7 @@ bool BenchProfile::apply(const QByteArray &json, QString *error)
     const QStringList known = keys();
     QMap<QString, CheckLimit> changed = limits;
     QString firmware = minFirmware;
+    QVector<ReferenceTarget> targets = references;
     for (auto it = root.begin(); it != root.end(); ++it) {
         const QString key = it.key();
         auto fail = [&](const QString &what) {
@@ -156,6 +186,17 @@ bool BenchProfile::apply(const QByteArray &json, QString *error)
                 return fail(
                     QStringLiteral("\"%1\" takes a version text such as \"1.2.10\"").arg(key));
             firmware = it.value().toString();
+            continue;
+        }
+        if (key == QLatin1String(referencesKey)) {
+            const std::optional<QVector<ReferenceTarget>> read = readReferences(it.value());
+            if (!read)
+                return fail(QStringLiteral("\"%1\" takes a list of objects with a numeric "
+                                           "\"angle\", a positive \"distance\" (mm) and "
+                                           "optionally a \"halfwidth\" above 0 and up to 180 "
+                                           "(degrees)")
+                                .arg(key));
+            targets = *read;
             continue;
         }
         if (!known.contains(key))
@@ -187,6 +228,7 @@ bool BenchProfile::apply(const QByteArray &json, QString *error)
     }
     limits = changed;
     minFirmware = firmware;
+    references = targets;
     return true;
 }
 

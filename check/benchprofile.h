@@ -1,6 +1,8 @@
 #ifndef VANTOSCOPE_CHECK_BENCHPROFILE_H
 #define VANTOSCOPE_CHECK_BENCHPROFILE_H
 
+#include "scanstatistics.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -29,9 +31,11 @@ public:
 
     // Applies a JSON profile over these limits: an object whose keys are
     // check keys, each with "low" and/or "high" (a number, or null for no
-    // limit), plus "min_firmware": "X.Y.Z". An unknown key or a malformed
-    // file gives false and a message naming the key or the problem and its
-    // line.
+    // limit), plus "min_firmware": "X.Y.Z" and "references": [{"angle": 0,
+    // "distance": 2300, "halfwidth": 1}] (degrees, millimetres, degrees
+    // either side, 1 when left out), which replaces the references so far.
+    // An unknown key or a malformed file gives false and a message naming
+    // the key or the problem and its line.
     bool apply(const QByteArray &json, QString *error);
     bool load(const QString &path, QString *error);
 
@@ -46,6 +50,8 @@ public:
     // full turn).
     double fanCentre = 0, fanWidth = 360;
     QString minFirmware; // "X.Y.Z", empty for no minimum
+    // Known distances in the scene, checked for bias, spread and drift.
+    QVector<ReferenceTarget> references;
 
 private:
     QMap<QString, CheckLimit> limits;

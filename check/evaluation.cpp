@@ -296,10 +296,9 @@ CheckReport evaluate(const ScanStatistics &stats, const LinkFacts &facts,
     // Packet integrity.
     const QString errorName =
         frames ? QStringLiteral("Lost frames") : QStringLiteral("Packet errors");
-    const long long seen = stats.framesSeen();
     const QString lostSkip = frames ? noTimes : QString();
     checks.add(QStringLiteral("errors_per_1000"), errorName + QStringLiteral(" per 1000 frames"),
-               seen > 0 ? 1000.0 * stats.errors() / seen : std::nan(""), QString(), lostSkip);
+               stats.errorsPer1000(), QString(), lostSkip);
     checks.add(QStringLiteral("errors"), errorName, static_cast<double>(stats.errors()), QString(),
                lostSkip);
 

@@ -10,19 +10,10 @@ double normalizedAngle(double degrees)
 
 ScanStatistics::ScanStatistics(double nominalScanHz, bool commandProtocol,
                                QVector<ReferenceTarget> references)
-    : nominal(nominalScanHz), frames(commandProtocol), targets(std::move(references)),
+    : StreamStatistics(nominalScanHz, commandProtocol), targets(std::move(references)),
       targetStats(targets.size()), targetSeries(targets.size(), DownsampledSeries(driftWindowS)),
-      targetTimes(targets.size(), DownsampledSeries(driftWindowS)),
-      // A few buckets per nominal scan at first; they widen as the run grows.
-      speedOverTime(0.5), errorsOverTime(0.5), speedWindows(settleWindowS)
+      targetTimes(targets.size(), DownsampledSeries(driftWindowS))
 {
-}
-
-void ScanStatistics::addSpeed(double sinceStart, double value)
-{
-    speedStats.add(value);
-    speedOverTime.add(sinceStart, value);
-    speedWindows.add(sinceStart, value);
 }
 
 void ScanStatistics::setFieldOfView(double centre, double width)
@@ -38,71 +29,8 @@ bool ScanStatistics::inFieldOfView(int bin) const
 
 void ScanStatistics::add(const SensorScan &scan)
 {
-    const double sinceStart = (scan.time - runStart) / 1e9;
-    long long newErrors = 0;
-    bool joining = scanCount == 0;
-    if (scanCount == 0) {
-        firstTime = scan.time;
-    } else if (lineAway) {
-        // The time the line was away is one stall; it is not a gap in the
-        // stream, so it neither times an interval nor stands for lost frames.
-        lineAway = false;
-        ++stallCount;
-        if (!settling)
-            awayNs += scan.time - lastTime;
-        // A session that started the stream afresh counts its errors from 0.
-        if (scan.errors < lastErrors) {
-            carriedErrors += lastErrors;
-            lastErrors = 0;
-        }
-    } else if (settling) {
-        // Scans that waited in the line's buffer when the port opened come
-        // together; the timing starts with the first one a period after the
-        // one before it, and the errors of joining the stream (a frame cut
-        // in the middle, the information reply) are counted until then.
-        settling = nominal > 0 && (scan.time - lastTime) / 1e9 < 0.5 / nominal;
-        joining = true;
-    } else {
-        const double interval = (scan.time - lastTime) / 1e9;
-        ++timedScans;
-        intervalStats.add(interval);
-        intervalHist.add(interval * 1000.0);
-        if (nominal > 0 && interval > 3.0 / nominal)
-            ++stallCount;
-        if (frames && interval > 0) {
-            // Frames come at a steady pace; a longer pause stands for the
-            // frames that did not arrive whole.
-            if (nominal > 0 && interval > 1.5 / nominal) {
-                newErrors = std::max(0LL, std::llround(interval * nominal) - 1);
-                lostFrames += newErrors;
-            }
-        }
-    }
-    if (joining) {
-        timingStart = scan.time;
-        timedScans = 1;
-        if (!frames) {
-            lastErrors = std::max(lastErrors, static_cast<long long>(scan.errors));
-            joinErrors = lastErrors;
-        }
-    }
-    lastTime = scan.time;
-    ++scanCount;
-
-    if (frames && scanCount > 1 && scan.rate > 0) {
-        // The frame rate from the sensor's own frame timestamps, which the
-        // host's reading pace does not blur.
-        addSpeed(sinceStart, scan.rate);
-    }
-    if (!frames) {
-        addSpeed(sinceStart, scan.speed);
-        newErrors = std::max(0LL, static_cast<long long>(scan.errors) - lastErrors);
-        lastErrors = std::max(lastErrors, static_cast<long long>(scan.errors));
-    }
-    errorsOverTime.add(sinceStart, static_cast<double>(newErrors));
-    pointStats.add(scan.total);
-    validStats.add(scan.total > 0 ? static_cast<double>(scan.valid) / scan.total : 0.0);
-    addPoints(scan, sinceStart);
+    StreamStatistics::add(scan);
+    addPoints(scan, sinceStart(scan));
 }
 
 void ScanStatistics::addPoints(const SensorScan &scan, double sinceStart)
@@ -157,30 +85,9 @@ void ScanStatistics::addPoints(const SensorScan &scan, double sinceStart)
     gapHist.add(gap);
 }
 
-double ScanStatistics::timeToFirstScan() const
-{
-    return scanCount > 0 ? (firstTime - runStart) / 1e9 : std::nan("");
-}
-
-double ScanStatistics::span() const
-{
-    return scanCount > 0 ? (lastTime - firstTime) / 1e9 : 0.0;
-}
-
-double ScanStatistics::timedSpan() const
-{
-    return scanCount > 0 ? (lastTime - timingStart - awayNs) / 1e9 : 0.0;
-}
-
-double ScanStatistics::scanRate() const
-{
-    const double seconds = timedSpan();
-    return timedScans > 1 && seconds > 0 ? (timedScans - 1) / seconds : std::nan("");
-}
-
 double ScanStatistics::returnShare(int i) const
 {
-    return scanCount > 0 ? static_cast<double>(angleBins[i].scansWithReturn) / scanCount : 0.0;
+    return scans() > 0 ? static_cast<double>(angleBins[i].scansWithReturn) / scans() : 0.0;
 }
 
 double ScanStatistics::binSigma(int i) const

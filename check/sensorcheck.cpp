@@ -2,36 +2,37 @@
 
 #include "capture/capturereader.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <memory>
+
+namespace {
+
+BenchProfile withReferences(BenchProfile profile, const QVector<ReferenceTarget> &references)
+{
+    profile.references += references;
+    return profile;
+}
+
+SensorSession &chosen(SensorSession &session, const QString &model, bool filter)
+{
+    session.chooseModel(model);
+    session.setFilterEnabled(filter);
+    return session;
+}
+
+} // namespace
 
 SensorCheck::SensorCheck(const QString &model, const BenchProfile &profile,
                          const QVector<ReferenceTarget> &references, bool filter, QObject *parent)
-    : QObject(parent), limits(profile),
-      stats(profile.nominalScanHz, profile.commandProtocol, references), modelName(model)
+    : QObject(parent), check(&chosen(sensor, model, filter), model,
+                             withReferences(profile, references), SessionCheck::Timing::Published),
+      modelName(model)
 {
-    stats.setFieldOfView(profile.fanCentre, profile.fanWidth);
-    sensor.chooseModel(model);
-    sensor.setFilterEnabled(filter);
-    connect(&sensor, &SensorSession::scanReady, this,
-            [this](const SensorScan &scan) { stats.add(scan); });
-    connect(&sensor, &SensorSession::versionText, this,
-            [this](const QString &text) { facts.versionText = text; });
-    connect(&sensor, &SensorSession::received, this,
-            [this](const QByteArray &chunk) { facts.bytes += chunk.size(); });
-    connect(&sensor, &SensorSession::deviceLost, this, &SensorCheck::lineLost);
+    connect(&sensor, &SensorSession::deviceLost, this, [this] {
+        if (reconnect && !portPath.isEmpty())
+            returnPoll.start();
+    });
     returnPoll.setInterval(150);
     connect(&returnPoll, &QTimer::timeout, this, &SensorCheck::lookForPort);
-}
-
-void SensorCheck::lineLost()
-{
-    lost = true;
-    ++losses;
-    stats.lineLost();
-    if (reconnect && !portPath.isEmpty())
-        returnPoll.start();
 }
 
 void SensorCheck::lookForPort()
@@ -43,31 +44,19 @@ void SensorCheck::lookForPort()
     if (!sensor.open(portPath, Edition::modelChoice(modelName).baudrate))
         return;
     returnPoll.stop();
-    ++reconnectCount;
 }
 
 bool SensorCheck::openPort(const QString &portName, QString *error)
 {
-    facts.live = true;
+    check.link().live = true;
     portPath = portName;
-    facts.handshakeExpected = sensor.commandProtocolSelected();
     QString why;
     const QMetaObject::Connection refused = connect(&sensor, &SensorSession::openFailed, this,
                                                     [&why](const QString &text) { why = text; });
-    stats.setStart(sensor.now());
-    if (facts.handshakeExpected) {
-        // The whole connection sequence counts, and only when it was answered.
-        auto handshake = std::make_shared<QElapsedTimer>();
-        handshake->start();
-        connect(&sensor, &SensorSession::handshakeFailed, this,
-                [handshake] { handshake->invalidate(); });
-        connect(&sensor, &SensorSession::handshakeFinished, this, [this, handshake] {
-            if (handshake->isValid())
-                facts.handshakeMs = handshake->nsecsElapsed() / 1e6;
-            // A reconnection's handshake is not timed from the first open.
-            handshake->invalidate();
-        });
-    }
+    check.statistics().setStart(sensor.now());
+    // The whole connection sequence counts, and only when it was answered.
+    if (sensor.commandProtocolSelected())
+        check.timeHandshake();
     const int baudrate = Edition::modelChoice(modelName).baudrate;
     const bool opened = sensor.open(portName, baudrate);
     disconnect(refused);
@@ -81,7 +70,7 @@ void SensorCheck::closePort()
     returnPoll.stop();
     if (sensor.isOpen())
         sensor.close();
-    stats.setAcceptedFrames(sensor.acceptedFrames());
+    check.finish();
 }
 
 bool SensorCheck::runCapture(const QString &path, QString *error)
@@ -108,6 +97,7 @@ bool SensorCheck::runCapture(QIODevice *device, QString *error)
 
 void SensorCheck::replay(CaptureReader &reader)
 {
+    LinkFacts &facts = check.link();
     facts.live = false;
     facts.timestamps = reader.format() == CaptureReader::Format::Pcapng;
     qint64 recorded = 0;
@@ -116,14 +106,28 @@ void SensorCheck::replay(CaptureReader &reader)
     sensor.beginSource();
     CaptureRecord record;
     bool first = true;
-    while (reader.readNext(record)) {
+    int losses = 0;
+    bool away = false;
+    while ((!cancelled || !cancelled()) && reader.readNext(record)) {
         if (first) {
-            stats.setStart(record.timeNs);
+            check.statistics().setStart(record.timeNs);
             first = false;
         }
         recorded = record.timeNs;
+        if (reader.lineLosses().size() > losses) {
+            // Live, the line came back through a new open, which starts the
+            // decoders afresh.
+            losses = static_cast<int>(reader.lineLosses().size());
+            check.lineLost();
+            sensor.beginSource();
+            away = true;
+        }
         if (!reader.feedsDecoders(record))
             continue;
+        if (away) {
+            check.lineBack();
+            away = false;
+        }
         facts.bytes += record.data.size();
         sensor.push(record.data);
     }
@@ -131,32 +135,12 @@ void SensorCheck::replay(CaptureReader &reader)
     if (facts.versionText.isEmpty())
         facts.versionText = reader.versionText();
     if (reader.damaged())
-        problem = QStringLiteral("The capture is damaged after its last good record (%1); the "
-                                 "checks cover what came before.")
-                      .arg(reader.errorString());
+        check.setCaptureProblem(
+            QStringLiteral("The capture is damaged after its last good record (%1); the "
+                           "checks cover what came before.")
+                .arg(reader.errorString()));
     else if (reader.truncated())
-        problem = QStringLiteral("The capture was cut off; the checks cover its whole records.");
-    stats.setAcceptedFrames(sensor.acceptedFrames());
-}
-
-CheckReport SensorCheck::report() const
-{
-    CheckReport r = evaluate(stats, facts, limits);
-    r.model = modelName;
-    r.filtered = sensor.filterEnabled();
-    r.notes.prepend(r.filtered
-                        ? QStringLiteral("The checks ran on the points after the viewer's "
-                                         "filter stage (--filter), as the window shows them.")
-                        : QStringLiteral("The checks ran on the points before the filter "
-                                         "stage: the sensor's own output."));
-    if (!problem.isEmpty())
-        r.notes.prepend(problem);
-    if (lost && reconnectCount > 0)
-        r.notes.prepend(QStringLiteral("The line was lost %1 time(s) and reconnected %2 time(s); "
-                                       "each outage counts as a stall.")
-                            .arg(losses)
-                            .arg(reconnectCount));
-    else if (lost)
-        r.notes.prepend(QStringLiteral("The sensor was lost (the cable pulled?) before the end."));
-    return r;
+        check.setCaptureProblem(
+            QStringLiteral("The capture was cut off; the checks cover its whole records."));
+    check.finish();
 }

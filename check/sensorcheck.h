@@ -5,19 +5,22 @@
 #include "evaluation.h"
 #include "scanstatistics.h"
 #include "session/sensorsession.h"
+#include "sessioncheck.h"
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class CaptureReader;
 class QIODevice;
 
 // One sensor under test: a session of its own, fed from a port or a capture,
-// with the statistics its checks are computed from.
+// and the check of what it publishes.
 class SensorCheck : public QObject
 {
     Q_OBJECT
 public:
+    // `references` are checked after those of the profile.
     SensorCheck(const QString &model, const BenchProfile &profile,
                 const QVector<ReferenceTarget> &references, bool filter, QObject *parent = nullptr);
 
@@ -31,42 +34,41 @@ public:
     void setReconnect(bool enabled) { reconnect = enabled; }
     // The device was lost and its port has not come back yet.
     bool waitingForPort() const { return returnPoll.isActive(); }
-    int reconnects() const { return reconnectCount; }
+    int reconnects() const { return check.reconnects(); }
     // Replays a capture as fast as it reads, with the decoders' time taken
     // from its timestamps; false with `error` when it cannot be read at all.
+    // A line loss noted in the capture counts as it did live: the outage is
+    // one stall, and the decoders start afresh after it.
     bool runCapture(const QString &path, QString *error);
     // As runCapture(path), from a device open for reading (raw bytes
     // without a pcapng header).
     bool runCapture(QIODevice *device, QString *error);
+    // Asked between records of a replay; when it says true, the replay
+    // stops where it is (the window's Cancel, from another thread).
+    void setCancelled(std::function<bool()> asked) { cancelled = std::move(asked); }
 
-    qint64 bytes() const { return facts.bytes; }
-    long long scans() const { return stats.scans(); }
-    bool deviceLost() const { return lost; }
+    qint64 bytes() const { return check.link().bytes; }
+    long long scans() const { return check.statistics().scans(); }
+    bool deviceLost() const { return check.deviceLost(); }
     // Damage or a cut found in a capture, for the report's notes.
-    QString captureProblem() const { return problem; }
-    const ScanStatistics &statistics() const { return stats; }
+    QString captureProblem() const { return check.captureProblem(); }
+    const ScanStatistics &statistics() const { return check.statistics(); }
     SensorSession &session() { return sensor; }
 
     // The checks; the caller fills in the report's header fields.
-    CheckReport report() const;
+    CheckReport report() const { return check.report(); }
 
 private:
     void replay(CaptureReader &reader);
-    void lineLost();
     void lookForPort();
 
     SensorSession sensor;
-    BenchProfile limits;
-    ScanStatistics stats;
-    LinkFacts facts;
+    SessionCheck check;
     QString modelName;
-    QString problem;
-    bool lost = false;
     bool reconnect = false;
-    int losses = 0;
-    int reconnectCount = 0;
     QString portPath;
     QTimer returnPoll;
+    std::function<bool()> cancelled;
 };
 
 #endif

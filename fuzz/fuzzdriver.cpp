@@ -14,6 +14,7 @@
 
 #include <QBuffer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -329,6 +330,41 @@ Outcome runBenchCheck(const uint8_t *data, size_t size)
     require(Invariants::checkBenchReport(report));
     require(Invariants::checkBenchReportTexts(report, textReport(report), jsonReport(report),
                                               junitReport({report})));
+    return outcome;
+}
+
+Outcome runProfile(const uint8_t *data, size_t size)
+{
+    const QStringList models = Edition::modelNames();
+    const QString model = models[static_cast<int>(byteAt(data, size, 0) % models.size())];
+    const QByteArray json = QByteArray::fromRawData(reinterpret_cast<const char *>(data) + 1,
+                                                    static_cast<int>(size > 0 ? size - 1 : 0));
+    const BenchProfile defaults = BenchProfile::defaults(model);
+    BenchProfile profile = defaults;
+    QString error;
+    Outcome outcome;
+    outcome.chunks = 1;
+    const QStringList keys = BenchProfile::keys();
+    if (!profile.apply(json, &error)) {
+        if (!error.startsWith(QLatin1String("line ")))
+            broken("profile: a refusal names its line");
+        bool unchanged = profile.minFirmware == defaults.minFirmware &&
+                         profile.references.size() == defaults.references.size();
+        for (const QString &key : keys)
+            unchanged = unchanged && profile.limit(key).low == defaults.limit(key).low &&
+                        profile.limit(key).high == defaults.limit(key).high;
+        if (!unchanged)
+            broken("profile: a refused profile changes nothing");
+        return outcome;
+    }
+    outcome.scans = 1;
+    outcome.frames = static_cast<int>(profile.references.size());
+    for (const ReferenceTarget &t : profile.references)
+        if (!std::isfinite(t.angle) || !(t.distance > 0) ||
+            !(t.halfWidth > 0 && t.halfWidth <= 180))
+            broken("profile: every reference has a distance and a half-width within 180°");
+    if (!profile.minFirmware.isEmpty() && !compareFirmware(profile.minFirmware, "0.0.0"))
+        broken("profile: a minimum firmware is a version");
     return outcome;
 }
 

@@ -26,6 +26,8 @@
 //             angle byte × 1.41°, 16-bit little-endian distance in mm, each),
 //             the capture file; run through the bench check, its report
 //             evaluated and written as text, JSON and JUnit XML
+//   Profile:  model (index into the edition's model names), then a profile
+//             JSON file applied over the model's defaults
 namespace FuzzDriver {
 
 struct Outcome
@@ -42,6 +44,8 @@ Outcome runDebugPkg(const uint8_t *data, size_t size);
 Outcome runCapture(const uint8_t *data, size_t size);
 // `chunks` is 1 when the capture could be read, `frames` the bytes it fed.
 Outcome runBenchCheck(const uint8_t *data, size_t size);
+// `chunks` is 1, `scans` 1 when the profile was taken, `frames` its references.
+Outcome runProfile(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.
 // The LiPkg model is looked up by name among the models this edition's

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -138,6 +139,18 @@ int main(int argc, char *argv[])
         }
         ++written;
     }
+    // Profiles: limits, a firmware and references, over the first model.
+    const QByteArray profiles[] = {
+        R"({"speed_cv": {"high": 0.005}, "noise_p95": {"high": 20, "low": null}})",
+        R"({"min_firmware": "1.2.10", "errors_per_1000": {"high": 0}})",
+        R"({"references": [{"angle": 0, "distance": 2300, "halfwidth": 1}, {"angle": 90, "distance": 3600}]})",
+    };
+    for (size_t i = 0; i < std::size(profiles); ++i)
+        if (!writeSeed(out + "/profile", QStringLiteral("profile-%1").arg(i),
+                       QByteArray(1, '\0') + profiles[i])) {
+            std::fprintf(stderr, "cannot write seeds under %s\n", argv[1]);
+            return 1;
+        }
     std::printf("%d models, seeds in %s\n", written, argv[1]);
     return 0;
 }

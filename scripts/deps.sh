@@ -5,7 +5,7 @@
 # needs Qt's SQLite driver, a shared history its PostgreSQL driver.
 VANTOSCOPE_RUN_PACKAGES=(
     build-essential cmake
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
     libqt5sql5-sqlite libqt5sql5-psql
     fonts-dejavu-core
 )
@@ -23,7 +23,7 @@ VANTOSCOPE_TEST_PACKAGES=(
 # Building with Qt 6 (-DVANTOSCOPE_QT=6); Qt6Gui's CMake package wants the
 # OpenGL headers.
 VANTOSCOPE_QT6_PACKAGES=(
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev libgl-dev
     libqt6sql6-sqlite libqt6sql6-psql
 )
 VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}"

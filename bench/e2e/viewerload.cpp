@@ -5,6 +5,7 @@
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "cpuusage.h"
+#include "station/benchstation.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -40,6 +41,8 @@ int main(int argc, char *argv[])
         {"model", "Model to simulate and choose.", "NAME", "Dogwood"},
         {"sim-args", "Extra simulator arguments, space separated.", "ARGS"},
         {"seconds", "Measuring window after a 2 s warm-up.", "S", "20"},
+        {"bench-panel", "Show the Bench panel, whose live health follows the stream."},
+        {"check", "Run a bench check through the whole measuring window (the panel shown)."},
     });
     parser.process(app);
     QTextStream out(stdout);
@@ -107,10 +110,24 @@ int main(int argc, char *argv[])
             latencies.append(drawn - *(it - 1));
     });
 
-    window.start();
+    const double seconds = parser.value("seconds").toDouble();
+    BenchStation *station = window.benchStation();
+    if (parser.isSet("bench-panel") || parser.isSet("check"))
+        window.showBenchPanel(true);
+    if (parser.isSet("check")) {
+        // Longer than the window; cancelled at its end, so no report is
+        // written into the measurement.
+        station->setDuration(seconds + 10);
+        station->setSoundEnabled(false);
+        if (!station->start(QStringLiteral("VIEWERLOAD"))) {
+            out << "viewerload: the bench check did not start\n";
+            return 1;
+        }
+    } else {
+        window.start();
+    }
     double cpuStart = 0;
     qint64 wallStart = 0;
-    const double seconds = parser.value("seconds").toDouble();
     QTimer::singleShot(2000, [&] {
         measuring = true;
         cpuStart = processCpuSeconds();
@@ -129,13 +146,18 @@ int main(int argc, char *argv[])
                        ? 0.0
                        : latencies[std::min<int>(latencies.size() - 1, p * latencies.size())] / 1e6;
         };
-        out << parser.value("model") << ": CPU " << QString::number(100.0 * cpu / wall, 'f', 2)
-            << "% of one core over " << QString::number(wall, 'f', 1) << " s; "
-            << publishedAt.size() << " scans; latency mean " << QString::number(mean, 'f', 1)
-            << " ms, median " << QString::number(pct(0.5), 'f', 1) << " ms, p95 "
+        const QString what = parser.isSet("check")         ? QStringLiteral(" with a check")
+                             : parser.isSet("bench-panel") ? QStringLiteral(" with the Bench panel")
+                                                           : QString();
+        out << parser.value("model") << what << ": CPU "
+            << QString::number(100.0 * cpu / wall, 'f', 2) << "% of one core over "
+            << QString::number(wall, 'f', 1) << " s; " << publishedAt.size()
+            << " scans; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
+            << QString::number(pct(0.5), 'f', 1) << " ms, p95 "
             << QString::number(pct(0.95), 'f', 1) << " ms, max "
             << QString::number(pct(1.0), 'f', 1) << " ms\n";
         out.flush();
+        station->cancel();
         window.stop();
         QApplication::quit();
     });

@@ -124,8 +124,9 @@ private slots:
         for (QAction *a : toolBar->actions())
             if (!a->text().isEmpty())
                 actions << a->objectName();
-        QCOMPARE(actions, QStringList({"actionStart", "actionStop", "actionFullScreen",
-                                       "actionHelp", "actionRecord", "actionOpenCapture"}));
+        QCOMPARE(actions,
+                 QStringList({"actionStart", "actionStop", "actionFullScreen", "actionHelp",
+                              "actionRecord", "actionOpenCapture", "actionBench"}));
         auto *record = w.findChild<QAction *>("actionRecord");
         QVERIFY(record->isCheckable());
         for (int side : {16, 24, 64}) {

@@ -3,6 +3,7 @@
 // errors, and the shape of the JSON and JUnit reports.
 #include "check/benchprofile.h"
 #include "check/evaluation.h"
+#include "check/margins.h"
 #include "check/reportwriters.h"
 #include "check/scanstatistics.h"
 #include "check/sensorcheck.h"
@@ -25,11 +26,14 @@ private slots:
     void lostFramesFromGapsInTheFrameSequence();
     void aLostLineIsOneStall_data();
     void aLostLineIsOneStall();
+    void errorsCountOnWhenTheDecoderStartsAfresh();
     void onlyTheSensorLineOfACaptureIsDecoded();
     void profileErrorsNameKeyAndLine_data();
     void profileErrorsNameKeyAndLine();
     void profileOverridesDefaults();
     void reportsHaveTheirStructure();
+    void figuresNearALimit_data();
+    void figuresNearALimit();
 };
 
 namespace {
@@ -185,6 +189,23 @@ void TestBenchCheck::aLostLineIsOneStall()
     QVERIFY(std::fabs(stats.scanRate() - hz) < 0.01 * hz);
 }
 
+// The decoder's count going back (its count cleared from the map's menu)
+// neither loses the errors before nor hides those after.
+void TestBenchCheck::errorsCountOnWhenTheDecoderStartsAfresh()
+{
+    ScanStatistics stats(10.0, false);
+    for (int i = 0; i < 40; ++i) {
+        SensorScan scan;
+        scan.time = (i + 1) * 100'000'000LL;
+        scan.speed = 10;
+        scan.errors = i < 20 ? 1 + i / 10 : (i - 20) / 10;
+        stats.add(scan);
+    }
+    // 1 while joining, 2 before the clear, 1 after it.
+    QCOMPARE(stats.joiningErrors(), 1);
+    QCOMPARE(stats.errors(), 2);
+}
+
 void TestBenchCheck::onlyTheSensorLineOfACaptureIsDecoded()
 {
     // Frames recorded on another interface of a merged capture (not serial
@@ -226,6 +247,15 @@ void TestBenchCheck::profileErrorsNameKeyAndLine_data()
     QTest::newRow("bad firmware") << QByteArray("{\n\n\"min_firmware\": 2}")
                                   << QStringList{"line 3", "min_firmware"};
     QTest::newRow("array") << QByteArray("[1, 2]") << QStringList{"JSON object"};
+    QTest::newRow("reference without distance")
+        << QByteArray("{\n\"references\": [{\"angle\": 0, \"halfwidth\": 2}]}")
+        << QStringList{"line 2", "references", "positive \"distance\""};
+    QTest::newRow("reference too wide")
+        << QByteArray("{\"references\": [{\"angle\": 0, \"distance\": 900, \"halfwidth\": 200}]}")
+        << QStringList{"references"};
+    QTest::newRow("references not a list")
+        << QByteArray("{\"references\": {\"angle\": 0, \"distance\": 900}}")
+        << QStringList{"references", "list"};
 }
 
 void TestBenchCheck::profileErrorsNameKeyAndLine()
@@ -254,6 +284,15 @@ void TestBenchCheck::profileOverridesDefaults()
     QCOMPARE(*profile.limit("speed_mean").low, 9.8);
     QVERIFY(!profile.limit("speed_mean").high);
     QCOMPARE(*profile.limit("speed_cv").high, 0.01); // untouched
+    QVERIFY2(profile.apply(R"({"references": [{"angle": -90, "distance": 2400},
+                                              {"angle": 0, "distance": 2300, "halfwidth": 2.5}]})",
+                           &error),
+             qPrintable(error));
+    QCOMPARE(profile.references.size(), 2);
+    QCOMPARE(profile.references[0].angle, -90.0);
+    QCOMPARE(profile.references[0].halfWidth, 1.0);
+    QCOMPARE(profile.references[1].distance, 2300.0);
+    QCOMPARE(profile.references[1].halfWidth, 2.5);
 
     QCOMPARE(compareFirmware("v1.2.10 hw:1f", "1.2.9"), std::optional<int>(1));
     QCOMPARE(compareFirmware("v1.2.10 hw:1f", "1.10.0"), std::optional<int>(-1));
@@ -334,3 +373,41 @@ void TestBenchCheck::reportsHaveTheirStructure()
 
 QTEST_GUILESS_MAIN(TestBenchCheck)
 #include "tst_benchcheck.moc"
+
+void TestBenchCheck::figuresNearALimit_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("low"); // NaN: no limit
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("zone");
+    const double none = std::nan("");
+    const int within = int(LimitZone::Within), near = int(LimitZone::Near),
+              outside = int(LimitZone::Outside);
+    // Two limits: 10 % of the band between them.
+    QTest::newRow("mid band") << 10.0 << 9.0 << 11.0 << within;
+    QTest::newRow("by the high limit") << 10.85 << 9.0 << 11.0 << near;
+    QTest::newRow("by the low limit") << 9.1 << 9.0 << 11.0 << near;
+    QTest::newRow("below") << 8.99 << 9.0 << 11.0 << outside;
+    // One limit: 10 % of its value.
+    QTest::newRow("under a high limit") << 4.6 << none << 5.0 << near;
+    QTest::newRow("well under it") << 4.4 << none << 5.0 << within;
+    QTest::newRow("over a low limit") << 0.95 << 0.9 << none << near;
+    QTest::newRow("none allowed, none had") << 0.0 << none << 0.0 << within;
+    QTest::newRow("none allowed, one had") << 1.0 << none << 0.0 << outside;
+    QTest::newRow("no limit") << 123.0 << none << none << within;
+    QTest::newRow("not measured") << none << 9.0 << 11.0 << int(LimitZone::Unknown);
+}
+
+void TestBenchCheck::figuresNearALimit()
+{
+    QFETCH(double, value);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, zone);
+    CheckLimit limit;
+    if (!std::isnan(low))
+        limit.low = low;
+    if (!std::isnan(high))
+        limit.high = high;
+    QCOMPARE(int(limitZone(value, limit)), zone);
+}

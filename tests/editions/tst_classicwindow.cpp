@@ -138,8 +138,9 @@ private slots:
         for (QAction *a : win.w.findChild<QToolBar *>("ToolBar")->actions())
             if (!a->text().isEmpty())
                 actions << a->objectName();
-        QCOMPARE(actions, QStringList({"actionStart", "actionStop", "actionFullScreen",
-                                       "actionHelp", "actionRecord", "actionOpenCapture"}));
+        QCOMPARE(actions,
+                 QStringList({"actionStart", "actionStop", "actionFullScreen", "actionHelp",
+                              "actionRecord", "actionOpenCapture", "actionBench"}));
         QVERIFY(win.w.findChild<QToolBar *>("replayBar")->isHidden());
         QVERIFY(!win.w.findChild<QAction *>("actionSaveScan")->isEnabled());
     }

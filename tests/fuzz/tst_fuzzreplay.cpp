@@ -40,7 +40,8 @@ enum class Decoder
     QTRNet,
     DebugPkg,
     Capture,
-    BenchCheck
+    BenchCheck,
+    Profile
 };
 
 FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
@@ -56,6 +57,8 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
         return FuzzDriver::runCapture(data, size);
     case Decoder::BenchCheck:
         return FuzzDriver::runBenchCheck(data, size);
+    case Decoder::Profile:
+        return FuzzDriver::runProfile(data, size);
     case Decoder::DebugPkg:
         break;
     }
@@ -81,11 +84,10 @@ void TestFuzzReplay::savedInputs_data()
     QTest::addColumn<Decoder>("decoder");
     QTest::addColumn<QString>("path");
     const QString suffix = Edition::classic ? QStringLiteral("_classic") : QString();
-    const std::pair<const char *, Decoder> folders[] = {{"lipkg", Decoder::LiPkg},
-                                                        {"qtrnet", Decoder::QTRNet},
-                                                        {"debugpkg", Decoder::DebugPkg},
-                                                        {"capture", Decoder::Capture},
-                                                        {"check", Decoder::BenchCheck}};
+    const std::pair<const char *, Decoder> folders[] = {
+        {"lipkg", Decoder::LiPkg},       {"qtrnet", Decoder::QTRNet},
+        {"debugpkg", Decoder::DebugPkg}, {"capture", Decoder::Capture},
+        {"check", Decoder::BenchCheck},  {"profile", Decoder::Profile}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);

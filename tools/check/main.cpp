@@ -2,6 +2,7 @@
 // live, or a capture, against a model's limits and prints a verdict table;
 // writes JSON, JUnit XML and HTML reports on request.
 #include "check/benchprofile.h"
+#include "check/reportfiles.h"
 #include "check/reportwriters.h"
 #include "check/sensorcheck.h"
 #include "editions/edition.h"
@@ -13,11 +14,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QGuiApplication>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -55,35 +55,13 @@ ReferenceTarget parseReference(const QString &text)
     return target;
 }
 
-// Report files for sensor `name` of several get its base name before the
-// extension: report.json -> report-ttyUSB0.json.
-QString reportPath(const QString &path, const QString &source, bool several)
-{
-    if (!several || path.isEmpty())
-        return path;
-    const QFileInfo info(path);
-    const QString tag = QFileInfo(source).fileName();
-    const QString suffix = info.suffix();
-    const QString stem = suffix.isEmpty() ? info.fileName() : info.completeBaseName();
-    return info.dir().filePath(stem + QLatin1Char('-') + tag +
-                               (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
-}
-
-// A serial number as a barcode scanner types it; it names report files, so
-// nothing that would leave the folder or trouble a file system.
 QString validUnit(const QString &text)
 {
-    constexpr int longest = 64;
-    static const QString refused = QStringLiteral("/\\:*?\"<>|");
-    bool ok = !text.isEmpty() && text.size() <= longest && text != QLatin1String(".") &&
-              text != QLatin1String("..") && text.trimmed() == text;
-    for (const QChar c : text)
-        ok = ok && c.unicode() > 0x20 && c.unicode() < 0x7f && !refused.contains(c);
-    if (!ok)
+    if (!isValidUnitName(text))
         tool.usageError(QStringLiteral("--unit takes a serial number of 1 to %1 printable ASCII "
                                        "characters without spaces or any of %2, not '%3'")
-                            .arg(longest)
-                            .arg(refused, text));
+                            .arg(longestUnitName)
+                            .arg(refusedUnitCharacters(), text));
     return text;
 }
 
@@ -100,16 +78,6 @@ QString validTag(const char *option, const QString &text)
                             .arg(longest)
                             .arg(text));
     return text;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
 }
 
 bool wantsHtml(int argc, char **argv)
@@ -159,7 +127,8 @@ int main(int argc, char *argv[])
          QStringLiteral("PORT")},
         {QStringLiteral("seconds"), QStringLiteral("Live: how long to collect (default 30)."),
          QStringLiteral("S"), QStringLiteral("30")},
-        {QStringLiteral("profile"), QStringLiteral("JSON file of limits over the defaults."),
+        {QStringLiteral("profile"),
+         QStringLiteral("JSON file of limits over the defaults, and of reference distances."),
          QStringLiteral("FILE")},
         {QStringLiteral("reference"),
          QStringLiteral("A known distance: ANGLE:DISTANCE_MM[:HALFWIDTH_DEG] (default half-width "
@@ -387,29 +356,24 @@ int main(int argc, char *argv[])
             std::fputc('\n', stdout);
         std::fputs(textReport(report).toUtf8().constData(), stdout);
 
-        QString error;
         // In --out-dir, several sensors without units still get a file each.
         const QString stem =
             outDir.isEmpty()
                 ? QString()
-                : QDir(outDir).filePath((report.unit.isEmpty() ? model : report.unit) +
-                                        QLatin1Char('-') +
-                                        start.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+                : ReportFiles::stem(outDir, report.unit.isEmpty() ? model : report.unit, start);
         auto path = [&](const char *option, const char *suffix) {
             const QString given = parser.value(QLatin1String(option));
             if (!given.isEmpty() || stem.isEmpty())
-                return reportPath(given, source, several);
-            return reportPath(stem + QLatin1String(suffix), source,
-                              several && report.unit.isEmpty());
+                return sensorReportPath(given, source, several);
+            return sensorReportPath(stem + QLatin1String(suffix), source,
+                                    several && report.unit.isEmpty());
         };
-        const QString json = path("json", ".json");
-        const QString junit = path("junit", ".xml");
-        const QString html = path("html", ".html");
+        const ReportFiles files{path("json", ".json"), path("junit", ".xml"),
+                                path("html", ".html")};
         const ScanStatistics &stats = sensor.statistics();
-        if ((!json.isEmpty() && !writeFile(json, jsonReport(report), &error)) ||
-            (!junit.isEmpty() && !writeFile(junit, junitReport({report}), &error)) ||
-            (!html.isEmpty() &&
-             !writeFile(html, htmlReport(report, stats, unsteadyBins(stats)), &error))) {
+        QString error;
+        if (!files.write(
+                report, [&] { return htmlReport(report, stats, unsteadyBins(stats)); }, &error)) {
             tool.warn(error);
             status = inputStatus;
         }
@@ -418,9 +382,9 @@ int main(int argc, char *argv[])
         if (database) {
             RunContext run = context;
             run.unit = report.unit;
-            run.jsonPath = json;
-            run.htmlPath = html;
-            run.junitPath = junit;
+            run.jsonPath = files.json;
+            run.htmlPath = files.html;
+            run.junitPath = files.junit;
             if (!report.live)
                 run.capturePath = source;
             const StoreOutcome stored = storeRun(*database, RunRecord::fromReport(report, run));

@@ -4,6 +4,7 @@
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "editions/edition.h"
+#include "station/benchstation.h"
 
 #include <QApplication>
 #include <QColor>
@@ -39,6 +40,13 @@ int main(int argc, char *argv[])
         {"dark", "Without a settings file in the working directory, first write one that gives "
                  "the map a black background (as chosen from its menu)."},
         {"settings-only", "With --dark: write the settings file and exit."},
+        {"bench",
+         "Open the Bench panel and check the unit UNIT (connecting, or checking the --capture); "
+         "the shot is taken a moment after the verdict, not after --seconds.",
+         "UNIT"},
+        {"bench-seconds", "With --bench: how long the check runs (default 3).", "S", "3"},
+        {"bench-profile", "With --bench: the profile JSON file of limits.", "FILE"},
+        {"bench-panel", "Show the Bench panel (its live health) in the shot."},
         {"log-scans",
          "Append a line to FILE for every scan the window publishes: its time "
          "in CLOCK_MONOTONIC nanoseconds.",
@@ -89,13 +97,50 @@ int main(int argc, char *argv[])
                              scanLines.flush();
                          });
     }
+    int status = 0;
+    const auto shoot = [&] {
+        if (!window.grab().save(parser.value("output"), "PNG")) {
+            err << "vantoscope-shot: cannot write " << parser.value("output") << "\n";
+            status = 1;
+        }
+        window.stop();
+        QApplication::quit();
+    };
+    if (parser.isSet("bench") || parser.isSet("bench-panel"))
+        window.showBenchPanel(true);
+    BenchStation *station = window.benchStation();
+    if (parser.isSet("bench")) {
+        station->setDuration(parser.value("bench-seconds").toDouble());
+        if (!station->setProfileFile(parser.value("bench-profile"))) {
+            err << "vantoscope-shot: " << station->profileError() << "\n";
+            return 2;
+        }
+        QObject::connect(station, &BenchStation::runCompleted, &window,
+                         [&] { QTimer::singleShot(600, &window, shoot); });
+        QObject::connect(station, &BenchStation::phaseChanged, &window, [&] {
+            if (station->phase() == BenchStation::Phase::Idle && station->today().isEmpty()) {
+                err << "vantoscope-shot: the bench run ended without a verdict\n";
+                status = 1;
+                QApplication::quit();
+            }
+        });
+    }
     if (parser.isSet("capture")) {
         window.openCapture(parser.value("capture"));
         if (!window.replaying()) {
             err << "vantoscope-shot: could not replay " << parser.value("capture") << "\n";
             return 1;
         }
-    } else {
+    }
+    if (parser.isSet("bench")) {
+        if (!station->start(parser.value("bench"))) {
+            err << "vantoscope-shot: the bench run did not start\n";
+            return 1;
+        }
+        app.exec();
+        return status;
+    }
+    if (!parser.isSet("capture")) {
         if (!window.start()) {
             err << "vantoscope-shot: could not open " << port << ": " << window.statusText()
                 << "\n";
@@ -103,15 +148,7 @@ int main(int argc, char *argv[])
         }
     }
 
-    int status = 0;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &window, [&] {
-        if (!window.grab().save(parser.value("output"), "PNG")) {
-            err << "vantoscope-shot: cannot write " << parser.value("output") << "\n";
-            status = 1;
-        }
-        window.stop();
-        QApplication::quit();
-    });
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &window, shoot);
     app.exec();
     return status;
 }
