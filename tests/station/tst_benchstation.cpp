@@ -171,6 +171,9 @@ private slots:
         link = workDir.filePath("dev/sensor");
         reports = workDir.filePath("reports");
         qputenv("VANTOSCOPE_EXTRA_PORTS", link.toLocal8Bit());
+        // The results history counts attempts across runs: each run of this
+        // test starts with an empty one (the tools it starts inherit it).
+        qputenv("XDG_DATA_HOME", workDir.filePath("data").toLocal8Bit());
         qRegisterMetaType<StationRun>();
     }
 
