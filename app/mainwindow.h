@@ -18,6 +18,8 @@ class CaptureRecorder;
 class ReplayBar;
 class ReplayController;
 class Reconnector;
+class LiveBridge;
+class McapExport;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -47,6 +49,16 @@ public:
     QString statusText() const;
     bool replaying() const;
 
+    // Share live: serves the published scans to Foxglove WebSocket clients
+    // on `address` ("[ADDRESS:]PORT", empty for 127.0.0.1:8765), as checking
+    // the action does. A wrong address or a port in use is reported in a
+    // box; false then.
+    bool startSharing(const QString &address = QString());
+    void stopSharing();
+    // Export → MCAP of the capture replaying now, in the background; false
+    // when nothing is replaying or an export is still running.
+    bool exportMcap(const QString &path);
+
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the
     // command line. A path that is missing or unreadable is reported in a
@@ -59,6 +71,8 @@ signals:
     void scanPublished(const SensorScan &scan);
     // The map drew a new picture (a new scan or a changed view).
     void mapRedrawn();
+    // An Export → MCAP finished; `error` is empty when it succeeded.
+    void mcapExported(const QString &path, int scans, const QString &error);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -77,6 +91,7 @@ private slots:
 private:
     void buildToolBar();
     void wireMapView();
+    void wireSharing();
     void passStreamCounters();
     void restoreWindowSettings();
     void fillPortBox();
@@ -96,6 +111,9 @@ private:
     void replayCapture(const QString &path);
     void replayEnded();
     void setMapFrozen(bool frozen);
+    void shareToggled(bool on);
+    void showShareStatus();
+    void chooseMcapFile();
 
     std::unique_ptr<WindowActions> windowActions;
     QString settingsFile;
@@ -113,6 +131,11 @@ private:
     QLabel *recordLabel = nullptr;
     ReplayController *replayer = nullptr;
     Reconnector *reconnector = nullptr;
+    LiveBridge *bridge = nullptr;
+    QLabel *shareLabel = nullptr;
+    QString shareAddress;
+    McapExport *mcapExport = nullptr;
+    QString replayPath;
 
     PortEnumerator portEnumerator;
 };
