@@ -110,6 +110,14 @@ quint16 LiveBridge::port() const
     return transport ? transport->serverPort() : 0;
 }
 
+int LiveBridge::subscriptionCount() const
+{
+    int count = 0;
+    for (const auto &entry : clients)
+        count += entry.second.state.subscriptionCount();
+    return count;
+}
+
 void LiveBridge::connected(quint64 id)
 {
     if (int(clients.size()) >= maxClients) {

@@ -59,6 +59,8 @@ public:
     QString url() const;
     quint16 port() const;
     int clientCount() const { return int(clients.size()); }
+    // Subscriptions the clients hold, all channels together.
+    int subscriptionCount() const;
     // Scans dropped from slow clients' queues since the start.
     qint64 droppedScans() const { return dropped; }
 

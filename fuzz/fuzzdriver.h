@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
+#include <utility>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +23,9 @@
 //   DebugPkg: chunk pattern, repeat, stream
 //   Capture:  the file itself (pcapng, or raw bytes at 115200 baud), read
 //             through, rewound and read through again
+//   Bridge:   client messages to the live bridge, each a kind byte (bit 0:
+//             binary), a 16-bit little-endian length L and L bytes, handled in
+//             turn by one client's protocol state
 //   Check:    model (index into the edition's model names), options (bit 0
 //             filter off, bit 1 two reference targets in the next six bytes:
 //             angle byte × 1.41°, 16-bit little-endian distance in mm, each),
@@ -42,6 +47,8 @@ Outcome runDebugPkg(const uint8_t *data, size_t size);
 Outcome runCapture(const uint8_t *data, size_t size);
 // `chunks` is 1 when the capture could be read, `frames` the bytes it fed.
 Outcome runBenchCheck(const uint8_t *data, size_t size);
+// `chunks` counts the client messages, `frames` the replies.
+Outcome runBridgeClient(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.
 // The LiPkg model is looked up by name among the models this edition's
@@ -54,6 +61,10 @@ QByteArray debugPkgInput(const QByteArray &stream);
 // benchCheckModelIndex otherwise), filter on, no references.
 int benchCheckModelIndex(const QString &name);
 QByteArray benchCheckInput(int modelIndex, const QByteArray &capture);
+
+// The bridge's input for these client messages (text, or binary when the
+// flag says so).
+QByteArray bridgeClientInput(const QVector<std::pair<bool, QByteArray>> &messages);
 
 // Chunk size number `k` of a pattern byte.
 int chunkSize(uint8_t pattern, int k);

@@ -40,7 +40,8 @@ enum class Decoder
     QTRNet,
     DebugPkg,
     Capture,
-    BenchCheck
+    BenchCheck,
+    Bridge
 };
 
 FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
@@ -56,6 +57,8 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
         return FuzzDriver::runCapture(data, size);
     case Decoder::BenchCheck:
         return FuzzDriver::runBenchCheck(data, size);
+    case Decoder::Bridge:
+        return FuzzDriver::runBridgeClient(data, size);
     case Decoder::DebugPkg:
         break;
     }
@@ -85,7 +88,8 @@ void TestFuzzReplay::savedInputs_data()
                                                         {"qtrnet", Decoder::QTRNet},
                                                         {"debugpkg", Decoder::DebugPkg},
                                                         {"capture", Decoder::Capture},
-                                                        {"check", Decoder::BenchCheck}};
+                                                        {"check", Decoder::BenchCheck},
+                                                        {"bridge", Decoder::Bridge}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);
