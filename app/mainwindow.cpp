@@ -244,7 +244,7 @@ void MainWindow::wireSharing()
                 const QString shown = QDir::toNativeSeparators(job.target);
                 if (result.ok)
                     statusBar()->showMessage(
-                        tr("Exported %n scan(s) to %1", nullptr, result.scans).arg(shown), 10000);
+                        tr("Exported %1 scans to %2").arg(result.scans).arg(shown), 10000);
                 else
                     QMessageBox::warning(this, tr("Export MCAP"),
                                          tr("Cannot export to %1:\n%2").arg(shown, result.error));
@@ -740,7 +740,10 @@ void MainWindow::showShareStatus()
     shareLabel->setVisible(bridge->sharing());
     if (bridge->sharing())
         shareLabel->setText(
-            tr("Sharing on %1 (%n client(s))", nullptr, bridge->clientCount()).arg(bridge->url()));
+            tr("Sharing on %1 (%2)")
+                .arg(bridge->url(), bridge->clientCount() == 1
+                                        ? tr("1 client")
+                                        : tr("%1 clients").arg(bridge->clientCount())));
 }
 
 void MainWindow::chooseMcapFile()

@@ -65,6 +65,8 @@ LiveBridge::LiveBridge(QObject *parent) : QObject(parent)
 
 LiveBridge::~LiveBridge()
 {
+    // Whoever listens may be going too.
+    blockSignals(true);
     stop();
 }
 

@@ -4,9 +4,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QVector>
-#include <utility>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 // Runs one fuzz input through a fresh decoder and checks the invariants
 // after every chunk and every published scan. A broken invariant aborts with

@@ -275,8 +275,8 @@ const char *checkBridgeClient(const Bridge::ClientState &client, const QVector<Q
             return "bridge reply too long";
         const QJsonObject status = QJsonDocument::fromJson(reply).object();
         const int level = status.value(QLatin1String("level")).toInt(-1);
-        if (status.value(QLatin1String("op")).toString() != QLatin1String("status") ||
-            level < 0 || level > 2 || status.value(QLatin1String("message")).toString().isEmpty())
+        if (status.value(QLatin1String("op")).toString() != QLatin1String("status") || level < 0 ||
+            level > 2 || status.value(QLatin1String("message")).toString().isEmpty())
             return "bridge reply not a status message";
     }
     return nullptr;

@@ -140,7 +140,8 @@ int main(int argc, char *argv[])
     }
     // The bridge's clients: what Foxglove sends, and what it must not.
     const QVector<std::pair<bool, QByteArray>> subscribing = {
-        {false, R"({"op":"subscribe","subscriptions":[{"id":0,"channelId":1},{"id":1,"channelId":2}]})"},
+        {false,
+         R"({"op":"subscribe","subscriptions":[{"id":0,"channelId":1},{"id":1,"channelId":2}]})"},
         {false, R"({"op":"unsubscribe","subscriptionIds":[1]})"},
         {false, R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":1}]})"},
     };

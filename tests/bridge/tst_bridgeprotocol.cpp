@@ -37,7 +37,8 @@ private slots:
                               R"({"id":3,"channelId":2}]})"}
             << "3:2" << QList<int>{2, 2, 2, 2, 2, 2};
         QTest::newRow("an id in use and a channel subscribed twice")
-            << QByteArrayList{both, R"({"op":"subscribe","subscriptions":[{"id":0,"channelId":2}]})",
+            << QByteArrayList{both,
+                              R"({"op":"subscribe","subscriptions":[{"id":0,"channelId":2}]})",
                               R"({"op":"subscribe","subscriptions":[{"id":9,"channelId":1}]})"}
             << "0:1 7:2" << QList<int>{2, 2};
         QTest::newRow("not JSON, not an object, no op")
@@ -46,7 +47,7 @@ private slots:
         QTest::newRow("publishing, parameters, services and unknown ops: a warning each")
             << QByteArrayList{R"({"op":"advertise","channels":[]})",
                               R"({"op":"setParameters","parameters":[]})",
-                              R"({"op":"fetchAsset","uri":"file:///etc/passwd","requestId":1})",
+                              R"({"op":"fetchAsset","uri":"package:robot.urdf","requestId":1})",
                               R"({"op":"subscribeConnectionGraph"})", R"({"op":"teleport"})"}
             << "" << QList<int>{1, 1, 1, 1, 1};
         QTest::newRow("unsubscribing what is not held")
@@ -81,15 +82,14 @@ private slots:
     {
         ClientState client({1, 2});
         QCOMPARE(client.handleBinary(QByteArray("\x01\x01\x00\x00\x00{}", 7)).size(), 1);
-        QByteArray flood = R"({"op":"subscribe","subscriptions":[)";
+        QByteArray flood = "{\"op\":\"subscribe\",\"subscriptions\":[";
         for (int i = 0; i < 2000; ++i)
-            flood += (i ? "," : "") + QByteArray(R"({"id":)") + QByteArray::number(i) +
-                     R"(,"channelId":5})";
+            flood += (i ? ",{\"id\":" : "{\"id\":") + QByteArray::number(i) + ",\"channelId\":5}";
         flood += "]}";
         QVERIFY(flood.size() < maxClientMessageBytes);
         QCOMPARE(client.handleText(flood).size(), maxSubscriptions);
         QCOMPARE(client.subscriptionCount(), 0);
-        const QByteArray longOp = R"({"op":")" + QByteArray(5000, 'x') + R"("})";
+        const QByteArray longOp = "{\"op\":\"" + QByteArray(5000, 'x') + "\"}";
         QVERIFY(client.handleText(longOp).value(0).size() < 200);
     }
 
@@ -97,13 +97,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("url"); // empty: refused
-        QTest::newRow("default") << "" << "ws://127.0.0.1:8765";
-        QTest::newRow("port only stays on loopback") << "9000" << "ws://127.0.0.1:9000";
-        QTest::newRow("address and port") << "0.0.0.0:8765" << "ws://0.0.0.0:8765";
-        QTest::newRow("IPv6") << "[::1]:8766" << "ws://[::1]:8766";
-        QTest::newRow("port too large") << "70000" << "";
-        QTest::newRow("not a port") << "127.0.0.1:http" << "";
-        QTest::newRow("host name") << "localhost:8765" << "";
+        QTest::newRow("default") << ""
+                                 << "ws://127.0.0.1:8765";
+        QTest::newRow("port only stays on loopback") << "9000"
+                                                     << "ws://127.0.0.1:9000";
+        QTest::newRow("address and port") << "0.0.0.0:8765"
+                                          << "ws://0.0.0.0:8765";
+        QTest::newRow("IPv6") << "[::1]:8766"
+                              << "ws://[::1]:8766";
+        QTest::newRow("port too large") << "70000"
+                                        << "";
+        QTest::newRow("not a port") << "127.0.0.1:http"
+                                    << "";
+        QTest::newRow("host name") << "localhost:8765"
+                                   << "";
     }
     void shareAddresses()
     {

@@ -10,8 +10,10 @@
 //       never reads again
 //   node bridge-client.mjs crowd URL N   N clients at once, each subscribing
 //       to both channels; prints the time of every scan each one gets
-import { FoxgloveClient } from "@foxglove/ws-protocol";
+import wsProtocol from "@foxglove/ws-protocol";
 import WebSocket from "ws";
+
+const { FoxgloveClient } = wsProtocol;
 
 const [mode, url, countText] = process.argv.slice(2);
 const print = (object) => process.stdout.write(JSON.stringify(object) + "\n");
