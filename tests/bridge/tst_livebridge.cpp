@@ -271,6 +271,33 @@ private slots:
                          qPrintable(line.value("outcome").toString()));
     }
 
+    // Export -> MCAP during a replay writes what the decoder tool writes for
+    // the capture, as the npm reader finds it.
+    void exportMcapDuringReplay()
+    {
+        MainWindow w([] { return QList<PortEntry>(); });
+        w.show();
+        QVERIFY(!w.exportMcap(dir.filePath("nothing.mcap")));
+        w.openCapture(shortCapture);
+        QVERIFY(w.replaying());
+        QSignalSpy exported(&w, &MainWindow::mcapExported);
+        const QString path = dir.filePath("window.mcap");
+        QVERIFY(w.exportMcap(path));
+        QVERIFY(exported.wait(120000));
+        QCOMPARE(exported.first().at(0).toString(), path);
+        QCOMPARE(exported.first().at(1).toInt(), 30);
+        QCOMPARE(exported.first().at(2).toString(), QString());
+
+        const QString tool = dir.filePath("tool.mcap");
+        runTool(QStringLiteral(VANTOSCOPE_DECODE_PATH),
+                {"--model", model, "--format", "mcap", "-o", tool, shortCapture});
+        const QString summary = QStringLiteral(VANTOSCOPE_MCAP_SUMMARY);
+        const QByteArray fromWindow =
+            runTool(QStringLiteral(VANTOSCOPE_NODE_PATH), {summary, path});
+        QCOMPARE(fromWindow.count('\n'), 60);
+        QCOMPARE(fromWindow, runTool(QStringLiteral(VANTOSCOPE_NODE_PATH), {summary, tool}));
+    }
+
     // A client that never reads and nine more at once (one over the limit
     // with it): the window draws on, the clients let in get scans to the
     // last, the others are told to come back later.
