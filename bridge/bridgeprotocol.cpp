@@ -92,7 +92,7 @@ QByteArray statusMessage(StatusLevel level, const QString &message)
 void messageDataFrame(QByteArray &out, uint32_t subscription, uint64_t timeNs,
                       const QByteArray &payload)
 {
-    out.clear();
+    out.resize(0); // keeps the allocation
     out.reserve(13 + int(payload.size()));
     out.append('\x01');
     Bytes::appendU32(out, subscription);

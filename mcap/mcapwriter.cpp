@@ -12,7 +12,7 @@ namespace {
 constexpr char magic[] = "\x89MCAP0\r\n";
 constexpr int magicSize = 8;
 constexpr int flushBytes = 1 << 20;
-constexpr int zstdLevel = 3;
+constexpr int zstdLevel = 3; // zstd's default
 
 enum Opcode : uint8_t
 {
@@ -81,6 +81,7 @@ McapWriter::~McapWriter()
 {
     if (out)
         close();
+    ZSTD_freeCCtx(zstd);
 }
 
 bool McapWriter::open(QIODevice *device, const Options &chosen)
@@ -183,8 +184,10 @@ void McapWriter::flushChunk()
         break;
     case Compression::Zstd: {
         compressed.resize(static_cast<int>(ZSTD_compressBound(size_t(size))));
-        const size_t n = ZSTD_compress(compressed.data(), size_t(compressed.size()), body,
-                                       size_t(size), zstdLevel);
+        if (!zstd)
+            zstd = ZSTD_createCCtx();
+        const size_t n = ZSTD_compressCCtx(zstd, compressed.data(), size_t(compressed.size()), body,
+                                           size_t(size), zstdLevel);
         if (ZSTD_isError(n)) {
             fail(QStringLiteral("zstd: %1").arg(QString::fromLatin1(ZSTD_getErrorName(n))));
             return;
@@ -245,7 +248,7 @@ void McapWriter::flushChunk()
     index.indexLength = position - indexStart;
     chunkIndexes.push_back(std::move(index));
 
-    records.clear();
+    records.resize(0); // keeps the allocation
     messageIndex.clear();
     chunkHasMessages = false;
 }
@@ -339,7 +342,7 @@ bool McapWriter::close()
 
     if (error.isEmpty() && !pending.isEmpty() && out->write(pending) != pending.size())
         fail(out->errorString());
-    pending.clear();
+    pending.resize(0); // keeps the allocation
     out = nullptr;
     return error.isEmpty();
 }
@@ -360,7 +363,7 @@ void McapWriter::emitBytes(const char *data, qint64 size)
             fail(out->errorString());
             return;
         }
-        pending.clear();
+        pending.resize(0); // keeps the allocation
         if (size >= flushBytes) {
             if (out->write(data, size) != size)
                 fail(out->errorString());

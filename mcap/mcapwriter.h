@@ -10,6 +10,7 @@
 #include <vector>
 
 class QIODevice;
+struct ZSTD_CCtx_s;
 
 // Writes an MCAP file in one pass, as the format's published description
 // lays it out:
@@ -110,6 +111,7 @@ private:
     bool chunkHasMessages = false;
     std::map<uint16_t, std::vector<std::pair<uint64_t, uint64_t>>> messageIndex;
     QByteArray compressed;
+    ZSTD_CCtx_s *zstd = nullptr;
 };
 
 #endif

@@ -218,7 +218,7 @@ const std::vector<int> &ScanEncoder::resample(const QList<PointData> &points)
 void ScanEncoder::laserScan(const SensorScan &scan, QByteArray &out)
 {
     const std::vector<int> &chosen = resample(scan.points);
-    out.clear();
+    out.resize(0); // keeps the allocation
     appendHead(out, scan);
     out += ",\"start_angle\":";
     appendNumber(out, scanGrid.start());
@@ -251,7 +251,7 @@ void ScanEncoder::laserScan(const SensorScan &scan, QByteArray &out)
 
 void ScanEncoder::pointCloud(const SensorScan &scan, QByteArray &out)
 {
-    cloud.clear();
+    cloud.resize(0); // keeps the allocation
     cloud.reserve(static_cast<int>(scan.points.size()) * pointStride);
     for (const PointData &p : scan.points) {
         const double metres = p.distance / 1000.0;
@@ -260,7 +260,7 @@ void ScanEncoder::pointCloud(const SensorScan &scan, QByteArray &out)
         appendFloat32(cloud, static_cast<float>(-metres * std::sin(radians)));
         cloud.append(static_cast<char>(p.confidence));
     }
-    out.clear();
+    out.resize(0); // keeps the allocation
     appendHead(out, scan);
     out += ",\"point_stride\":";
     appendInteger(out, pointStride);
