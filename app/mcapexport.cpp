@@ -13,6 +13,7 @@ McapExport::McapExport(QObject *parent) : QObject(parent) {}
 McapExport::~McapExport()
 {
     if (worker) {
+        *cancel = true;
         worker->wait();
         delete worker;
     }
@@ -23,7 +24,8 @@ bool McapExport::start(const Job &job)
     if (worker)
         return false;
     auto result = std::make_shared<Result>();
-    worker = QThread::create([job, result] { *result = run(job); });
+    cancel = std::make_shared<std::atomic<bool>>(false);
+    worker = QThread::create([job, result, stop = cancel] { *result = run(job, stop.get()); });
     connect(worker, &QThread::finished, this, [this, job, result] {
         worker->deleteLater();
         worker = nullptr;
@@ -33,7 +35,7 @@ bool McapExport::start(const Job &job)
     return true;
 }
 
-McapExport::Result McapExport::run(const Job &job)
+McapExport::Result McapExport::run(const Job &job, const std::atomic<bool> *cancel)
 {
     Result result;
     const Models::Record *model = Models::find(job.model, Qt::CaseSensitive);
@@ -66,7 +68,7 @@ McapExport::Result McapExport::run(const Job &job)
     QObject::connect(&session, &SensorSession::scanReady, &session,
                      [&file](const SensorScan &scan) { file.add(scan); });
     CaptureRecord record;
-    while (reader.readNext(record)) {
+    while ((!cancel || !*cancel) && reader.readNext(record)) {
         if (!reader.feedsDecoders(record))
             continue;
         recordTime = record.timeNs;

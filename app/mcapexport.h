@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
+#include <memory>
 
 class QThread;
 
@@ -33,20 +35,24 @@ public:
     };
 
     explicit McapExport(QObject *parent = nullptr);
+    // An export still running is cancelled; what it wrote is closed as a
+    // whole file.
     ~McapExport() override;
 
     // False while an export is running.
     bool start(const Job &job);
     bool running() const { return worker != nullptr; }
 
-    // The export itself, on the calling thread.
-    static Result run(const Job &job);
+    // The export itself, on the calling thread; it stops early, with the
+    // file whole, once `cancel` is set.
+    static Result run(const Job &job, const std::atomic<bool> *cancel = nullptr);
 
 signals:
     void finished(const McapExport::Job &job, const McapExport::Result &result);
 
 private:
     QThread *worker = nullptr;
+    std::shared_ptr<std::atomic<bool>> cancel;
 };
 
 #endif

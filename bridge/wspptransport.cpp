@@ -69,7 +69,16 @@ public:
         boundPort = server.get_local_endpoint(endpointError).port();
         server.set_max_message_size(static_cast<size_t>(incomingLimit));
         running = true;
-        worker = std::thread([this] { server.run(); });
+        worker = std::thread([this] {
+            // A handler that throws costs its connection, not the server.
+            for (;;) {
+                try {
+                    server.run();
+                    return;
+                } catch (const std::exception &) {
+                }
+            }
+        });
         return true;
     }
     quint16 serverPort() const override { return boundPort; }
