@@ -710,9 +710,15 @@ bool MainWindow::startSharing(const QString &address)
     }
     showShareStatus();
     if (!started) {
-        QMessageBox::warning(this, tr("Share live"),
-                             tr("Cannot share on %1:\n%2")
-                                 .arg(address.isEmpty() ? where.url(where.port) : address, error));
+        // Not waited for: a caller (the command line, a tool) goes on.
+        auto *box =
+            new QMessageBox(QMessageBox::Warning, tr("Share live"),
+                            tr("Cannot share on %1:\n%2")
+                                .arg(address.isEmpty() ? where.url(where.port) : address, error),
+                            QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("shareError"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
         return false;
     }
     shareAddress = address;

@@ -76,23 +76,6 @@ private slots:
         QCOMPARE(gotLevels, levels);
     }
 
-    // Binary client messages (publishing, service calls) are refused, and
-    // a flood of bad entries in one message gets a bounded answer.
-    void refusalsAreBounded()
-    {
-        ClientState client({1, 2});
-        QCOMPARE(client.handleBinary(QByteArray("\x01\x01\x00\x00\x00{}", 7)).size(), 1);
-        QByteArray flood = "{\"op\":\"subscribe\",\"subscriptions\":[";
-        for (int i = 0; i < 2000; ++i)
-            flood += (i ? ",{\"id\":" : "{\"id\":") + QByteArray::number(i) + ",\"channelId\":5}";
-        flood += "]}";
-        QVERIFY(flood.size() < maxClientMessageBytes);
-        QCOMPARE(client.handleText(flood).size(), maxSubscriptions);
-        QCOMPARE(client.subscriptionCount(), 0);
-        const QByteArray longOp = "{\"op\":\"" + QByteArray(5000, 'x') + "\"}";
-        QVERIFY(client.handleText(longOp).value(0).size() < 200);
-    }
-
     void shareAddresses_data()
     {
         QTest::addColumn<QString>("text");

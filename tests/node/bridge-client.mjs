@@ -1,8 +1,10 @@
 // Clients of the live bridge for tests/bridge, printing what they see as
 // JSON lines on standard output; each ends when standard input closes.
 //
-//   node bridge-client.mjs collect URL   the protocol's own client: subscribes
-//       to /scan and /points and prints every message
+//   node bridge-client.mjs collect URL MODEL CAPTURE   the protocol's own
+//       client: subscribes to /scan and /points, and at the end checks what
+//       it got against what vantoscope-decode prints for the capture
+//       (exit status 1 and the difference on standard error when they differ)
 //   node bridge-client.mjs garbage URL   sends what a client may not, prints
 //       the status messages it gets back, then sends an oversized message;
 //       also tries a connection without the subprotocol
@@ -15,11 +17,15 @@ import WebSocket from "ws";
 
 const { FoxgloveClient } = wsProtocol;
 
-const [mode, url, countText] = process.argv.slice(2);
+const [mode, url, ...rest] = process.argv.slice(2);
 const print = (object) => process.stdout.write(JSON.stringify(object) + "\n");
 const subprotocols = [FoxgloveClient.SUPPORTED_SUBPROTOCOL];
+const atEnd = [];
 process.stdin.on("data", () => {});
-process.stdin.on("end", () => process.exit(0));
+process.stdin.on("end", () => {
+  for (const f of atEnd) f();
+  process.exit(0);
+});
 
 // The protocol's client, subscribed to every channel the server offers.
 function foxgloveClient(onMessage, events) {
@@ -38,16 +44,19 @@ function foxgloveClient(onMessage, events) {
   return client;
 }
 
-const text = (data) => Buffer.from(data.buffer, data.byteOffset, data.byteLength).toString();
-
 if (mode === "collect") {
-  foxgloveClient(
-    (channel, timestamp, data) =>
-      print({ event: "message", topic: channel.topic, time: timestamp.toString(), message: JSON.parse(text(data)) }),
-    print,
-  );
+  const { checkScanMessages, decodedScans } = await import("./common.mjs");
+  const messages = [];
+  foxgloveClient((channel, time, data) => {
+    messages.push({ topic: channel.topic, time, data: new Uint8Array(data.buffer, data.byteOffset, data.byteLength).slice() });
+    if (messages.length % 2 === 0) print({ event: "messages", count: messages.length });
+  }, print);
+  atEnd.push(() => {
+    checkScanMessages(decodedScans(rest[0], rest[1]), messages);
+    print({ event: "checked", messages: messages.length });
+  });
 } else if (mode === "crowd") {
-  for (let i = 0; i < Number(countText); ++i) {
+  for (let i = 0; i < Number(rest[0]); ++i) {
     foxgloveClient(
       (channel, timestamp) => {
         if (channel.topic === "/scan") print({ client: i, event: "scan", time: timestamp.toString() });

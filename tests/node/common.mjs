@@ -1,5 +1,6 @@
 // What the Node tests share: the programs under test, how to run them, and
 // the decoder's own scans to compare against.
+import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 
 export const sim = process.env.VANTOSCOPE_SIM;
@@ -89,4 +90,31 @@ export function pointXY([angle, distance]) {
 
 export function nanosecondsToMs(ns) {
   return Number(BigInt(ns) / 1000000n);
+}
+
+// The messages of a scan stream, in order: each scan of the decoder's as a
+// /scan and a /points message at its recorded time, with its nearest-point
+// ranges and its points as measured. `messages` are {topic, time (ns), data
+// (the JSON bytes)}.
+export function checkScanMessages(scans, messages) {
+  assert.deepEqual(
+    messages.map((m) => m.topic),
+    scans.flatMap(() => ["/scan", "/points"]),
+  );
+  scans.forEach((scan, i) => {
+    for (const m of [messages[2 * i], messages[2 * i + 1]]) {
+      assert.equal(nanosecondsToMs(m.time), scan.timeMs, `scan ${i + 1} stamped with its time`);
+    }
+    const laser = JSON.parse(Buffer.from(messages[2 * i].data).toString());
+    assert.equal(laser.ranges.length, 400, "one range per nominal step");
+    assert.deepEqual(
+      laser.ranges,
+      expectedRanges(scan.points, laser.start_angle, laser.end_angle, laser.ranges.length),
+    );
+    const cloud = JSON.parse(Buffer.from(messages[2 * i + 1].data).toString());
+    assert.deepEqual(
+      cloudPoints(cloud),
+      scan.points.map((p) => [...pointXY(p), p[2]]),
+    );
+  });
 }

@@ -87,7 +87,7 @@ private slots:
         QTest::newRow("the nearest point within half a step wins")
             << quarters() << QVector<Point>{{-30, 1000, 1}, {5, 1234, 2}, {44, 1, 1}, {50, 999, 3}}
             << QVector<double>{1.234, 0, 0, 0.999} << QVector<int>{2, 0, 0, 3};
-        QTest::newRow("just short of a full turn is ahead")
+        QTest::newRow("just short of a full turn is ahead (-0.1° is 0.1° to the left)")
             << quarters() << QVector<Point>{{359.9, 700, 5}} << QVector<double>{0.7, 0, 0, 0}
             << QVector<int>{5, 0, 0, 0};
         QTest::newRow("the nearest with no return leaves the step empty")
@@ -188,15 +188,6 @@ private slots:
         const std::vector<int> &chosen = encoder.resample(scanOf({{45, 1, 1}, {315, 1, 1}}).points);
         QCOMPARE(chosen.front(), 0);
         QCOMPARE(chosen.back(), 1);
-    }
-
-    void robotAngles()
-    {
-        QCOMPARE(robotAngle(0), 0.0);
-        QCOMPARE(robotAngle(90), -pi / 2);
-        QCOMPARE(robotAngle(270), pi / 2);
-        QCOMPARE(robotAngle(180), pi);
-        QCOMPARE(robotAngle(-180), pi);
     }
 };
 

@@ -39,6 +39,8 @@ int main(int argc, char *argv[])
         {"dark", "Without a settings file in the working directory, first write one that gives "
                  "the map a black background (as chosen from its menu)."},
         {"settings-only", "With --dark: write the settings file and exit."},
+        {"share", "Share live on [ADDRESS:]PORT while it runs, as Share live does.",
+         "[ADDRESS:]PORT"},
         {"log-scans",
          "Append a line to FILE for every scan the window publishes: its time "
          "in CLOCK_MONOTONIC nanoseconds.",
@@ -75,6 +77,8 @@ int main(int argc, char *argv[])
         err << "vantoscope-shot: unknown model " << parser.value("model") << "\n";
         return 2;
     }
+    if (parser.isSet("share") && !window.startSharing(parser.value("share")))
+        return 1;
     QFile scanLog(parser.value("log-scans"));
     QTextStream scanLines(&scanLog);
     if (parser.isSet("log-scans")) {
