@@ -253,6 +253,14 @@ private:
             return;
         const quint64 id = it->second;
         const std::string &payload = message->get_payload();
+        // websocketpp's own limit lets some messages a little over it pass,
+        // depending on how their bytes arrive.
+        if (payload.size() > size_t(incomingLimit)) {
+            std::error_code ec;
+            server.close(handle, websocketpp::close::status::message_too_big, "message too big",
+                         ec);
+            return;
+        }
         const QByteArray bytes(payload.data(), static_cast<int>(payload.size()));
         if (message->get_opcode() == websocketpp::frame::opcode::text)
             QMetaObject::invokeMethod(

@@ -105,7 +105,7 @@ if (mode === "collect") {
     } else if (message.op === "status") {
       print({ event: "status", level: message.level, message: message.message });
       // The last of the garbage answered: now a message over the limit.
-      if (++statuses === garbage.length + 3) ws.send("x".repeat(65 * 1024 + 1));
+      if (++statuses === garbage.length + 3) ws.send("x".repeat(64 * 1024 + 1));
     }
   });
   ws.on("close", (code) => print({ event: "closed", code }));
