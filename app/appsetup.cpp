@@ -32,12 +32,26 @@ void applyApplicationStyle(QApplication &app)
     file.close();
 }
 
-QString captureArgument(const QStringList &arguments)
+LaunchOptions launchOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QApplication::translate("main", "Capture to replay."));
+    const QCommandLineOption share(
+        QStringLiteral("share"),
+        QApplication::translate("main", "Share the live scan on [ADDRESS:]PORT."),
+        QStringLiteral("[ADDRESS:]PORT"));
+    parser.addOption(share);
     // Options Qt does not know are no reason to refuse the file.
     parser.parse(arguments);
-    return parser.positionalArguments().value(0);
+    LaunchOptions options;
+    options.capture = parser.positionalArguments().value(0);
+    options.share = parser.isSet(share);
+    options.shareAddress = parser.value(share);
+    return options;
+}
+
+QString captureArgument(const QStringList &arguments)
+{
+    return launchOptions(arguments).capture;
 }

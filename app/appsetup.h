@@ -15,8 +15,17 @@ void initApplicationResources();
 // Applies the compiled-in style sheet and the application font.
 void applyApplicationStyle(QApplication &app);
 
-// The capture named on the command line (`Viewer FILE`), or an empty string.
+// What the command line asks for: `Viewer [--share [ADDRESS:]PORT] [FILE]`.
 // `arguments` are the program's, its own name first.
+struct LaunchOptions
+{
+    QString capture; // to replay; empty when none is named
+    bool share = false;
+    QString shareAddress; // as given to --share
+};
+LaunchOptions launchOptions(const QStringList &arguments);
+
+// The capture named on the command line (`Viewer FILE`), or an empty string.
 QString captureArgument(const QStringList &arguments);
 
 #endif

@@ -12,7 +12,10 @@ int main(int argc, char *argv[])
     applyApplicationStyle(app);
     MainWindow window;
     window.show();
-    const QString capture = captureArgument(QApplication::arguments());
+    const LaunchOptions options = launchOptions(QApplication::arguments());
+    if (options.share)
+        window.startSharing(options.shareAddress);
+    const QString capture = options.capture;
     if (!capture.isEmpty())
         QTimer::singleShot(0, &window, [&window, capture] { window.openCapture(capture); });
     return app.exec();

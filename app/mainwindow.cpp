@@ -1,10 +1,13 @@
 #include "mainwindow.h"
 
 #include "appsetup.h"
+#include "bridge/livebridge.h"
 #include "capturerecorder.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
 #include "history/historydialog.h"
+#include "editions/modeltable.h"
+#include "mcapexport.h"
 #include "portwatch.h"
 #include "reconnector.h"
 #include "replaybar.h"
@@ -176,6 +179,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     connect(replayer, &ReplayController::ended, this, &MainWindow::replayEnded);
     connect(this, &MainWindow::captureChosen, this, &MainWindow::replayCapture);
     connect(session, &SensorSession::scanReady, this, &MainWindow::scanPublished);
+    wireSharing();
     connect(mapView, &LiMapView::redrawn, this, &MainWindow::mapRedrawn);
     windowActions->saveScan->setEnabled(false);
     connect(session, &SensorSession::scanReady, windowActions->saveScan,
@@ -220,6 +224,41 @@ void MainWindow::wireMapView()
     connect(session, &SensorSession::streamCountersChanged, mapView, &LiMapView::setStreamCounters);
     connect(mapView, &LiMapView::filterSwitched, session, &SensorSession::setFilterEnabled);
     connect(mapView, &LiMapView::clearErrorRequested, session, &SensorSession::clearErrorCount);
+}
+
+// Share live serves what the map shows: a seek's scans, replayed unseen,
+// are not shared either. Export → MCAP runs while a capture replays.
+void MainWindow::wireSharing()
+{
+    bridge = new LiveBridge(this);
+    bridge->setObjectName(QStringLiteral("bridge"));
+    shareLabel = new QLabel(this);
+    shareLabel->setObjectName(QStringLiteral("shareLabel"));
+    statusBar()->addPermanentWidget(shareLabel, 0);
+    shareLabel->hide();
+    connect(bridge, &LiveBridge::clientCountChanged, this, &MainWindow::showShareStatus);
+    connect(windowActions->shareLive, &QAction::toggled, this, &MainWindow::shareToggled);
+    connect(session, &SensorSession::scanReady, bridge, [this](const SensorScan &scan) {
+        if (!replayer->frozen())
+            bridge->publish(scan);
+    });
+
+    mcapExport = new McapExport(this);
+    mcapExport->setObjectName(QStringLiteral("mcapExport"));
+    windowActions->exportMcap->setEnabled(false);
+    connect(windowActions->exportMcap, &QAction::triggered, this, &MainWindow::chooseMcapFile);
+    connect(mcapExport, &McapExport::finished, this,
+            [this](const McapExport::Job &job, const McapExport::Result &result) {
+                windowActions->exportMcap->setEnabled(replayer->running());
+                const QString shown = QDir::toNativeSeparators(job.target);
+                if (result.ok)
+                    statusBar()->showMessage(
+                        tr("Exported %1 scans to %2").arg(result.scans).arg(shown), 10000);
+                else
+                    QMessageBox::warning(this, tr("Export MCAP"),
+                                         tr("Cannot export to %1:\n%2").arg(shown, result.error));
+                emit mcapExported(job.target, result.scans, result.ok ? QString() : result.error);
+            });
 }
 
 void MainWindow::passStreamCounters()
@@ -309,6 +348,8 @@ void MainWindow::deviceChanged(const QString &name)
     mapView->resetView(true);
     mapView->setScale(Edition::mapScaleFor(choice.decoderKind));
     station->setModel(name);
+    if (const Models::Record *model = Models::find(name, Qt::CaseSensitive))
+        bridge->setGrid(Robotics::ScanGrid::forModel(*model));
     setWindowTitle(QStringLiteral("Tarsel ") + name + QStringLiteral(" Tool"));
 }
 
@@ -523,6 +564,7 @@ void MainWindow::replayCapture(const QString &path)
         deviceChanged(model);
     replayer->start(Edition::usesCommandProtocol(Edition::modelChoice(model).decoderKind));
     replayPath = path;
+    windowActions->exportMcap->setEnabled(!mcapExport->running());
 
     setSelectorsEnabled(false);
     QString status = tr("Replaying %1").arg(QFileInfo(path).fileName());
@@ -540,6 +582,7 @@ void MainWindow::replayCapture(const QString &path)
 void MainWindow::replayEnded()
 {
     replayPath.clear();
+    windowActions->exportMcap->setEnabled(false);
     recordLabel->clear();
     recordLabel->hide();
     setSelectorsEnabled(true);
@@ -737,7 +780,87 @@ QMenu *MainWindow::createPopupMenu()
         menu = new QMenu(this);
     menu->addSeparator();
     menu->addAction(windowActions->reconnect);
+    menu->addAction(windowActions->shareLive);
+    menu->addMenu(windowActions->exportMenu);
     return menu;
+}
+
+// --- Share live and Export -> MCAP ------------------------------------------
+
+bool MainWindow::startSharing(const QString &address)
+{
+    ShareAddress where;
+    QString error;
+    const bool started =
+        ShareAddress::parse(address, &where, &error) && bridge->start(where, &error);
+    {
+        const QSignalBlocker blocker(windowActions->shareLive);
+        windowActions->shareLive->setChecked(started);
+    }
+    showShareStatus();
+    if (!started) {
+        // Not waited for: a caller (the command line, a tool) goes on.
+        auto *box =
+            new QMessageBox(QMessageBox::Warning, tr("Share live"),
+                            tr("Cannot share on %1:\n%2")
+                                .arg(address.isEmpty() ? where.url(where.port) : address, error),
+                            QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("shareError"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return false;
+    }
+    shareAddress = address;
+    return true;
+}
+
+void MainWindow::stopSharing()
+{
+    bridge->stop();
+    const QSignalBlocker blocker(windowActions->shareLive);
+    windowActions->shareLive->setChecked(false);
+    showShareStatus();
+}
+
+void MainWindow::shareToggled(bool on)
+{
+    if (on)
+        startSharing(shareAddress);
+    else
+        stopSharing();
+}
+
+void MainWindow::showShareStatus()
+{
+    shareLabel->setVisible(bridge->sharing());
+    if (bridge->sharing())
+        shareLabel->setText(
+            tr("Sharing on %1 (%2)")
+                .arg(bridge->url(), bridge->clientCount() == 1
+                                        ? tr("1 client")
+                                        : tr("%1 clients").arg(bridge->clientCount())));
+}
+
+void MainWindow::chooseMcapFile()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export MCAP"), QString(),
+                                                      tr("MCAP (*.mcap);;All files (*)"));
+    if (!path.isEmpty())
+        exportMcap(path);
+}
+
+bool MainWindow::exportMcap(const QString &path)
+{
+    if (!replayer->running() || mcapExport->running())
+        return false;
+    McapExport::Job job;
+    job.capture = replayPath;
+    job.target = path;
+    job.model = deviceBox->currentText();
+    job.filter = session->filterEnabled();
+    job.rawBaudrate = Edition::modelChoice(job.model).baudrate;
+    windowActions->exportMcap->setEnabled(false);
+    return mcapExport->start(job);
 }
 
 void MainWindow::showHelp()

@@ -24,6 +24,8 @@ class QDockWidget;
 class VerdictBanner;
 class ResultsKeeper;
 class HistoryDialog;
+class LiveBridge;
+class McapExport;
 struct WindowActions;
 
 class MainWindow : public QMainWindow
@@ -64,6 +66,16 @@ public:
     // History… button does.
     void showHistory();
 
+    // Share live: serves the published scans to Foxglove WebSocket clients
+    // on `address` ("[ADDRESS:]PORT", empty for 127.0.0.1:8765), as checking
+    // the action does. A wrong address or a port in use is reported in a
+    // box; false then.
+    bool startSharing(const QString &address = QString());
+    void stopSharing();
+    // Export → MCAP of the capture replaying now, in the background; false
+    // when nothing is replaying or an export is still running.
+    bool exportMcap(const QString &path);
+
 public slots:
     // Takes a capture to replay: from the file dialog, a dropped file or the
     // command line. A path that is missing or unreadable is reported in a
@@ -76,6 +88,8 @@ signals:
     void scanPublished(const SensorScan &scan);
     // The map drew a new picture (a new scan or a changed view).
     void mapRedrawn();
+    // An Export → MCAP finished; `error` is empty when it succeeded.
+    void mcapExported(const QString &path, int scans, const QString &error);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -94,6 +108,7 @@ private slots:
 private:
     void buildToolBar();
     void wireMapView();
+    void wireSharing();
     void passStreamCounters();
     void restoreWindowSettings();
     void fillPortBox();
@@ -114,6 +129,9 @@ private:
     void replayEnded();
     void setMapFrozen(bool frozen);
     void buildBenchStation();
+    void shareToggled(bool on);
+    void showShareStatus();
+    void chooseMcapFile();
 
     std::unique_ptr<WindowActions> windowActions;
     QString settingsFile;
@@ -137,6 +155,10 @@ private:
     VerdictBanner *banner = nullptr;
     ResultsKeeper *resultsKeeper = nullptr;
     HistoryDialog *history = nullptr;
+    LiveBridge *bridge = nullptr;
+    QLabel *shareLabel = nullptr;
+    QString shareAddress;
+    McapExport *mcapExport = nullptr;
     QString replayPath;
 
     PortEnumerator portEnumerator;

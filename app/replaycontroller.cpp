@@ -58,9 +58,11 @@ void ReplayController::start(bool calibrateFromStream)
 
     session->setCalibrateFromStream(calibrateFromStream);
     session->setTimeSource(engine->timeSource());
-    session->setWallClock(engine->capture().format() == CaptureReader::Format::Pcapng
-                              ? SensorSession::WallClock::FromTimeSource
-                              : SensorSession::WallClock::Unknown);
+    // A scan's wall-clock time is its record's, not the decoders' clock.
+    if (engine->capture().format() == CaptureReader::Format::Pcapng)
+        session->setWallClock(SensorSession::WallClock::FromTimeSource, engine->recordedTime());
+    else
+        session->setWallClock(SensorSession::WallClock::Unknown);
     session->beginSource();
     engine->setSink([this](const QByteArray &chunk) { session->push(chunk); });
     engine->setSpeed(speed);

@@ -71,12 +71,17 @@ WindowActions::WindowActions(QMainWindow *window)
     reconnect = makeAction(window, "actionReconnect", QIcon(), "Reconnect automatically");
     reconnect->setCheckable(true);
     reconnect->setChecked(true);
+    shareLive = makeAction(window, "actionShareLive", QIcon(), "Share live");
+    shareLive->setCheckable(true);
+    exportMcap = makeAction(window, "actionExportMcap", QIcon(), "MCAP…");
 
     auto *menuBar = new QMenuBar(window);
     menuBar->setObjectName(QStringLiteral("menuBar"));
     QMenu *settingsMenu = makeMenu(menuBar, "menu", "&Settings");
     QMenu *fileMenu = makeMenu(menuBar, "menu_File", "&File");
     QMenu *helpMenu = makeMenu(menuBar, "menu_Help", "&Help");
+    exportMenu = makeMenu(menuBar, "menuExport", "Export");
+    exportMenu->addAction(exportMcap);
     window->setMenuBar(menuBar);
 
     auto *statusBar = new QStatusBar(window);
@@ -86,7 +91,9 @@ WindowActions::WindowActions(QMainWindow *window)
     menuBar->addMenu(fileMenu);
     menuBar->addMenu(settingsMenu);
     menuBar->addMenu(helpMenu);
-    fileMenu->addActions({openCapture, saveScan, record, start, stop, exit, fullScreen});
-    settingsMenu->addAction(reconnect);
+    fileMenu->addActions({openCapture, saveScan});
+    fileMenu->addMenu(exportMenu);
+    fileMenu->addActions({record, start, stop, exit, fullScreen});
+    settingsMenu->addActions({reconnect, shareLive});
     helpMenu->addAction(help);
 }

@@ -2,6 +2,7 @@
 #define VANTOSCOPE_WINDOWACTIONS_H
 
 class QAction;
+class QMenu;
 class QMainWindow;
 
 // The main window's actions with their icons, texts and shortcuts. Making
@@ -21,6 +22,10 @@ struct WindowActions
     QAction *openCapture = nullptr;
     QAction *bench = nullptr;
     QAction *reconnect = nullptr;
+    QAction *shareLive = nullptr;
+    QAction *exportMcap = nullptr;
+    // Export: MCAP… (a replay's scans for robotics tools).
+    QMenu *exportMenu = nullptr;
 };
 
 #endif

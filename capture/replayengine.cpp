@@ -100,6 +100,11 @@ std::function<qint64()> ReplayEngine::timeSource()
     return [this] { return clockNow; };
 }
 
+std::function<qint64()> ReplayEngine::recordedTime()
+{
+    return [this] { return recordNow; };
+}
+
 void ReplayEngine::fetch()
 {
     haveNext = false;
@@ -117,6 +122,7 @@ void ReplayEngine::pushNext()
     fetch();
     pos = relative(record);
     clockNow = clockBase + pos;
+    recordNow = record.timeNs;
     if (sink)
         sink(record.data);
 }

@@ -72,6 +72,9 @@ public:
 
     void setSink(Sink target) { sink = std::move(target); }
     std::function<qint64()> timeSource();
+    // The recorded time of the record being pushed (since the epoch for a
+    // pcapng capture), which starts again on a loop.
+    std::function<qint64()> recordedTime();
 
     void play();
     void pause();
@@ -129,6 +132,7 @@ private:
     qint64 records = 0;
     qint64 pos = 0;
     qint64 clockNow = 0;
+    qint64 recordNow = 0;
     qint64 clockBase = 0;
     qint64 loopGap = 1'000'000;
     qint64 anchorWall = 0;

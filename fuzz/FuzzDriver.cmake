@@ -10,6 +10,7 @@ foreach(edition IN LISTS VANTOSCOPE_EDITIONS)
         ${CMAKE_CURRENT_LIST_DIR}/invariants.cpp ${CMAKE_CURRENT_LIST_DIR}/invariants.h)
     target_include_directories(fuzzdriver${suffix} PUBLIC ${CMAKE_CURRENT_LIST_DIR})
     target_link_libraries(fuzzdriver${suffix} PUBLIC
-        lipkg${suffix} trnet${suffix} debugpkg${suffix} capture${suffix} check${suffix} Qt${QT_VERSION_MAJOR}::Core
+        lipkg${suffix} trnet${suffix} debugpkg${suffix} capture${suffix} check${suffix} bridge${suffix}
+        Qt${QT_VERSION_MAJOR}::Core
         Qt${QT_VERSION_MAJOR}::SerialPort)
 endforeach()

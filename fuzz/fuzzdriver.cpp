@@ -1,4 +1,5 @@
 #include "fuzzdriver.h"
+#include "bridge/bridgeprotocol.h"
 #include "capture/capturereader.h"
 
 #include "check/benchprofile.h"
@@ -366,6 +367,38 @@ Outcome runProfile(const uint8_t *data, size_t size)
     if (!profile.minFirmware.isEmpty() && !compareFirmware(profile.minFirmware, "0.0.0"))
         broken("profile: a minimum firmware is a version");
     return outcome;
+}
+
+Outcome runBridgeClient(const uint8_t *data, size_t size)
+{
+    Outcome outcome;
+    Bridge::ClientState client({1, 2});
+    size_t at = 0;
+    while (at + 3 <= size) {
+        const bool binary = data[at] & 1;
+        const size_t length = std::min<size_t>(data[at + 1] | (data[at + 2] << 8), size - at - 3);
+        const QByteArray message(reinterpret_cast<const char *>(data + at + 3), int(length));
+        at += 3 + length;
+        ++outcome.chunks;
+        const QVector<QByteArray> replies =
+            binary ? client.handleBinary(message) : client.handleText(message);
+        outcome.frames += replies.size();
+        require(Invariants::checkBridgeClient(client, replies));
+    }
+    return outcome;
+}
+
+QByteArray bridgeClientInput(const QVector<std::pair<bool, QByteArray>> &messages)
+{
+    QByteArray input;
+    for (const auto &[binary, message] : messages) {
+        const int length = std::min(int(message.size()), 0xFFFF);
+        input.append(char(binary ? 1 : 0));
+        input.append(char(length & 0xFF));
+        input.append(char(length >> 8));
+        input.append(message.left(length));
+    }
+    return input;
 }
 
 int liPkgModelIndex(const QString &name)

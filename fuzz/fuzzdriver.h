@@ -3,8 +3,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 // Runs one fuzz input through a fresh decoder and checks the invariants
 // after every chunk and every published scan. A broken invariant aborts with
@@ -21,6 +23,9 @@
 //   DebugPkg: chunk pattern, repeat, stream
 //   Capture:  the file itself (pcapng, or raw bytes at 115200 baud), read
 //             through, rewound and read through again
+//   Bridge:   client messages to the live bridge, each a kind byte (bit 0:
+//             binary), a 16-bit little-endian length L and L bytes, handled in
+//             turn by one client's protocol state
 //   Check:    model (index into the edition's model names), options (bit 0
 //             filter off, bit 1 two reference targets in the next six bytes:
 //             angle byte × 1.41°, 16-bit little-endian distance in mm, each),
@@ -46,6 +51,8 @@ Outcome runCapture(const uint8_t *data, size_t size);
 Outcome runBenchCheck(const uint8_t *data, size_t size);
 // `chunks` is 1, `scans` 1 when the profile was taken, `frames` its references.
 Outcome runProfile(const uint8_t *data, size_t size);
+// `chunks` counts the client messages, `frames` the replies.
+Outcome runBridgeClient(const uint8_t *data, size_t size);
 
 // Control bytes that make the inputs above from a model's captured stream.
 // The LiPkg model is looked up by name among the models this edition's
@@ -58,6 +65,10 @@ QByteArray debugPkgInput(const QByteArray &stream);
 // benchCheckModelIndex otherwise), filter on, no references.
 int benchCheckModelIndex(const QString &name);
 QByteArray benchCheckInput(int modelIndex, const QByteArray &capture);
+
+// The bridge's input for these client messages (text, or binary when the
+// flag says so).
+QByteArray bridgeClientInput(const QVector<std::pair<bool, QByteArray>> &messages);
 
 // Chunk size number `k` of a pattern byte.
 int chunkSize(uint8_t pattern, int k);

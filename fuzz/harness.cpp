@@ -1,6 +1,6 @@
 // libFuzzer entry point; FUZZ_RUN names the FuzzDriver function this
-// harness feeds (runLiPkg, runQTRNet, runDebugPkg, runCapture
-// runBenchCheck or runProfile).
+// harness feeds (runLiPkg, runQTRNet, runDebugPkg, runCapture,
+// runBenchCheck, runProfile or runBridgeClient).
 #include "fuzzdriver.h"
 
 #include <QtGlobal>

@@ -1,5 +1,6 @@
 #include "invariants.h"
 
+#include "bridge/bridgeprotocol.h"
 #include "capture/capturereader.h"
 #include "check/checkreport.h"
 #include "check/scanstatistics.h"
@@ -252,6 +253,32 @@ const char *checkBenchReportTexts(const CheckReport &report, const QString &text
         return "bench check: the JUnit report is well-formed XML";
     if (testcases != report.checks.size())
         return "bench check: the JUnit report has one testcase per check";
+    return nullptr;
+}
+
+const char *checkBridgeClient(const Bridge::ClientState &client, const QVector<QByteArray> &replies)
+{
+    QVector<uint32_t> channels;
+    for (const auto &[id, channel] : client.all()) {
+        if (channel != 1 && channel != 2)
+            return "bridge subscription on a channel not offered";
+        if (channels.contains(channel))
+            return "bridge channel subscribed twice";
+        channels << channel;
+    }
+    if (client.subscriptionCount() > Bridge::maxSubscriptions)
+        return "bridge subscriptions over the limit";
+    if (replies.size() > Bridge::maxSubscriptions)
+        return "bridge replies over the limit";
+    for (const QByteArray &reply : replies) {
+        if (reply.size() > 512)
+            return "bridge reply too long";
+        const QJsonObject status = QJsonDocument::fromJson(reply).object();
+        const int level = status.value(QLatin1String("level")).toInt(-1);
+        if (status.value(QLatin1String("op")).toString() != QLatin1String("status") || level < 0 ||
+            level > 2 || status.value(QLatin1String("message")).toString().isEmpty())
+            return "bridge reply not a status message";
+    }
     return nullptr;
 }
 

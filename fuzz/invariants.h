@@ -4,6 +4,11 @@
 #include "points/pointdata.h"
 
 #include <QList>
+#include <QVector>
+
+namespace Bridge {
+class ClientState;
+}
 
 class LiPkg;
 class QTRNet;
@@ -45,6 +50,12 @@ const char *checkCaptureEnd(const CaptureReader &reader);
 const char *checkBenchStatistics(const ScanStatistics &stats);
 // Its checks: every verdict agrees with the value and the limits.
 const char *checkBenchReport(const CheckReport &report);
+// One bridge client's subscriptions after a message, and the replies it got:
+// each subscription on an offered channel, no channel twice, no more than
+// the limit; every reply a status message of a known level, short, and no
+// more of them than the limit.
+const char *checkBridgeClient(const Bridge::ClientState &client,
+                              const QVector<QByteArray> &replies);
 // The three written reports of `report`.
 const char *checkBenchReportTexts(const CheckReport &report, const QString &text,
                                   const QByteArray &json, const QByteArray &junit);

@@ -1,7 +1,7 @@
 // Writes one seed input per sensor model for the harnesses of this edition:
 //   fuzz-seeds <dir>  ->  <dir>/lipkg/<model>, <dir>/qtrnet/<model>,
 //                         <dir>/debugpkg/<model>, <dir>/capture/<model>...,
-//                         <dir>/check/<model>
+//                         <dir>/check/<model>, <dir>/bridge/...
 // Each seed is a clean capture from the simulated sensor, so the fuzzers
 // start from valid frames and mutate from there. The capture reader's seeds
 // hold the same streams as pcapng files: as recorded, cut off, and in a
@@ -151,6 +151,24 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "cannot write seeds under %s\n", argv[1]);
             return 1;
         }
+    // The bridge's clients: what Foxglove sends, and what it must not.
+    const QVector<std::pair<bool, QByteArray>> subscribing = {
+        {false,
+         R"({"op":"subscribe","subscriptions":[{"id":0,"channelId":1},{"id":1,"channelId":2}]})"},
+        {false, R"({"op":"unsubscribe","subscriptionIds":[1]})"},
+        {false, R"({"op":"subscribe","subscriptions":[{"id":1,"channelId":1}]})"},
+    };
+    const QVector<std::pair<bool, QByteArray>> refused = {
+        {false, R"({"op":"advertise","channels":[{"id":1,"topic":"/cmd","encoding":"json"}]})"},
+        {true, QByteArray("\x01\x01\x00\x00\x00{}", 7)},
+        {false, R"({"op":"setParameters","parameters":[{"name":"a","value":1}],"id":"x"})"},
+        {false, R"({"op":"subscribe","subscriptions":[{"id":1e300,"channelId":-0}]})"},
+    };
+    if (!writeSeed(out + "/bridge", "subscribing", FuzzDriver::bridgeClientInput(subscribing)) ||
+        !writeSeed(out + "/bridge", "refused", FuzzDriver::bridgeClientInput(refused))) {
+        std::fprintf(stderr, "cannot write seeds under %s\n", argv[1]);
+        return 1;
+    }
     std::printf("%d models, seeds in %s\n", written, argv[1]);
     return 0;
 }

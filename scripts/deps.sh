@@ -4,10 +4,12 @@
 # Building and running the programs (scripts/run); the results history
 # needs Qt's SQLite driver, a shared history its PostgreSQL driver.
 VANTOSCOPE_RUN_PACKAGES=(
-    build-essential cmake
+    build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
     libqt5sql5-sqlite libqt5sql5-psql
     fonts-dejavu-core
+    libzstd-dev liblz4-dev zlib1g-dev
+    libwebsocketpp-dev libasio-dev
 )
 # What the test suite, the benchmarks, the fuzzers and the package checks add
 # (the results tests start a throwaway server of the postgresql package).
@@ -23,7 +25,7 @@ VANTOSCOPE_TEST_PACKAGES=(
 # Building with Qt 6 (-DVANTOSCOPE_QT=6); Qt6Gui's CMake package wants the
 # OpenGL headers.
 VANTOSCOPE_QT6_PACKAGES=(
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-multimedia-dev qt6-websockets-dev libgl-dev
     libqt6sql6-sqlite libqt6sql6-psql
 )
 VANTOSCOPE_PACKAGES=("${VANTOSCOPE_RUN_PACKAGES[@]}" "${VANTOSCOPE_TEST_PACKAGES[@]}"
@@ -57,6 +59,16 @@ install_missing_packages() {
     echo "Installing missing packages: ${missing[*]}"
     as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The Node tests' clients (tests/package.json): Debian's nodejs and npm when
+# the machine has no node or npm of its own, then exactly the versions
+# tests/package-lock.json pins, into tests/node_modules.
+install_node_clients() {
+    if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+        install_missing_packages nodejs npm
+    fi
+    (cd "$VANTOSCOPE_ROOT/tests" && npm ci --no-audit --no-fund)
 }
 
 # configure_and_build <build-dir> [cmake options...]

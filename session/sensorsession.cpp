@@ -344,7 +344,7 @@ qint64 SensorSession::utcNow() const
     case WallClock::AtPublish:
         return QDateTime::currentMSecsSinceEpoch() * 1000000;
     case WallClock::FromTimeSource:
-        return clock();
+        return recordedClock ? recordedClock() : clock();
     case WallClock::Unknown:
         break;
     }

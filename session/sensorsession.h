@@ -97,7 +97,14 @@ public:
         FromTimeSource,
         Unknown,
     };
-    void setWallClock(WallClock source) { wallClock = source; }
+    // With FromTimeSource, `recorded` may give the wall-clock time apart from
+    // the decoders' clock (a replay keeps that one running on across loops
+    // and seeks, while its records carry the times they were recorded at).
+    void setWallClock(WallClock source, TimeSource recorded = {})
+    {
+        wallClock = source;
+        recordedClock = std::move(recorded);
+    }
     qint64 now() const { return clock(); }
     // A capture has no handshake: take the first calibration reply found in
     // the stream instead, and set the mode a successful handshake sets.
@@ -159,6 +166,7 @@ private:
     DebugPkg *debug;
     TimeSource clock = monotonicNanoseconds;
     WallClock wallClock = WallClock::AtPublish;
+    TimeSource recordedClock;
     QString selectedName;
     QString lineName;
     Edition::DecoderKind decoderKind = Edition::DecoderKind::CommandProtocol;

@@ -4,7 +4,10 @@
 // capture on disk; the time per iteration is the CPU a second of recording
 // costs (core_percent: the share of one core). Replaying: a Dogwood capture
 // read and decoded as fast as possible through the sensor session, timed by
-// the recorded times (bytes_per_second).
+// the recorded times (bytes_per_second). Export to MCAP: the same capture
+// through the window's Export -> MCAP, file to file, uncompressed, zstd and
+// lz4 (bytes_per_second of capture read).
+#include "app/mcapexport.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "sensorsim.h"
@@ -14,6 +17,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -119,6 +123,35 @@ void readAndDecodeCapture(benchmark::State &state)
     state.counters["scans"] = double(scans) / double(state.iterations());
 }
 BENCHMARK(readAndDecodeCapture)->Unit(benchmark::kMillisecond);
+
+void exportCaptureToMcap(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    McapExport::Job job;
+    job.capture = dir.filePath("dogwood.pcapng");
+    job.target = dir.filePath("dogwood.mcap");
+    job.model = QStringLiteral("Dogwood");
+    job.compression = static_cast<McapWriter::Compression>(state.range(0));
+    QFile file(job.capture);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sharedCapture()) != sharedCapture().size()) {
+        state.SkipWithError("cannot write the capture");
+        return;
+    }
+    file.close();
+    McapExport::Result result;
+    for (auto _ : state)
+        result = McapExport::run(job);
+    if (!result.ok)
+        state.SkipWithError(qPrintable(result.error));
+    state.SetBytesProcessed(state.iterations() * sharedCapture().size());
+    state.counters["scans"] = result.scans;
+    state.counters["mcap_bytes"] = double(QFileInfo(job.target).size());
+}
+BENCHMARK(exportCaptureToMcap)
+    ->Arg(int(McapWriter::Compression::None))
+    ->Arg(int(McapWriter::Compression::Zstd))
+    ->Arg(int(McapWriter::Compression::Lz4))
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -41,7 +41,8 @@ enum class Decoder
     DebugPkg,
     Capture,
     BenchCheck,
-    Profile
+    Profile,
+    Bridge
 };
 
 FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
@@ -59,6 +60,8 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
         return FuzzDriver::runBenchCheck(data, size);
     case Decoder::Profile:
         return FuzzDriver::runProfile(data, size);
+    case Decoder::Bridge:
+        return FuzzDriver::runBridgeClient(data, size);
     case Decoder::DebugPkg:
         break;
     }
@@ -87,7 +90,8 @@ void TestFuzzReplay::savedInputs_data()
     const std::pair<const char *, Decoder> folders[] = {
         {"lipkg", Decoder::LiPkg},       {"qtrnet", Decoder::QTRNet},
         {"debugpkg", Decoder::DebugPkg}, {"capture", Decoder::Capture},
-        {"check", Decoder::BenchCheck},  {"profile", Decoder::Profile}};
+        {"check", Decoder::BenchCheck},  {"profile", Decoder::Profile},
+        {"bridge", Decoder::Bridge}};
     int rows = 0;
     for (const auto &[name, decoder] : folders) {
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR "/") + name + suffix);

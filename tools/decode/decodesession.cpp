@@ -1,5 +1,7 @@
 #include "decodesession.h"
 
+#include "robotics/scanmcapfile.h"
+
 #include <algorithm>
 
 DecodeSession::DecodeSession(const QString &model, EventWriter &writer, QObject *parent)
@@ -7,8 +9,10 @@ DecodeSession::DecodeSession(const QString &model, EventWriter &writer, QObject 
 {
     speed = session.chooseModel(model).baudrate;
     connect(&session, &SensorSession::scanReady, this, &DecodeSession::writeScan);
-    connect(&session, &SensorSession::versionText, this,
-            [this](const QString &text) { this->writer.info(text); });
+    connect(&session, &SensorSession::versionText, this, [this](const QString &text) {
+        if (!scanFile)
+            this->writer.info(text);
+    });
     // Bytes from the port are counted like pushed ones.
     connect(&session, &SensorSession::received, this,
             [this](const QByteArray &chunk) { byteCount += chunk.size(); });
@@ -65,11 +69,22 @@ int DecodeSession::errors() const
 
 bool DecodeSession::finish()
 {
+    if (scanFile)
+        return scanFile->close();
     writer.end(byteCount, scanCount, errors());
     return writer.flush();
 }
 
+QString DecodeSession::fileError() const
+{
+    return scanFile ? scanFile->errorString() : QString();
+}
+
 void DecodeSession::writeScan(const SensorScan &scan)
 {
-    writer.scan(++scanCount, scan);
+    ++scanCount;
+    if (scanFile)
+        scanFile->add(scan);
+    else
+        writer.scan(scanCount, scan);
 }

@@ -7,8 +7,11 @@
 #include <QObject>
 #include <cstdint>
 
+class ScanMcapFile;
+
 // A sensor session whose published scans and information records are
-// written out as events, with the counts the end event carries.
+// written out as events, with the counts the end event carries, or whose
+// scans go to an MCAP file.
 class DecodeSession : public QObject
 {
     Q_OBJECT
@@ -23,6 +26,10 @@ public:
     SensorSession &sensor() { return session; }
     int baudrate() const { return speed; }
     QString model() const { return modelName; }
+
+    // Scans go to `file` (open) instead of the events, which are not
+    // written then; finish() closes it.
+    void setScanFile(ScanMcapFile *file) { scanFile = file; }
 
     // As "Enable filter" in the window.
     void setFilterEnabled(bool enabled);
@@ -42,13 +49,17 @@ public:
     int scans() const { return scanCount; }
     // Packet errors (always 0 for the command protocol).
     int errors() const;
-    // Writes the end event and flushes; false when the output failed.
+    // Writes the end event and flushes (or closes the MCAP file); false when
+    // the output failed.
     bool finish();
+    // Why the MCAP file failed; empty without one.
+    QString fileError() const;
 
 private:
     void writeScan(const SensorScan &scan);
 
     EventWriter &writer;
+    ScanMcapFile *scanFile = nullptr;
     SensorSession session;
     QString modelName;
     int speed = 0;

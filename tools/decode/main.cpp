@@ -1,10 +1,14 @@
 // vantoscope-decode: decodes a recorded or live sensor byte stream with the
 // viewer's own decoders and filters, without a window, and writes the scans,
-// figures and information records as JSON lines or CSV.
+// figures and information records as JSON lines or CSV, or the scans as an
+// MCAP file; live, it can share them with Foxglove WebSocket clients too.
+#include "bridge/livebridge.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "decodesession.h"
 #include "editions/edition.h"
+#include "editions/modeltable.h"
+#include "robotics/scanmcapfile.h"
 #include "tools/common/toolmain.h"
 
 #include <QCommandLineParser>
@@ -48,6 +52,13 @@ int positiveInt(const QCommandLineParser &parser, const QString &name, int max)
     return value;
 }
 
+// Why the output could not be written.
+QString outputError(const DecodeSession &session)
+{
+    const QString file = session.fileError();
+    return file.isEmpty() ? systemError() : file;
+}
+
 void writeProgress(const DecodeSession &session)
 {
     std::fprintf(stderr, "\r%lld bytes, %d scans, %d errors ",
@@ -71,7 +82,7 @@ void decodeCapture(QIODevice &device, const QString &name, DecodeSession &sessio
     if (reader.damaged()) {
         if (!session.finish())
             tool.fail(inputStatus,
-                      QStringLiteral("cannot write the output: %1").arg(systemError()));
+                      QStringLiteral("cannot write the output: %1").arg(outputError(session)));
         tool.fail(inputStatus, QStringLiteral("%1: %2").arg(name, reader.errorString()));
     }
     if (reader.truncated())
@@ -137,6 +148,8 @@ struct LiveOptions
     QString port;
     double seconds = 0.0; // 0: until interrupted
     QString saveRaw;
+    bool share = false;
+    ShareAddress shareAddress;
 };
 
 // Opens the port as the window does for the model, starts the sensor and
@@ -229,6 +242,23 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         std::signal(SIGTERM, onSignal);
     }
 
+    LiveBridge bridge;
+    if (options.share) {
+        QString error;
+        if (const Models::Record *row = Models::find(session.model(), Qt::CaseSensitive))
+            bridge.setGrid(Robotics::ScanGrid::forModel(*row));
+        if (!bridge.start(options.shareAddress, &error))
+            tool.fail(inputStatus,
+                      QStringLiteral("cannot share on %1: %2")
+                          .arg(options.shareAddress.url(options.shareAddress.port), error));
+        QObject::connect(&sensor, &SensorSession::scanReady, &bridge, &LiveBridge::publish);
+        QObject::connect(&bridge, &LiveBridge::clientCountChanged, &app, [&bridge](int count) {
+            std::fprintf(stderr, "%s: %d client(s) on %s\n", tool.name(), count,
+                         qPrintable(bridge.url()));
+        });
+        std::fprintf(stderr, "%s: sharing on %s\n", tool.name(), qPrintable(bridge.url()));
+    }
+
     QTimer progress;
     if (::isatty(STDERR_FILENO)) {
         QObject::connect(&progress, &QTimer::timeout, &app, [&] { writeProgress(session); });
@@ -264,7 +294,8 @@ int decodeLive(QCoreApplication &app, const LiveOptions &options, DecodeSession 
         problem = QStringLiteral("cannot write %1: %2").arg(options.saveRaw, raw.errorString());
     }
     if (!session.finish())
-        tool.fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+        tool.fail(inputStatus,
+                  QStringLiteral("cannot write the output: %1").arg(outputError(session)));
     if (!problem.isEmpty())
         tool.fail(status, problem);
     return status;
@@ -309,7 +340,13 @@ int main(int argc, char *argv[])
             "Output 'csv': a header line 'scan,time,angle,distance,confidence' and one row per "
             "point\n"
             "(no end-of-scan marker), as the viewer's Save scan writes; 'time' is the scan's\n"
-            "ISO-8601 UTC time (recorded, or received live), empty for raw input.\n\n"
+            "ISO-8601 UTC time (recorded, or received live), empty for raw input.\n"
+            "Output 'mcap' (with -o FILE): an indexed MCAP file for robotics tools, channel\n"
+            "/scan (foxglove.LaserScan at the model's nominal angular step) and /points\n"
+            "(foxglove.PointCloud, every point as measured), JSON-encoded, logged at each scan's\n"
+            "recorded time (raw input: timed as if each byte took its time on the line).\n"
+            "Angles there are radians counter-clockwise from straight ahead (the map's clockwise\n"
+            "degrees negated).\n\n"
             "Editions: vantoscope-decode decodes as the full edition (Viewer) does; with\n"
             "--edition classic it runs vantoscope-decode-classic, installed next to it, which\n"
             "decodes as the earlier edition (ViewerClassic) does, with that edition's models.\n\n"
@@ -332,7 +369,14 @@ int main(int argc, char *argv[])
          "EDITION", "full"},
         {"no-filter", "Switch the scan filter off, as unchecking \"Enable filter\" does."},
         {"chunk", "Feed raw input in chunks of N bytes (default 512).", "N", "512"},
-        {"format", "Output format: jsonl (default) or csv.", "FORMAT", "jsonl"},
+        {"format", "Output format: jsonl (default), csv or mcap.", "FORMAT", "jsonl"},
+        {{"o", "output"}, "With --format mcap: the file to write.", "FILE"},
+        {"compression", "With --format mcap: chunk compression zstd (default), lz4 or none.",
+         "NAME", "zstd"},
+        {"share",
+         "With --port: also serve the scans to Foxglove WebSocket clients on [ADDRESS:]PORT "
+         "(default 127.0.0.1:8765).",
+         "[ADDRESS:]PORT"},
         {"port", "Decode the live sensor on serial port NAME instead of INPUT.", "NAME"},
         {"seconds", "With --port: stop after SECONDS (default: run until interrupted).", "SECONDS"},
         {"save-raw",
@@ -359,8 +403,23 @@ int main(int argc, char *argv[])
                             .arg(parser.value(QStringLiteral("model")), knownModels));
 
     const QString format = parser.value(QStringLiteral("format"));
-    if (format != QLatin1String("jsonl") && format != QLatin1String("csv"))
-        tool.usageError(QStringLiteral("--format takes jsonl or csv, not '%1'").arg(format));
+    const bool mcap = format == QLatin1String("mcap");
+    if (format != QLatin1String("jsonl") && format != QLatin1String("csv") && !mcap)
+        tool.usageError(QStringLiteral("--format takes jsonl, csv or mcap, not '%1'").arg(format));
+    McapWriter::Compression compression = McapWriter::Compression::None;
+    const QString compressionName = parser.value(QStringLiteral("compression"));
+    if (compressionName == QLatin1String("zstd"))
+        compression = McapWriter::Compression::Zstd;
+    else if (compressionName == QLatin1String("lz4"))
+        compression = McapWriter::Compression::Lz4;
+    else if (compressionName != QLatin1String("none"))
+        tool.usageError(
+            QStringLiteral("--compression takes zstd, lz4 or none, not '%1'").arg(compressionName));
+    if (mcap != parser.isSet(QStringLiteral("output")))
+        tool.usageError(mcap ? QStringLiteral("--format mcap needs -o FILE")
+                             : QStringLiteral("-o goes with --format mcap"));
+    if (!mcap && parser.isSet(QStringLiteral("compression")))
+        tool.usageError(QStringLiteral("--compression goes with --format mcap"));
     const int chunk = positiveInt(parser, QStringLiteral("chunk"), maxChunk);
 
     const QStringList positional = parser.positionalArguments();
@@ -373,6 +432,11 @@ int main(int argc, char *argv[])
             tool.usageError(QStringLiteral("give either --port or INPUT, not both"));
         liveOptions.port = parser.value(QStringLiteral("port"));
         liveOptions.saveRaw = parser.value(QStringLiteral("save-raw"));
+        liveOptions.share = parser.isSet(QStringLiteral("share"));
+        QString shareError;
+        if (liveOptions.share && !ShareAddress::parse(parser.value(QStringLiteral("share")),
+                                                      &liveOptions.shareAddress, &shareError))
+            tool.usageError(QStringLiteral("--share: %1").arg(shareError));
         if (parser.isSet(QStringLiteral("seconds"))) {
             bool ok = false;
             liveOptions.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
@@ -381,7 +445,7 @@ int main(int argc, char *argv[])
                                     .arg(parser.value(QStringLiteral("seconds"))));
         }
     } else {
-        for (const char *option : {"seconds", "save-raw"})
+        for (const char *option : {"seconds", "save-raw", "share"})
             if (parser.isSet(QString::fromLatin1(option)))
                 tool.usageError(QStringLiteral("--%1 goes with --port").arg(option));
     }
@@ -391,6 +455,19 @@ int main(int argc, char *argv[])
                        STDOUT_FILENO);
     DecodeSession session(model, writer);
     session.setFilterEnabled(!parser.isSet(QStringLiteral("no-filter")));
+    const Models::Record *row = Models::find(model, Qt::CaseSensitive);
+    ScanMcapFile mcapFile(row ? Robotics::ScanGrid::forModel(*row) : Robotics::ScanGrid());
+    if (mcap) {
+        const QString output = parser.value(QStringLiteral("output"));
+        if (!mcapFile.open(output, compression,
+                           QByteArrayLiteral("vantoscope-decode " VANTOSCOPE_VERSION)))
+            tool.fail(inputStatus,
+                      QStringLiteral("cannot write %1: %2").arg(output, mcapFile.errorString()));
+        session.setScanFile(&mcapFile);
+        // Raw input has no times: the line's pace gives the messages theirs.
+        if (!live)
+            session.useLineClock();
+    }
 
     if (live) {
         writer.setFlushEachEvent(true);
@@ -402,6 +479,7 @@ int main(int argc, char *argv[])
         session.useLineClock();
     decodeInput(positional.value(0, QStringLiteral("-")), chunk, session);
     if (!session.finish())
-        tool.fail(inputStatus, QStringLiteral("cannot write the output: %1").arg(systemError()));
+        tool.fail(inputStatus,
+                  QStringLiteral("cannot write the output: %1").arg(outputError(session)));
     return 0;
 }

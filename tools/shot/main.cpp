@@ -47,6 +47,8 @@ int main(int argc, char *argv[])
         {"bench-seconds", "With --bench: how long the check runs (default 3).", "S", "3"},
         {"bench-profile", "With --bench: the profile JSON file of limits.", "FILE"},
         {"bench-panel", "Show the Bench panel (its live health) in the shot."},
+        {"share", "Share live on [ADDRESS:]PORT while it runs, as Share live does.",
+         "[ADDRESS:]PORT"},
         {"log-scans",
          "Append a line to FILE for every scan the window publishes: its time "
          "in CLOCK_MONOTONIC nanoseconds.",
@@ -83,6 +85,8 @@ int main(int argc, char *argv[])
         err << "vantoscope-shot: unknown model " << parser.value("model") << "\n";
         return 2;
     }
+    if (parser.isSet("share") && !window.startSharing(parser.value("share")))
+        return 1;
     QFile scanLog(parser.value("log-scans"));
     QTextStream scanLines(&scanLog);
     if (parser.isSet("log-scans")) {
