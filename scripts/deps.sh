@@ -2,12 +2,14 @@
 # the programs and the tests need, when they are missing. Sourced, not run.
 
 # Building and running the programs (scripts/run); the results history
-# needs Qt's SQLite driver, a shared history its PostgreSQL driver.
+# needs Qt's SQLite driver, a shared history its PostgreSQL driver, and the
+# batch report libpng.
 VANTOSCOPE_RUN_PACKAGES=(
     build-essential cmake
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     libqt5sql5-sqlite libqt5sql5-psql
     fonts-dejavu-core
+    libpng-dev
 )
 # What the test suite, the benchmarks, the fuzzers and the package checks add
 # (the results tests start a throwaway server of the postgresql package).

@@ -2,8 +2,9 @@
 // throwaway PostgreSQL server. Runs with hostile unit ids and lots go in
 // through bound parameters and come back as they were; attempts count per
 // unit; a run is stored once; a database of the first schema opens in the
-// current one; the window's client stores and reads without blocking, and
-// spools when the server is out of reach.
+// current one; a batch read as numbers summarises as the full read does;
+// the window's client stores and reads without blocking, and spools when
+// the server is out of reach.
 #include "results/resultsclient.h"
 #include "results/resultsdb.h"
 #include "resultsfixture.h"
@@ -26,6 +27,72 @@ DatabaseTarget targetOf(const QString &text)
     return target.value_or(DatabaseTarget{});
 }
 
+StoredMeasurement measured(const QString &key, const QString &name, double value,
+                           const QString &verdict, double high = 40)
+{
+    StoredMeasurement m;
+    m.key = key;
+    m.name = name;
+    m.value = value;
+    m.unit = QStringLiteral("mm");
+    m.low = 0;
+    m.high = high;
+    m.verdict = verdict;
+    return m;
+}
+
+// Every figure of a summary and what it shows of its runs, to the last bit.
+QStringList described(const QVector<RunRecord> &runs, const Batch::Summary &s)
+{
+    auto number = [](double v) { return QString::number(v, 'g', 17); };
+    auto limit = [&](const std::optional<double> &v) {
+        return v ? number(*v) : QStringLiteral("-");
+    };
+    QStringList lines;
+    for (const RunRecord &r : runs)
+        lines << QStringList{r.id,      r.unit,  QString::number(r.attempt),          r.lot,
+                             r.station, r.model, r.start.toString(Qt::ISODateWithMs), r.verdict}
+                     .join(QLatin1Char('|'));
+    const Batch::Yield &y = s.yield;
+    lines << QStringLiteral("yield %1 %2 %3 %4 %5, failures %6")
+                 .arg(y.runs)
+                 .arg(y.units)
+                 .arg(y.firstPass)
+                 .arg(y.finalPass)
+                 .arg(y.retested)
+                 .arg(s.failures);
+    for (const Batch::CheckSeries &c : s.checks) {
+        QStringList values, flags;
+        for (int i = 0; i < c.values.size(); ++i)
+            values << QStringLiteral("%1@%2").arg(number(c.values[i])).arg(c.runs[i]);
+        for (int f : c.flags)
+            flags << QString::number(f);
+        const Batch::Capability &k = c.capability;
+        lines << QStringList{c.key,
+                             c.name,
+                             c.unit,
+                             limit(c.low),
+                             limit(c.high),
+                             values.join(QLatin1Char(' ')),
+                             QString::number(c.failures),
+                             QString::number(k.n),
+                             number(k.mean),
+                             number(k.sigma),
+                             number(k.min),
+                             number(k.max),
+                             number(k.sigmaWithin),
+                             number(k.ppk),
+                             number(k.cpk),
+                             flags.join(QLatin1Char(' '))}
+                     .join(QLatin1Char('|'));
+    }
+    for (const Batch::ParetoEntry &e : s.pareto)
+        lines << QStringList{e.key, e.name, QString::number(e.failures), number(e.share),
+                             number(e.cumulative)}
+                     .join(QLatin1Char('|'));
+    return lines;
+}
+
 } // namespace
 
 class TestResultsDb : public QObject
@@ -39,6 +106,8 @@ private slots:
     void storesOnceAndSelects();
     void firstSchemaOpensInTheCurrent_data() { addEngineRows(); }
     void firstSchemaOpensInTheCurrent();
+    void batchSummarisesAsTheFullRead_data();
+    void batchSummarisesAsTheFullRead();
     void clientStoresAndReads();
     void clientSpoolsWhenServerIsGone();
 
@@ -211,6 +280,97 @@ void TestResultsDb::firstSchemaOpensInTheCurrent()
     QCOMPARE(runs[0].measurements[0].value, 6.01);
     QVERIFY(runs[0].measurements[0].text.isNull());
     QCOMPARE(runs[1].measurements[1].text, QStringLiteral("v1.3"));
+}
+
+void TestResultsDb::batchSummarisesAsTheFullRead_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("lot");
+    for (const char *engine : {"sqlite", "postgresql"}) {
+        QTest::addRow("%s, all runs", engine) << engine << QString();
+        QTest::addRow("%s, one lot", engine) << engine << QStringLiteral("L2");
+    }
+}
+
+void TestResultsDb::batchSummarisesAsTheFullRead()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, lot);
+    ResultsDatabase db(targetOf(fixture.freshDatabase(engine)));
+    QString error;
+    QVERIFY2(db.open(&error), qPrintable(error));
+    // Stored out of start order, so that the table's order is not the
+    // batch's: a key twice in a run, a text check, skipped and unmeasured
+    // checks, a check renamed and limited anew, a run without checks.
+    struct Made
+    {
+        int minute;
+        QString unit, lot;
+        QVector<StoredMeasurement> checks;
+    };
+    QVector<Made> made = {
+        {5,
+         "U1",
+         "L1",
+         {measured("noise", "Noise", 10, "pass"), measured("bias", "Bias", 1, "pass"),
+          measured("bias", "Bias", 3, "pass"), measured("version", "Version", std::nan(""), "pass"),
+          measured("speed", "Speed", std::nan(""), "fail")}},
+        {1,
+         "U2",
+         "L1",
+         {measured("noise", "Noise", 12, "pass"), measured("bias", "Bias", 2, "pass"),
+          measured("bias", "Bias", 4, "pass"),
+          measured("drift", "Drift", std::nan(""), "skipped")}},
+        {9,
+         "U1",
+         "L2",
+         {measured("noise", "Range noise", 50, "fail", 45), measured("bias", "Bias", 2, "pass"),
+          measured("bias", "Bias", 5, "fail"), measured("speed", "Rotation speed", 6, "fail")}},
+        {7, QString(), "L2", {}},
+        {3,
+         "U3",
+         "L2",
+         {measured("version", "Version", std::nan(""), "fail"),
+          measured("bias", "Bias", 1.5, "pass"), measured("noise", "Noise", 11, "pass")}},
+    };
+    made[0].checks[3].text = QStringLiteral("v1.2");
+    made[4].checks[0].text = QStringLiteral("v0.9");
+    for (int i = 0; i < 18; ++i) // a step the Western Electric rules flag
+        made.append(
+            {20 + i,
+             QStringLiteral("U%1").arg(10 + i),
+             "L2",
+             {measured("noise", "Range noise", (i < 8 ? 14 : 24) + (i % 3) * 0.1, "pass", 45)}});
+    for (const Made &m : made) {
+        RunRecord run;
+        run.id = newRunId();
+        run.unit = m.unit;
+        run.lot = m.lot;
+        run.station = QStringLiteral("bench-%1").arg(m.minute % 2);
+        run.model = QStringLiteral("Dogwood");
+        run.start = QDateTime(QDate(2025, 3, 1), QTime(8, m.minute), Qt::UTC);
+        run.measurements = m.checks;
+        run.verdict = run.failures() ? QStringLiteral("fail") : QStringLiteral("pass");
+        QVERIFY2(db.store(run, &error), qPrintable(error));
+    }
+
+    const RunFilter filter{lot, {}, {}, {}};
+    QVector<RunRecord> full, batch;
+    Batch::Summary summary;
+    QVERIFY2(db.runs(filter, true, &full, &error), qPrintable(error));
+    QVERIFY2(db.batch(filter, &batch, &summary, &error), qPrintable(error));
+    const QStringList expected = described(full, Batch::summarise(full));
+    QCOMPARE(described(batch, summary), expected);
+    // What the comparison went through.
+    const QString all = expected.join(QLatin1Char('\n'));
+    QVERIFY(all.contains(QStringLiteral("\nbias#2|Bias|")));
+    QVERIFY(all.contains(QStringLiteral("\nnoise|Range noise|mm|0|45|")));
+    QVERIFY(all.contains(QStringLiteral("\nversion|Version|1|")));
+    const auto noise = std::find_if(summary.checks.begin(), summary.checks.end(),
+                                    [](const Batch::CheckSeries &c) { return c.key == "noise"; });
+    QVERIFY(noise != summary.checks.end());
+    QVERIFY(std::any_of(noise->flags.begin(), noise->flags.end(),
+                        [](int f) { return f & Batch::EightOnOneSide; }));
 }
 
 void TestResultsDb::clientStoresAndReads()
