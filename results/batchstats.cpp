@@ -215,7 +215,7 @@ Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch, co
     Summary s;
     s.yield = yieldOf(runs);
     const int keyCount = static_cast<int>(batch.keys.size());
-    QVector<SeriesSlot> slots;
+    QVector<SeriesSlot> seriesSlots;
     QHash<QString, int> slotOf;
     QVector<QVector<int>> slotOfOccurrence(keyCount); // [key][occurrence - 1]
     QVector<int> lastRun(keyCount, -1), occurrences(keyCount, 0);
@@ -235,13 +235,13 @@ Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch, co
                 occurrence == 1 ? key : QStringLiteral("%1#%2").arg(key).arg(occurrence);
             auto at = slotOf.constFind(text);
             if (at == slotOf.constEnd()) {
-                at = slotOf.insert(text, static_cast<int>(slots.size()));
-                slots.append({text});
+                at = slotOf.insert(text, static_cast<int>(seriesSlots.size()));
+                seriesSlots.append({text});
             }
             known.append(*at);
         }
         const int slotIndex = known[occurrence - 1];
-        SeriesSlot &slot = slots[slotIndex];
+        SeriesSlot &slot = seriesSlots[slotIndex];
         slot.latest = i;
         const bool failed = m.verdict == Measured::Failed;
         if (failed) {
@@ -270,9 +270,9 @@ Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch, co
     // check as its latest measurement.
     std::vector<Measured> wanted;
     for (int slotIndex : seriesSlot)
-        wanted.push_back(batch.rows[slots[slotIndex].latestValue]);
+        wanted.push_back(batch.rows[seriesSlots[slotIndex].latestValue]);
     for (int slotIndex : failingOrder)
-        wanted.push_back(batch.rows[slots[slotIndex].latest]);
+        wanted.push_back(batch.rows[seriesSlots[slotIndex].latest]);
     QVector<MeasuredLabel> labels = label ? label(wanted) : QVector<MeasuredLabel>();
     labels.resize(static_cast<int>(wanted.size()));
     for (int k = 0; k < s.checks.size(); ++k) {
@@ -286,7 +286,7 @@ Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch, co
         c.flags = westernElectric(c.values, c.capability.mean, c.capability.sigmaWithin);
     }
     for (int k = 0; k < failingOrder.size(); ++k) {
-        const SeriesSlot &slot = slots[failingOrder[k]];
+        const SeriesSlot &slot = seriesSlots[failingOrder[k]];
         s.pareto.append({slot.key, labels[s.checks.size() + k].name, slot.failures, 0, 0});
     }
     std::stable_sort(
