@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTextStream>
 
 namespace {
 
@@ -27,69 +28,47 @@ DatabaseTarget targetOf(const QString &text)
     return target.value_or(DatabaseTarget{});
 }
 
-StoredMeasurement measured(const QString &key, const QString &name, double value,
-                           const QString &verdict, double high = 40)
+StoredMeasurement measured(const char *key, const char *name, double value, const char *verdict,
+                           double high = 40, const char *text = nullptr)
 {
     StoredMeasurement m;
-    m.key = key;
-    m.name = name;
+    m.key = QLatin1String(key);
+    m.name = QLatin1String(name);
     m.value = value;
+    m.text = text ? QLatin1String(text) : QString();
     m.unit = QStringLiteral("mm");
     m.low = 0;
     m.high = high;
-    m.verdict = verdict;
+    m.verdict = QLatin1String(verdict);
     return m;
 }
 
 // Every figure of a summary and what it shows of its runs, to the last bit.
 QStringList described(const QVector<RunRecord> &runs, const Batch::Summary &s)
 {
-    auto number = [](double v) { return QString::number(v, 'g', 17); };
-    auto limit = [&](const std::optional<double> &v) {
-        return v ? number(*v) : QStringLiteral("-");
-    };
     QStringList lines;
+    auto line = [&](const auto &...items) {
+        QString text;
+        QTextStream out(&text);
+        out.setRealNumberPrecision(17);
+        ((out << items << '|'), ...);
+        out.flush();
+        lines << text;
+    };
     for (const RunRecord &r : runs)
-        lines << QStringList{r.id,      r.unit,  QString::number(r.attempt),          r.lot,
-                             r.station, r.model, r.start.toString(Qt::ISODateWithMs), r.verdict}
-                     .join(QLatin1Char('|'));
+        line(r.id, r.unit, r.attempt, r.lot, r.station, r.model,
+             r.start.toString(Qt::ISODateWithMs), r.verdict);
     const Batch::Yield &y = s.yield;
-    lines << QStringLiteral("yield %1 %2 %3 %4 %5, failures %6")
-                 .arg(y.runs)
-                 .arg(y.units)
-                 .arg(y.firstPass)
-                 .arg(y.finalPass)
-                 .arg(y.retested)
-                 .arg(s.failures);
+    line(y.runs, y.units, y.firstPass, y.finalPass, y.retested, s.failures);
     for (const Batch::CheckSeries &c : s.checks) {
-        QStringList values, flags;
-        for (int i = 0; i < c.values.size(); ++i)
-            values << QStringLiteral("%1@%2").arg(number(c.values[i])).arg(c.runs[i]);
-        for (int f : c.flags)
-            flags << QString::number(f);
         const Batch::Capability &k = c.capability;
-        lines << QStringList{c.key,
-                             c.name,
-                             c.unit,
-                             limit(c.low),
-                             limit(c.high),
-                             values.join(QLatin1Char(' ')),
-                             QString::number(c.failures),
-                             QString::number(k.n),
-                             number(k.mean),
-                             number(k.sigma),
-                             number(k.min),
-                             number(k.max),
-                             number(k.sigmaWithin),
-                             number(k.ppk),
-                             number(k.cpk),
-                             flags.join(QLatin1Char(' '))}
-                     .join(QLatin1Char('|'));
+        line(c.key, c.name, c.unit, c.low.has_value(), c.low.value_or(0), c.high.value_or(0),
+             c.failures, k.n, k.mean, k.sigma, k.min, k.max, k.sigmaWithin, k.ppk, k.cpk);
+        for (int i = 0; i < c.values.size(); ++i)
+            line(c.values[i], c.runs[i], c.flags[i]);
     }
     for (const Batch::ParetoEntry &e : s.pareto)
-        lines << QStringList{e.key, e.name, QString::number(e.failures), number(e.share),
-                             number(e.cumulative)}
-                     .join(QLatin1Char('|'));
+        line(e.key, e.name, e.failures, e.share, e.cumulative);
     return lines;
 }
 
@@ -300,56 +279,37 @@ void TestResultsDb::batchSummarisesAsTheFullRead()
     QString error;
     QVERIFY2(db.open(&error), qPrintable(error));
     // Stored out of start order, so that the table's order is not the
-    // batch's: a key twice in a run, a text check, skipped and unmeasured
-    // checks, a check renamed and limited anew, a run without checks.
-    struct Made
-    {
-        int minute;
-        QString unit, lot;
-        QVector<StoredMeasurement> checks;
+    // batch's: a key twice in a run, text checks, skipped and unmeasured
+    // checks, a check renamed and limited anew, a run without checks, and a
+    // step the Western Electric rules flag.
+    const double none = std::nan("");
+    QVector<QVector<StoredMeasurement>> checks = {
+        {measured("noise", "Noise", 10, "pass"), measured("bias", "Bias", 1, "pass"),
+         measured("bias", "Bias", 3, "pass"),
+         measured("version", "Version", none, "pass", 40, "v1"),
+         measured("speed", "Speed", none, "fail")},
+        {measured("noise", "Noise", 12, "pass"), measured("bias", "Bias", 2, "pass"),
+         measured("bias", "Bias", 4, "pass"), measured("drift", "Drift", none, "skipped")},
+        {measured("noise", "Range noise", 50, "fail", 45), measured("bias", "Bias", 2, "pass"),
+         measured("bias", "Bias", 5, "fail"), measured("speed", "Rotation speed", 6, "fail")},
+        {},
+        {measured("version", "Version", none, "fail", 40, "v0.9"),
+         measured("bias", "Bias", 1.5, "pass"), measured("noise", "Noise", 11, "pass")},
     };
-    QVector<Made> made = {
-        {5,
-         "U1",
-         "L1",
-         {measured("noise", "Noise", 10, "pass"), measured("bias", "Bias", 1, "pass"),
-          measured("bias", "Bias", 3, "pass"), measured("version", "Version", std::nan(""), "pass"),
-          measured("speed", "Speed", std::nan(""), "fail")}},
-        {1,
-         "U2",
-         "L1",
-         {measured("noise", "Noise", 12, "pass"), measured("bias", "Bias", 2, "pass"),
-          measured("bias", "Bias", 4, "pass"),
-          measured("drift", "Drift", std::nan(""), "skipped")}},
-        {9,
-         "U1",
-         "L2",
-         {measured("noise", "Range noise", 50, "fail", 45), measured("bias", "Bias", 2, "pass"),
-          measured("bias", "Bias", 5, "fail"), measured("speed", "Rotation speed", 6, "fail")}},
-        {7, QString(), "L2", {}},
-        {3,
-         "U3",
-         "L2",
-         {measured("version", "Version", std::nan(""), "fail"),
-          measured("bias", "Bias", 1.5, "pass"), measured("noise", "Noise", 11, "pass")}},
-    };
-    made[0].checks[3].text = QStringLiteral("v1.2");
-    made[4].checks[0].text = QStringLiteral("v0.9");
-    for (int i = 0; i < 18; ++i) // a step the Western Electric rules flag
-        made.append(
-            {20 + i,
-             QStringLiteral("U%1").arg(10 + i),
-             "L2",
-             {measured("noise", "Range noise", (i < 8 ? 14 : 24) + (i % 3) * 0.1, "pass", 45)}});
-    for (const Made &m : made) {
+    const QVector<int> minutes = {5, 1, 9, 7, 3};
+    const QStringList units = {"U1", "U2", "U1", "", "U3"};
+    for (int i = 0; i < 18; ++i)
+        checks.append(
+            {measured("noise", "Range noise", (i < 8 ? 14 : 24) + i % 3 * 0.1, "pass", 45)});
+    for (int i = 0; i < checks.size(); ++i) {
         RunRecord run;
         run.id = newRunId();
-        run.unit = m.unit;
-        run.lot = m.lot;
-        run.station = QStringLiteral("bench-%1").arg(m.minute % 2);
+        run.unit = units.value(i, QStringLiteral("U%1").arg(i));
+        run.lot = i < 2 ? QStringLiteral("L1") : QStringLiteral("L2");
+        run.station = QStringLiteral("bench-%1").arg(i % 2);
         run.model = QStringLiteral("Dogwood");
-        run.start = QDateTime(QDate(2025, 3, 1), QTime(8, m.minute), Qt::UTC);
-        run.measurements = m.checks;
+        run.start = QDateTime(QDate(2025, 3, 1), QTime(8, minutes.value(i, 15 + i)), Qt::UTC);
+        run.measurements = checks[i];
         run.verdict = run.failures() ? QStringLiteral("fail") : QStringLiteral("pass");
         QVERIFY2(db.store(run, &error), qPrintable(error));
     }
@@ -363,14 +323,13 @@ void TestResultsDb::batchSummarisesAsTheFullRead()
     QCOMPARE(described(batch, summary), expected);
     // What the comparison went through.
     const QString all = expected.join(QLatin1Char('\n'));
-    QVERIFY(all.contains(QStringLiteral("\nbias#2|Bias|")));
-    QVERIFY(all.contains(QStringLiteral("\nnoise|Range noise|mm|0|45|")));
-    QVERIFY(all.contains(QStringLiteral("\nversion|Version|1|")));
-    const auto noise = std::find_if(summary.checks.begin(), summary.checks.end(),
-                                    [](const Batch::CheckSeries &c) { return c.key == "noise"; });
-    QVERIFY(noise != summary.checks.end());
-    QVERIFY(std::any_of(noise->flags.begin(), noise->flags.end(),
-                        [](int f) { return f & Batch::EightOnOneSide; }));
+    for (const char *series :
+         {"\nbias#2|Bias|", "\nnoise|Range noise|mm|1|0|45|", "\nversion|Version|1|"})
+        QVERIFY2(all.contains(QLatin1String(series)), series);
+    QVERIFY(std::any_of(expected.begin(), expected.end(), [](const QString &value) {
+        return value.count(QLatin1Char('|')) == 3 &&
+               value.section(QLatin1Char('|'), 2, 2).toInt() & Batch::EightOnOneSide;
+    }));
 }
 
 void TestResultsDb::clientStoresAndReads()
