@@ -5,15 +5,14 @@
 
 #include <QImage>
 
-// The plots of the batch report, drawn with the report's plotting kit.
+// The plots of the batch report, drawn with the report's plotting kit on
+// opaque images (Format_RGB32, which QPainter blends onto fastest).
 // Drawing text needs a QGuiApplication (the offscreen platform will do).
 
 // Width and height, in CSS pixels, of a check's two plots, shown side by
 // side.
 constexpr int batchPlotWidth = 460;
 constexpr int batchPlotHeight = 290;
-// Sixty plots in a page: the PNGs are compressed quickly, not hard.
-constexpr int batchPngQuality = 80; // zlib level 1
 
 // The check's values in bins, its limits as lines (an arrow at the edge for
 // a limit far off the values) and the mean.

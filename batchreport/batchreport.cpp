@@ -1,6 +1,7 @@
 #include "batchreport.h"
 
 #include "batchplots.h"
+#include "quickpng.h"
 #include "reportplots/htmlpage.h"
 
 #include <QDateTime>
@@ -26,6 +27,11 @@ h3 .key { color: #666; font-weight: normal; }
 
 // Units listed by name at most; a batch of thousands links to the CLI.
 constexpr int unitRowsShown = 200;
+
+QString plotFigure(const QImage &plot, const QString &alt, const QString &caption)
+{
+    return Html::figure(quickPng(plot), plot.size() / plot.devicePixelRatio(), alt, caption);
+}
 
 QString orDash(const QString &text)
 {
@@ -195,10 +201,9 @@ QString capabilityTable(const Batch::Summary &summary)
 QString paretoSection(const Batch::Summary &summary)
 {
     QString html = QStringLiteral("<h2>Failing checks</h2>\n");
-    html += Html::figure(paretoPlot(summary.pareto, summary.failures), QStringLiteral("Pareto"),
-                         QStringLiteral("Failed checks over all runs of the selection, most "
-                                        "first, with the share of all failures up to each."),
-                         batchPngQuality);
+    html += plotFigure(paretoPlot(summary.pareto, summary.failures), QStringLiteral("Pareto"),
+                       QStringLiteral("Failed checks over all runs of the selection, most "
+                                      "first, with the share of all failures up to each."));
     if (summary.pareto.isEmpty())
         return html;
     html += QStringLiteral("<table class=\"checks\">\n<thead><tr><th>Check</th><th>Failures</th>"
@@ -219,15 +224,13 @@ QString checkSection(const Batch::CheckSeries &check)
     QString html = QStringLiteral("<h3 id=\"check-%2\">%1 <span class=\"key\">%2</span></h3>\n"
                                   "<div class=\"pair\">")
                        .arg(escaped(check.name), escaped(check.key));
-    html += Html::figure(
+    html += plotFigure(
         histogramPlot(check), QStringLiteral("Distribution of %1").arg(check.key),
-        QStringLiteral("Limits %1; Ppk %2.").arg(limitsText(check), Batch::indexText(c.ppk)),
-        batchPngQuality);
+        QStringLiteral("Limits %1; Ppk %2.").arg(limitsText(check), Batch::indexText(c.ppk)));
     html +=
-        Html::figure(controlChart(check), QStringLiteral("Individuals chart of %1").arg(check.key),
-                     QStringLiteral("Red points break a Western Electric rule; Cpk %1.")
-                         .arg(Batch::indexText(c.cpk)),
-                     batchPngQuality);
+        plotFigure(controlChart(check), QStringLiteral("Individuals chart of %1").arg(check.key),
+                   QStringLiteral("Red points break a Western Electric rule; Cpk %1.")
+                       .arg(Batch::indexText(c.cpk)));
     return html + QStringLiteral("</div>\n");
 }
 

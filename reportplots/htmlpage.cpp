@@ -68,12 +68,17 @@ QString pageEnd()
 
 QString figure(const QImage &image, const QString &alt, const QString &caption, int pngQuality)
 {
-    const double ratio = image.devicePixelRatio();
+    return figure(Plot::pngData(image, pngQuality), image.size() / image.devicePixelRatio(), alt,
+                  caption);
+}
+
+QString figure(const QByteArray &png, QSize size, const QString &alt, const QString &caption)
+{
     return QStringLiteral("<figure><img src=\"data:image/png;base64,%1\" width=\"%2\" "
                           "height=\"%3\" alt=\"%4\"/>\n<figcaption>%5</figcaption></figure>\n")
-        .arg(QString::fromLatin1(Plot::pngData(image, pngQuality).toBase64()))
-        .arg(qRound(image.width() / ratio))
-        .arg(qRound(image.height() / ratio))
+        .arg(QString::fromLatin1(png.toBase64()))
+        .arg(size.width())
+        .arg(size.height())
         .arg(escaped(alt), escaped(caption));
 }
 

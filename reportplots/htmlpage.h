@@ -1,8 +1,10 @@
 #ifndef VANTOSCOPE_REPORTPLOTS_HTMLPAGE_H
 #define VANTOSCOPE_REPORTPLOTS_HTMLPAGE_H
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -22,6 +24,8 @@ QString pageEnd();
 // `pngQuality` as Plot::pngData takes it.
 QString figure(const QImage &image, const QString &alt, const QString &caption,
                int pngQuality = -1);
+// The same with the image encoded already, shown at `size` CSS pixels.
+QString figure(const QByteArray &png, QSize size, const QString &alt, const QString &caption);
 
 // The application of a command-line tool: one that can draw the plots off
 // screen (a QGuiApplication on the offscreen platform, unless another is

@@ -186,57 +186,109 @@ QVector<QString> seriesKeys(const RunRecord &run)
     return keys;
 }
 
-Summary summarise(const QVector<RunRecord> &runs)
+namespace {
+
+// A series key of the batch (a check key and its occurrence in a run,
+// "bias#2") and where the batch last had it.
+struct SeriesSlot
+{
+    QString key;
+    int series = -1; // in Summary::checks, from its first value on
+    int failures = 0;
+    int latest = -1;      // the row of its latest measurement
+    int latestValue = -1; // and of its latest value
+};
+
+Measured::Verdict verdictCode(const QString &verdict)
+{
+    if (verdict == QLatin1String("fail"))
+        return Measured::Failed;
+    if (verdict == QLatin1String("skipped"))
+        return Measured::Skipped;
+    return Measured::Other;
+}
+
+} // namespace
+
+Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch, const Labeller &label)
 {
     Summary s;
     s.yield = yieldOf(runs);
-    QHash<QString, int> series; // key -> index in s.checks
-    QHash<QString, int> failing;
-    QVector<QString> failingOrder;
-    for (int r = 0; r < runs.size(); ++r) {
-        const RunRecord &run = runs[r];
-        const QVector<QString> keys = seriesKeys(run);
-        for (int k = 0; k < keys.size(); ++k) {
-            const StoredMeasurement &m = run.measurements[k];
-            const bool failed = m.verdict == QLatin1String("fail");
-            if (failed) {
-                if (!failing.contains(keys[k]))
-                    failingOrder.append(keys[k]);
-                ++failing[keys[k]];
-                ++s.failures;
-            }
-            if (!m.isNumber() || m.verdict == QLatin1String("skipped"))
-                continue;
-            auto at = series.find(keys[k]);
-            if (at == series.end()) {
-                at = series.insert(keys[k], static_cast<int>(s.checks.size()));
-                CheckSeries fresh;
-                fresh.key = keys[k];
-                s.checks.append(fresh);
-            }
-            CheckSeries &c = s.checks[*at];
-            c.name = m.name;
-            c.unit = m.unit;
-            c.low = m.low;
-            c.high = m.high;
-            c.values.append(m.value);
-            c.runs.append(r);
-            c.failures += failed;
+    const int keyCount = static_cast<int>(batch.keys.size());
+    QVector<SeriesSlot> seriesSlots;
+    QHash<QString, int> slotOf;
+    QVector<QVector<int>> slotOfOccurrence(keyCount); // [key][occurrence - 1]
+    QVector<int> lastRun(keyCount, -1), occurrences(keyCount, 0);
+    QVector<int> failingOrder;
+    QVector<int> seriesSlot; // per entry of s.checks
+    for (int i = 0; i < static_cast<int>(batch.rows.size()); ++i) {
+        const Measured &m = batch.rows[i];
+        if (lastRun[m.key] != m.run) {
+            lastRun[m.key] = m.run;
+            occurrences[m.key] = 0;
         }
+        const int occurrence = ++occurrences[m.key];
+        QVector<int> &known = slotOfOccurrence[m.key];
+        if (known.size() < occurrence) {
+            const QString &key = batch.keys[m.key];
+            const QString text =
+                occurrence == 1 ? key : QStringLiteral("%1#%2").arg(key).arg(occurrence);
+            auto at = slotOf.constFind(text);
+            if (at == slotOf.constEnd()) {
+                at = slotOf.insert(text, static_cast<int>(seriesSlots.size()));
+                seriesSlots.append({text});
+            }
+            known.append(*at);
+        }
+        const int slotIndex = known[occurrence - 1];
+        SeriesSlot &slot = seriesSlots[slotIndex];
+        slot.latest = i;
+        const bool failed = m.verdict == Measured::Failed;
+        if (failed) {
+            if (slot.failures == 0)
+                failingOrder.append(slotIndex);
+            ++slot.failures;
+            ++s.failures;
+        }
+        if (!std::isfinite(m.value) || m.verdict == Measured::Skipped)
+            continue;
+        if (slot.series < 0) {
+            slot.series = static_cast<int>(s.checks.size());
+            seriesSlot.append(slotIndex);
+            CheckSeries fresh;
+            fresh.key = slot.key;
+            s.checks.append(fresh);
+        }
+        CheckSeries &c = s.checks[slot.series];
+        c.values.append(m.value);
+        c.runs.append(m.run);
+        c.failures += failed;
+        slot.latestValue = i;
     }
-    for (CheckSeries &c : s.checks) {
+
+    // A series is named and limited as its latest value was; a failing
+    // check as its latest measurement.
+    std::vector<Measured> wanted;
+    for (int slotIndex : seriesSlot)
+        wanted.push_back(batch.rows[seriesSlots[slotIndex].latestValue]);
+    for (int slotIndex : failingOrder)
+        wanted.push_back(batch.rows[seriesSlots[slotIndex].latest]);
+    QVector<MeasuredLabel> labels = label ? label(wanted) : QVector<MeasuredLabel>();
+    labels.resize(static_cast<int>(wanted.size()));
+    for (int k = 0; k < s.checks.size(); ++k) {
+        CheckSeries &c = s.checks[k];
+        const MeasuredLabel &l = labels[k];
+        c.name = l.name;
+        c.unit = l.unit;
+        c.low = l.low;
+        c.high = l.high;
         c.capability = capability(c.values, c.low, c.high);
         c.flags = westernElectric(c.values, c.capability.mean, c.capability.sigmaWithin);
     }
-    QHash<QString, QString> names;
-    for (const RunRecord &run : runs) {
-        const QVector<QString> keys = seriesKeys(run);
-        for (int k = 0; k < keys.size(); ++k)
-            if (failing.contains(keys[k]))
-                names[keys[k]] = run.measurements[k].name;
+    for (int k = 0; k < failingOrder.size(); ++k) {
+        const SeriesSlot &slot = seriesSlots[failingOrder[k]];
+        s.pareto.append({slot.key, labels[s.checks.size() + k].name, slot.failures, 0, 0});
     }
-    for (const QString &key : failingOrder)
-        s.pareto.append({key, names.value(key), failing.value(key), 0, 0});
     std::stable_sort(
         s.pareto.begin(), s.pareto.end(),
         [](const ParetoEntry &a, const ParetoEntry &b) { return a.failures > b.failures; });
@@ -247,6 +299,34 @@ Summary summarise(const QVector<RunRecord> &runs)
         p.cumulative = double(running) / s.failures;
     }
     return s;
+}
+
+Summary summarise(const QVector<RunRecord> &runs)
+{
+    MeasuredBatch batch;
+    QHash<QString, int> keys;
+    for (int r = 0; r < runs.size(); ++r) {
+        const QVector<StoredMeasurement> &measurements = runs[r].measurements;
+        for (int k = 0; k < measurements.size(); ++k) {
+            const StoredMeasurement &m = measurements[k];
+            auto at = keys.constFind(m.key);
+            if (at == keys.constEnd()) {
+                at = keys.insert(m.key, static_cast<int>(batch.keys.size()));
+                batch.keys.append(m.key);
+            }
+            batch.rows.push_back(
+                {r, k, *at, m.isNumber() ? m.value : std::nan(""), verdictCode(m.verdict)});
+        }
+    }
+    return summarise(runs, batch, [&](const std::vector<Measured> &rows) {
+        QVector<MeasuredLabel> labels;
+        labels.reserve(static_cast<int>(rows.size()));
+        for (const Measured &m : rows) {
+            const StoredMeasurement &stored = runs[m.run].measurements[m.position];
+            labels.append({stored.name, stored.unit, stored.low, stored.high});
+        }
+        return labels;
+    });
 }
 
 } // namespace Batch

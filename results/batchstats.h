@@ -6,7 +6,9 @@
 #include <QString>
 #include <QVector>
 #include <cmath>
+#include <functional>
 #include <optional>
+#include <vector>
 
 // What a supervisor reads from a batch of runs: yield, each check's
 // capability against its limits, its individuals chart with the Western
@@ -92,6 +94,46 @@ struct Summary
     int failures = 0;
 };
 
+// A batch's measurements as its figures need them: numbers, with the check
+// keys interned and the texts that repeat in every run (names, units)
+// left where they are kept. A batch of ten thousand runs is a few hundred
+// thousand of these.
+struct Measured
+{
+    enum Verdict : quint8
+    {
+        Other, // passed, or anything else that is neither of these
+        Failed,
+        Skipped,
+    };
+    int run = 0;      // the index in the batch of its run
+    int position = 0; // where it comes in its run
+    int key = 0;      // the index of its check key in MeasuredBatch::keys
+    double value = 0; // NaN for a text check or a value not measured
+    Verdict verdict = Other;
+};
+
+struct MeasuredBatch
+{
+    QVector<QString> keys;
+    std::vector<Measured> rows; // in run order, each run's in its order
+};
+
+// What a batch's figures take from a measurement besides its number: only
+// asked for the few whose texts the summary shows.
+struct MeasuredLabel
+{
+    QString name;
+    QString unit;
+    std::optional<double> low, high;
+};
+// The labels of `rows`, one each in their order.
+using Labeller = std::function<QVector<MeasuredLabel>(const std::vector<Measured> &rows)>;
+
+// `runs` in start order, without their measurements unless `label` reads
+// them there.
+Summary summarise(const QVector<RunRecord> &runs, const MeasuredBatch &batch,
+                  const Labeller &label);
 Summary summarise(const QVector<RunRecord> &runs);
 // A capability index for people: "1.52", "∞", "-∞", "-" for none.
 QString indexText(double index);

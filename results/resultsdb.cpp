@@ -479,6 +479,134 @@ bool ResultsDatabase::runs(const RunFilter &filter, bool withMeasurements, QVect
     return true;
 }
 
+bool ResultsDatabase::batch(const RunFilter &filter, QVector<RunRecord> *runs,
+                            Batch::Summary *summary, QString *error)
+{
+    runs->clear();
+    // SQLite hands rows over as they are stepped to; Qt's PostgreSQL driver
+    // costs far less per row reading a whole result than row by row.
+    const bool forwardOnly = sqlite();
+    QVariantList values;
+    const QString selected = whereClause(filter, QString(), &values);
+    auto select = [&](QSqlQuery &query, const QString &statement) {
+        query.setForwardOnly(forwardOnly);
+        query.prepare(statement);
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        if (query.exec())
+            return true;
+        *error = sqlError(query.lastError());
+        return false;
+    };
+    QSqlQuery query(db);
+    if (!select(query, QStringLiteral("SELECT id, unit, attempt, lot, station, model, started_at, "
+                                      "verdict FROM runs") +
+                           selected + QStringLiteral(" ORDER BY started_at, id")))
+        return false;
+    QHash<QString, int> index;
+    while (query.next()) {
+        RunRecord r;
+        r.id = query.value(0).toString();
+        r.unit = query.value(1).toString();
+        r.attempt = query.value(2).toInt();
+        r.lot = query.value(3).toString();
+        r.station = query.value(4).toString();
+        r.model = query.value(5).toString();
+        r.start = parseTime(query.value(6).toString());
+        r.verdict = query.value(7).toString();
+        index.insert(r.id, static_cast<int>(runs->size()));
+        runs->append(r);
+    }
+    query.finish();
+
+    // The measurements as the table holds them, put in run order here: the
+    // texts of a row are its run's id and its key, each looked up once.
+    QSqlQuery checks(db);
+    const QString verdictCode = QStringLiteral("CASE verdict WHEN 'fail' THEN %1 WHEN 'skipped' "
+                                               "THEN %2 ELSE %3 END")
+                                    .arg(Batch::Measured::Failed)
+                                    .arg(Batch::Measured::Skipped)
+                                    .arg(Batch::Measured::Other);
+    if (!select(checks,
+                QStringLiteral("SELECT run_id, seq, check_key, CASE WHEN text_value IS "
+                               "NULL THEN value END, ") +
+                    verdictCode + QStringLiteral(" FROM measurements") +
+                    (selected.isEmpty() ? QString()
+                                        : QStringLiteral(" WHERE run_id IN (SELECT id FROM runs") +
+                                              selected + QLatin1Char(')'))))
+        return false;
+    Batch::MeasuredBatch measured;
+    std::vector<Batch::Measured> stored;
+    QHash<QString, int> keys;
+    QString lastId;
+    int runIndex = -1;
+    while (checks.next()) {
+        const QString id = checks.value(0).toString();
+        if (id != lastId) {
+            lastId = id;
+            runIndex = index.value(id, -1);
+        }
+        if (runIndex < 0) // stored after the runs were read
+            continue;
+        const QString key = checks.value(2).toString();
+        auto at = keys.constFind(key);
+        if (at == keys.constEnd()) {
+            at = keys.insert(key, static_cast<int>(measured.keys.size()));
+            measured.keys.append(key);
+        }
+        const QVariant value = checks.value(3);
+        stored.push_back({runIndex, checks.value(1).toInt(), *at,
+                          value.isNull() ? std::nan("") : value.toDouble(),
+                          static_cast<Batch::Measured::Verdict>(checks.value(4).toInt())});
+    }
+    checks.finish();
+    QVector<int> first(runs->size() + 1, 0);
+    for (const Batch::Measured &m : stored)
+        ++first[m.run + 1];
+    std::partial_sum(first.begin(), first.end(), first.begin());
+    measured.rows.resize(stored.size());
+    QVector<int> next = first;
+    for (const Batch::Measured &m : stored)
+        measured.rows[next[m.run]++] = m;
+    const auto byPosition = [](const Batch::Measured &a, const Batch::Measured &b) {
+        return a.position < b.position;
+    };
+    for (int r = 0; r < runs->size(); ++r) {
+        const auto from = measured.rows.begin() + first[r],
+                   to = measured.rows.begin() + first[r + 1];
+        if (!std::is_sorted(from, to, byPosition))
+            std::sort(from, to, byPosition);
+    }
+
+    QSqlQuery labels(db);
+    labels.prepare(QStringLiteral(
+        "SELECT name, unit, low, high FROM measurements WHERE run_id = ? AND seq = ?"));
+    bool labelled = true;
+    auto limitAt = [&](int column) {
+        const QVariant v = labels.value(column);
+        return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+    };
+    *summary = Batch::summarise(*runs, measured, [&](const std::vector<Batch::Measured> &wanted) {
+        QVector<Batch::MeasuredLabel> out;
+        for (const Batch::Measured &m : wanted) {
+            labels.bindValue(0, (*runs)[m.run].id);
+            labels.bindValue(1, m.position);
+            if (!labels.exec() || !labels.next()) {
+                *error = labels.lastError().isValid()
+                             ? sqlError(labels.lastError())
+                             : QStringLiteral("a measurement went while it was read");
+                labelled = false;
+                break;
+            }
+            out.append(
+                {labels.value(0).toString(), labels.value(1).toString(), limitAt(2), limitAt(3)});
+            labels.finish();
+        }
+        return out;
+    });
+    return labelled;
+}
+
 bool ResultsDatabase::remove(const QString &runId, QString *error)
 {
     if (!begin(error))

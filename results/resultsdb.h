@@ -1,13 +1,14 @@
 #ifndef VANTOSCOPE_RESULTS_RESULTSDB_H
 #define VANTOSCOPE_RESULTS_RESULTSDB_H
 
+#include "batchstats.h"
 #include "databasetarget.h"
 #include "runrecord.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
-#include <QVariant>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 // Which runs a query selects; empty fields select everything.
@@ -46,6 +47,13 @@ public:
     // The runs in start order, with their measurements when asked.
     bool runs(const RunFilter &filter, bool withMeasurements, QVector<RunRecord> *out,
               QString *error);
+    // The runs of `filter` in start order with what a batch's figures and
+    // report show of them (their unit, attempt, lot, station, model, start
+    // and verdict; no measurements, paths or versions), and the summary of
+    // their measurements: read as numbers in one pass, with only the names,
+    // units and limits that the summary shows.
+    bool batch(const RunFilter &filter, QVector<RunRecord> *runs, Batch::Summary *summary,
+               QString *error);
     bool remove(const QString &runId, QString *error);
 
 private:

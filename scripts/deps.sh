@@ -2,7 +2,8 @@
 # the programs and the tests need, when they are missing. Sourced, not run.
 
 # Building and running the programs (scripts/run); the results history
-# needs Qt's SQLite driver, a shared history its PostgreSQL driver.
+# needs Qt's SQLite driver, a shared history its PostgreSQL driver, and the
+# batch report libpng.
 VANTOSCOPE_RUN_PACKAGES=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
@@ -10,6 +11,7 @@ VANTOSCOPE_RUN_PACKAGES=(
     fonts-dejavu-core
     libzstd-dev liblz4-dev zlib1g-dev
     libwebsocketpp-dev libasio-dev
+    libpng-dev
 )
 # What the test suite, the benchmarks, the fuzzers and the package checks add
 # (the results tests start a throwaway server of the postgresql package).

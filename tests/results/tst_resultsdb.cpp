@@ -2,8 +2,9 @@
 // throwaway PostgreSQL server. Runs with hostile unit ids and lots go in
 // through bound parameters and come back as they were; attempts count per
 // unit; a run is stored once; a database of the first schema opens in the
-// current one; the window's client stores and reads without blocking, and
-// spools when the server is out of reach.
+// current one; a batch read as numbers summarises as the full read does;
+// the window's client stores and reads without blocking, and spools when
+// the server is out of reach.
 #include "results/resultsclient.h"
 #include "results/resultsdb.h"
 #include "resultsfixture.h"
@@ -11,6 +12,7 @@
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTextStream>
 
 namespace {
 
@@ -26,6 +28,50 @@ DatabaseTarget targetOf(const QString &text)
     return target.value_or(DatabaseTarget{});
 }
 
+StoredMeasurement measured(const char *key, const char *name, double value, const char *verdict,
+                           double high = 40, const char *text = nullptr)
+{
+    StoredMeasurement m;
+    m.key = QLatin1String(key);
+    m.name = QLatin1String(name);
+    m.value = value;
+    m.text = text ? QLatin1String(text) : QString();
+    m.unit = QStringLiteral("mm");
+    m.low = 0;
+    m.high = high;
+    m.verdict = QLatin1String(verdict);
+    return m;
+}
+
+// Every figure of a summary and what it shows of its runs, to the last bit.
+QStringList described(const QVector<RunRecord> &runs, const Batch::Summary &s)
+{
+    QStringList lines;
+    auto line = [&](const auto &...items) {
+        QString text;
+        QTextStream out(&text);
+        out.setRealNumberPrecision(17);
+        ((out << items << '|'), ...);
+        out.flush();
+        lines << text;
+    };
+    for (const RunRecord &r : runs)
+        line(r.id, r.unit, r.attempt, r.lot, r.station, r.model,
+             r.start.toString(Qt::ISODateWithMs), r.verdict);
+    const Batch::Yield &y = s.yield;
+    line(y.runs, y.units, y.firstPass, y.finalPass, y.retested, s.failures);
+    for (const Batch::CheckSeries &c : s.checks) {
+        const Batch::Capability &k = c.capability;
+        line(c.key, c.name, c.unit, c.low.has_value(), c.low.value_or(0), c.high.value_or(0),
+             c.failures, k.n, k.mean, k.sigma, k.min, k.max, k.sigmaWithin, k.ppk, k.cpk);
+        for (int i = 0; i < c.values.size(); ++i)
+            line(c.values[i], c.runs[i], c.flags[i]);
+    }
+    for (const Batch::ParetoEntry &e : s.pareto)
+        line(e.key, e.name, e.failures, e.share, e.cumulative);
+    return lines;
+}
+
 } // namespace
 
 class TestResultsDb : public QObject
@@ -39,6 +85,8 @@ private slots:
     void storesOnceAndSelects();
     void firstSchemaOpensInTheCurrent_data() { addEngineRows(); }
     void firstSchemaOpensInTheCurrent();
+    void batchSummarisesAsTheFullRead_data();
+    void batchSummarisesAsTheFullRead();
     void clientStoresAndReads();
     void clientSpoolsWhenServerIsGone();
 
@@ -211,6 +259,77 @@ void TestResultsDb::firstSchemaOpensInTheCurrent()
     QCOMPARE(runs[0].measurements[0].value, 6.01);
     QVERIFY(runs[0].measurements[0].text.isNull());
     QCOMPARE(runs[1].measurements[1].text, QStringLiteral("v1.3"));
+}
+
+void TestResultsDb::batchSummarisesAsTheFullRead_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("lot");
+    for (const char *engine : {"sqlite", "postgresql"}) {
+        QTest::addRow("%s, all runs", engine) << engine << QString();
+        QTest::addRow("%s, one lot", engine) << engine << QStringLiteral("L2");
+    }
+}
+
+void TestResultsDb::batchSummarisesAsTheFullRead()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, lot);
+    ResultsDatabase db(targetOf(fixture.freshDatabase(engine)));
+    QString error;
+    QVERIFY2(db.open(&error), qPrintable(error));
+    // Stored out of start order, so that the table's order is not the
+    // batch's: a key twice in a run, text checks, skipped and unmeasured
+    // checks, a check renamed and limited anew, a run without checks, and a
+    // step the Western Electric rules flag.
+    const double none = std::nan("");
+    QVector<QVector<StoredMeasurement>> checks = {
+        {measured("noise", "Noise", 10, "pass"), measured("bias", "Bias", 1, "pass"),
+         measured("bias", "Bias", 3, "pass"),
+         measured("version", "Version", none, "pass", 40, "v1"),
+         measured("speed", "Speed", none, "fail")},
+        {measured("noise", "Noise", 12, "pass"), measured("bias", "Bias", 2, "pass"),
+         measured("bias", "Bias", 4, "pass"), measured("drift", "Drift", none, "skipped")},
+        {measured("noise", "Range noise", 50, "fail", 45), measured("bias", "Bias", 2, "pass"),
+         measured("bias", "Bias", 5, "fail"), measured("speed", "Rotation speed", 6, "fail")},
+        {},
+        {measured("version", "Version", none, "fail", 40, "v0.9"),
+         measured("bias", "Bias", 1.5, "pass"), measured("noise", "Noise", 11, "pass")},
+    };
+    const QVector<int> minutes = {5, 1, 9, 7, 3};
+    const QStringList units = {"U1", "U2", "U1", "", "U3"};
+    for (int i = 0; i < 18; ++i)
+        checks.append(
+            {measured("noise", "Range noise", (i < 8 ? 14 : 24) + i % 3 * 0.1, "pass", 45)});
+    for (int i = 0; i < checks.size(); ++i) {
+        RunRecord run;
+        run.id = newRunId();
+        run.unit = units.value(i, QStringLiteral("U%1").arg(i));
+        run.lot = i < 2 ? QStringLiteral("L1") : QStringLiteral("L2");
+        run.station = QStringLiteral("bench-%1").arg(i % 2);
+        run.model = QStringLiteral("Dogwood");
+        run.start = QDateTime(QDate(2025, 3, 1), QTime(8, minutes.value(i, 15 + i)), Qt::UTC);
+        run.measurements = checks[i];
+        run.verdict = run.failures() ? QStringLiteral("fail") : QStringLiteral("pass");
+        QVERIFY2(db.store(run, &error), qPrintable(error));
+    }
+
+    const RunFilter filter{lot, {}, {}, {}};
+    QVector<RunRecord> full, batch;
+    Batch::Summary summary;
+    QVERIFY2(db.runs(filter, true, &full, &error), qPrintable(error));
+    QVERIFY2(db.batch(filter, &batch, &summary, &error), qPrintable(error));
+    const QStringList expected = described(full, Batch::summarise(full));
+    QCOMPARE(described(batch, summary), expected);
+    // What the comparison went through.
+    const QString all = expected.join(QLatin1Char('\n'));
+    for (const char *series :
+         {"\nbias#2|Bias|", "\nnoise|Range noise|mm|1|0|45|", "\nversion|Version|1|"})
+        QVERIFY2(all.contains(QLatin1String(series)), series);
+    QVERIFY(std::any_of(expected.begin(), expected.end(), [](const QString &value) {
+        return value.count(QLatin1Char('|')) == 3 &&
+               value.section(QLatin1Char('|'), 2, 2).toInt() & Batch::EightOnOneSide;
+    }));
 }
 
 void TestResultsDb::clientStoresAndReads()

@@ -508,14 +508,19 @@ int main(int argc, char *argv[])
         tool.usageError(QStringLiteral("unknown command '%1'").arg(command));
     }
 
-    QVector<RunRecord> runs;
+    // The figures of a batch are read as numbers, without each run's
+    // measurements in full: those are read for what lists them.
+    const bool needsSummary = command == QLatin1String("summary") || !htmlFile.isEmpty();
+    const bool needsRuns =
+        command == QLatin1String("list") || command == QLatin1String("unit") || !csvFile.isEmpty();
+    QVector<RunRecord> runs, batchRuns;
+    Batch::Summary summary;
     {
         ResultsDatabase database(*target);
-        if (!database.open(&error) || !database.runs(filter, true, &runs, &error))
+        if (!database.open(&error) || (needsRuns && !database.runs(filter, true, &runs, &error)) ||
+            (needsSummary && !database.batch(filter, &batchRuns, &summary, &error)))
             tool.fail(dataStatus, error);
     }
-    const bool needsSummary = command == QLatin1String("summary") || !htmlFile.isEmpty();
-    const Batch::Summary summary = needsSummary ? Batch::summarise(runs) : Batch::Summary{};
     if (command == QLatin1String("list"))
         printList(runs);
     else if (command == QLatin1String("unit"))
@@ -529,7 +534,7 @@ int main(int argc, char *argv[])
         status = dataStatus;
     if (!htmlFile.isEmpty() &&
         !writeFile(htmlFile,
-                   batchReport(runs, summary, {target->display(), selectionText(filter)})))
+                   batchReport(batchRuns, summary, {target->display(), selectionText(filter)})))
         status = dataStatus;
     return status;
 }
