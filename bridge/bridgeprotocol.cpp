@@ -1,5 +1,6 @@
 #include "bridgeprotocol.h"
 
+#include "bytes/jsonkeys.h"
 #include "bytes/littleendian.h"
 
 #include <QJsonArray>
@@ -114,6 +115,8 @@ QVector<QByteArray> ClientState::handleText(const QByteArray &text)
 {
     if (text.size() > maxClientMessageBytes)
         return one(StatusLevel::Error, QStringLiteral("message too long"));
+    if (Json::firstDuplicateKey(text))
+        return one(StatusLevel::Error, QStringLiteral("a key given twice"));
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())

@@ -1,5 +1,6 @@
 #include "benchprofile.h"
 
+#include "bytes/jsonkeys.h"
 #include "editions/modeltable.h"
 
 #include <QFile>
@@ -158,6 +159,12 @@ BenchProfile BenchProfile::defaults(const Models::Record &model)
 
 bool BenchProfile::apply(const QByteArray &json, QString *error)
 {
+    if (const std::optional<QString> twice = Json::firstDuplicateKey(json)) {
+        *error = QStringLiteral("line %1: \"%2\" is given twice")
+                     .arg(lineOfKey(json, *twice))
+                     .arg(*twice);
+        return false;
+    }
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (doc.isNull()) {

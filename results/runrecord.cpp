@@ -1,5 +1,7 @@
 #include "runrecord.h"
 
+#include "bytes/jsonkeys.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -104,6 +106,10 @@ RunRecord RunRecord::fromReport(const CheckReport &report, const RunContext &con
 
 std::optional<RunRecord> RunRecord::fromJson(const QByteArray &json, QString *error)
 {
+    if (const std::optional<QString> twice = Json::firstDuplicateKey(json)) {
+        *error = QStringLiteral("not a report: \"%1\" is given twice").arg(*twice);
+        return std::nullopt;
+    }
     QJsonParseError parse{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse);
     if (parse.error != QJsonParseError::NoError) {
