@@ -5,8 +5,8 @@
 #include "capturerecorder.h"
 #include "editions/edition.h"
 #include "editions/modelrules.h"
-#include "history/historydialog.h"
 #include "editions/modeltable.h"
+#include "history/historydialog.h"
 #include "mcapexport.h"
 #include "portwatch.h"
 #include "reconnector.h"
@@ -181,6 +181,7 @@ MainWindow::MainWindow(PortEnumerator ports)
     connect(session, &SensorSession::scanReady, this, &MainWindow::scanPublished);
     wireSharing();
     connect(mapView, &LiMapView::redrawn, this, &MainWindow::mapRedrawn);
+    connect(mapView, &LiMapView::painted, this, &MainWindow::mapPainted);
     windowActions->saveScan->setEnabled(false);
     connect(session, &SensorSession::scanReady, windowActions->saveScan,
             [this] { windowActions->saveScan->setEnabled(true); });
@@ -426,7 +427,7 @@ void MainWindow::chooseSaveFile()
 
 bool MainWindow::saveScan(const QString &path)
 {
-    // The canvas follows the scan on the view's next tick; bring it up to
+    // The canvas follows the scan on the view's next redraw; bring it up to
     // date so that the picture and the points are the same scan. The points
     // are the scan as published: the view clamps what lies beyond its range.
     mapView->replot();

@@ -88,6 +88,8 @@ signals:
     void scanPublished(const SensorScan &scan);
     // The map drew a new picture (a new scan or a changed view).
     void mapRedrawn();
+    // The map put a picture on screen.
+    void mapPainted();
     // An Export → MCAP finished; `error` is empty when it succeeded.
     void mcapExported(const QString &path, int scans, const QString &error);
 

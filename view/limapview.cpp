@@ -15,11 +15,20 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtMath>
+#include <chrono>
 #include <cmath>
+#include <limits>
 
 namespace {
 
+// At most one redraw per interval: about 30 a second.
 constexpr int replotInterval = 33;
+
+qint64 monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 const char textColorKey[] = "Map/TextColor";
 const char backgroundColorKey[] = "Map/BackgroundColor";
@@ -29,7 +38,8 @@ const char confidenceKey[] = "Map/ConfidenceEnable";
 
 } // namespace
 
-LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
+LiMapView::LiMapView(QWidget *parent)
+    : QWidget(parent), clock(monotonicMs), lastRedraw(std::numeric_limits<qint64>::min() / 2)
 {
     registerPointDataMetaType();
 
@@ -56,18 +66,23 @@ LiMapView::LiMapView(QWidget *parent) : QWidget(parent)
 
     connect(showConfidenceAction, &QAction::toggled, this, &LiMapView::setConfidenceEnabled);
     connect(showIndicatrixAction, &QAction::toggled, this, &LiMapView::setIndicatrixEnabled);
-    connect(showErrorAction, &QAction::toggled, this,
-            [this](bool shown) { state.errorShown = shown; });
+    connect(showErrorAction, &QAction::toggled, this, [this](bool shown) {
+        state.errorShown = shown;
+        scheduleRedraw();
+    });
     connect(backgroundColorAction, &QAction::triggered, this, &LiMapView::chooseBackgroundColor);
     connect(textColorAction, &QAction::triggered, this, &LiMapView::chooseTextColor);
     connect(pointColorAction, &QAction::triggered, this, &LiMapView::choosePointColor);
     connect(enableFilterAction, &QAction::triggered, this, &LiMapView::filterSwitched);
     connect(clearErrorAction, &QAction::triggered, this, &LiMapView::clearErrorRequested);
 
-    replotTimer = new QTimer(this);
-    replotTimer->setObjectName(QStringLiteral("replotTimer"));
-    connect(replotTimer, &QTimer::timeout, this, &LiMapView::replot);
-    replotTimer->start(replotInterval);
+    // Started only when something changed: nothing runs while the map
+    // stays as it is.
+    redrawTimer = new QTimer(this);
+    redrawTimer->setObjectName(QStringLiteral("redrawTimer"));
+    redrawTimer->setSingleShot(true);
+    redrawTimer->setTimerType(Qt::PreciseTimer);
+    connect(redrawTimer, &QTimer::timeout, this, &LiMapView::replot);
 }
 
 LiMapView::~LiMapView() = default;
@@ -77,21 +92,25 @@ LiMapView::~LiMapView() = default;
 void LiMapView::setDecoderKind(Edition::DecoderKind kind)
 {
     state.decoderKind = kind;
+    scheduleRedraw();
 }
 
 void LiMapView::setScale(double value)
 {
     state.scale = value;
+    scheduleRedraw();
 }
 
 void LiMapView::setOffset(const QPoint &value)
 {
     state.offset = value;
+    scheduleRedraw();
 }
 
 void LiMapView::setSelectedAngle(double angle)
 {
     state.selectedAngle = angle;
+    scheduleRedraw();
 }
 
 void LiMapView::resetView(bool unused)
@@ -106,12 +125,14 @@ void LiMapView::setConfidenceEnabled(bool enabled)
 {
     state.confidenceEnabled = enabled;
     showConfidenceAction->setChecked(enabled);
+    scheduleRedraw();
 }
 
 void LiMapView::setIndicatrixEnabled(bool enabled)
 {
     state.indicatrixEnabled = enabled;
     showIndicatrixAction->setChecked(enabled);
+    scheduleRedraw();
 }
 
 void LiMapView::showScan(const SensorScan &scan)
@@ -120,16 +141,19 @@ void LiMapView::showScan(const SensorScan &scan)
         renderer.showFigures(scan);
     else
         renderer.showScan(scan);
+    scheduleRedraw();
 }
 
 void LiMapView::showFigures(const SensorScan &scan)
 {
     renderer.showFigures(scan);
+    scheduleRedraw();
 }
 
 void LiMapView::setStreamCounters(double speed, int errors)
 {
     renderer.setStreamCounters(speed, errors);
+    scheduleRedraw();
 }
 
 void LiMapView::loadSettings(QSettings &settings)
@@ -149,6 +173,7 @@ void LiMapView::loadSettings(QSettings &settings)
     loadColor(pointColorKey, state.pointColor);
     setIndicatrixEnabled(settings.value(QLatin1String(indicatrixKey), false).toBool());
     setConfidenceEnabled(settings.value(QLatin1String(confidenceKey), false).toBool());
+    scheduleRedraw();
 }
 
 void LiMapView::saveSettings(QSettings &settings) const
@@ -171,27 +196,51 @@ MapViewState LiMapView::viewState() const
     return current;
 }
 
+void LiMapView::setClock(std::function<qint64()> msecs)
+{
+    clock = std::move(msecs);
+}
+
+void LiMapView::scheduleRedraw()
+{
+    if (redrawTimer->isActive())
+        return;
+    // Now if the last redraw is a whole interval ago, else at its end: a
+    // change is drawn within one interval, and a burst of them once.
+    const qint64 since = clock() - lastRedraw;
+    redrawTimer->start(int(qBound<qint64>(0, replotInterval - since, replotInterval)));
+}
+
 void LiMapView::replot()
 {
+    redrawTimer->stop();
     // A hidden widget gets its resize event only when it is shown; the
     // renderer's canvas follows the size anyway.
     if (!renderer.render(viewState()))
         return;
-    update();
+    lastRedraw = clock();
+    update(renderer.changedArea());
     emit redrawn();
 }
 
 void LiMapView::paintEvent(QPaintEvent *event)
 {
-    Q_UNUSED(event);
+    // A new size or screen: the picture for it now, not a stretched or
+    // blank one until the next redraw.
+    if (!renderer.hasPicture(viewState())) {
+        replot();
+        if (!renderer.changedArea().isEmpty())
+            update(renderer.changedArea() - event->region());
+    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    renderer.paint(painter);
+    renderer.paint(painter, event->region());
+    emit painted();
 }
 
 void LiMapView::resizeEvent(QResizeEvent *event)
 {
     renderer.resetCanvas(event->size(), devicePixelRatioF());
+    scheduleRedraw();
 }
 
 // --- Mouse, wheel and menu --------------------------------------------------
@@ -219,6 +268,7 @@ void LiMapView::mousePressEvent(QMouseEvent *event)
             angle = right < 0 ? 270.0 : 90.0;
         }
         state.selectedAngle = angle;
+        scheduleRedraw();
         return;
     }
     pressPos = centred(event->pos());
@@ -236,6 +286,7 @@ void LiMapView::mouseReleaseEvent(QMouseEvent *event)
     releasePos = centred(event->pos());
     state.offset += releasePos - pressPos;
     qCDebug(lcView) << state.offset;
+    scheduleRedraw();
     if (menuPending) {
         menuPending = false;
         if (pressPos == releasePos)
@@ -259,6 +310,7 @@ void LiMapView::wheelEvent(QWheelEvent *event)
     else if (notches == -1.0 && state.scale > 0.25)
         state.scale *= 0.8;
     event->accept();
+    scheduleRedraw();
 }
 
 void LiMapView::contextMenuEvent(QContextMenuEvent *event)
@@ -302,14 +354,17 @@ QColor LiMapView::askColor(const QColor &current)
 void LiMapView::choosePointColor()
 {
     state.pointColor = askColor(state.pointColor);
+    scheduleRedraw();
 }
 
 void LiMapView::chooseTextColor()
 {
     state.textColor = askColor(state.textColor);
+    scheduleRedraw();
 }
 
 void LiMapView::chooseBackgroundColor()
 {
     state.backgroundColor = askColor(state.backgroundColor);
+    scheduleRedraw();
 }

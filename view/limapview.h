@@ -14,15 +14,17 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QSettings;
 class QAction;
 class QMenu;
 class QTimer;
 
 // The central polar point map as a widget: a MapRenderer draws the latest
-// published scan into its canvas on a 33 ms timer and the paint event only
-// copies that canvas; the widget holds how the map is looked at and turns
-// mouse, wheel and menu into changes of it. It only consumes: scans and
+// published scan into its canvas when something changed, at most once per
+// 33 ms, and the paint event copies the part of that canvas that changed; the widget holds how the
+// map is looked at and turns mouse, wheel and menu into changes of it. It only consumes: scans and
 // figures come in as values, and the menu's decoder commands go out as
 // signals.
 class LiMapView : public QWidget
@@ -77,6 +79,10 @@ public:
     // at distance 0 is drawn.
     QPoint drawingOrigin() const { return MapRenderer::drawingOrigin(viewState()); }
 
+    // The clock the redraws are spaced by (milliseconds, monotonic); for
+    // tests.
+    void setClock(std::function<qint64()> msecs);
+
 public slots:
     void replot();
     void resetView(bool unused = true);
@@ -101,6 +107,8 @@ signals:
     void clearErrorRequested();
     // A replot drew a new picture into the canvas (a changed scan or state).
     void redrawn();
+    // A paint event put (part of) the canvas on screen.
+    void painted();
 
 private slots:
     void choosePointColor();
@@ -120,6 +128,8 @@ private:
     QColor askColor(const QColor &current);
     void showMenu();
     QPoint centred(const QPoint &pos) const;
+    // A redraw as soon as the interval since the last one allows.
+    void scheduleRedraw();
 
     MapViewState state;
     MapRenderer renderer;
@@ -134,7 +144,9 @@ private:
     QAction *clearErrorAction = nullptr;
     QAction *showErrorAction = nullptr;
     QAction *enableFilterAction = nullptr;
-    QTimer *replotTimer = nullptr;
+    QTimer *redrawTimer = nullptr;
+    std::function<qint64()> clock;
+    qint64 lastRedraw;
     bool frozen_ = false;
 
     // The context menu of a right click opens on the release, once it is

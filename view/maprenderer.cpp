@@ -14,6 +14,12 @@ namespace {
 // Distances beyond this are not plausible; such points are drawn at the origin.
 constexpr uint16_t maxDistance = 13000;
 
+// What a text or a stroke may cover beyond its box, in logical pixels:
+// glyph overhang and antialiasing, and half the width of the point pen
+// (2 pixels) with its antialiased edge.
+constexpr int textMargin = 4;
+constexpr int penMargin = 3;
+
 double radians(double degrees)
 {
     return degrees * M_PI / 180.0;
@@ -210,21 +216,58 @@ bool MapRenderer::render(const MapViewState &state)
     if (drawnValid && picture == drawn)
         return false;
 
-    updateGridLayer(f, state);
-    canvas_ = gridLayer;
+    const QRect whole(QPoint(0, 0), state.geometry.size());
+    if (updateGridLayer(f, state) || !drawnValid) {
+        // A new grid: the whole picture is new. The canvas shares the grid
+        // layer until the scan is drawn into it.
+        canvas_ = gridLayer;
+        changed_ = QRegion(whole);
+    } else {
+        // The same grid: only where the last scan was drawn needs its grid
+        // back, and the canvas keeps its memory.
+        changed_ = overlay;
+        restoreGrid(overlay);
+    }
+    overlay = QRegion();
     if (picture.hasScan)
-        drawScan(f, state, picture);
+        overlay = drawScan(f, state, picture) & whole;
+    changed_ |= overlay;
     drawn = picture;
     drawnValid = true;
     return true;
 }
 
-void MapRenderer::updateGridLayer(const Frame &f, const MapViewState &state)
+void MapRenderer::restoreGrid(const QRegion &area)
+{
+    if (area.isEmpty() || canvas_.isNull())
+        return;
+    QPainter painter(&canvas_);
+    if (!painter.isActive())
+        return;
+    // In the canvas's own pixels, so that a rectangle at a fractional ratio
+    // is copied whole and nothing is scaled.
+    const qreal ratio = canvas_.devicePixelRatio();
+    painter.setWorldTransform(QTransform::fromScale(1.0 / ratio, 1.0 / ratio));
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect &logical : area) {
+        const QRect pixels = devicePixels(logical, ratio);
+        painter.drawPixmap(pixels, gridLayer, pixels);
+    }
+}
+
+QRect MapRenderer::devicePixels(const QRect &logical, qreal ratio)
+{
+    const QRectF scaled(logical.x() * ratio, logical.y() * ratio, logical.width() * ratio,
+                        logical.height() * ratio);
+    return scaled.toAlignedRect();
+}
+
+bool MapRenderer::updateGridLayer(const Frame &f, const MapViewState &state)
 {
     if (gridValid && gridSize == canvas_.size() && gridRatio == canvas_.devicePixelRatio() &&
         gridGeometry == f.geometry && gridScale == state.scale && gridOffset == state.offset &&
         gridBackground == state.backgroundColor)
-        return;
+        return false;
     gridLayer = QPixmap(canvas_.size());
     gridLayer.setDevicePixelRatio(canvas_.devicePixelRatio());
     gridLayer.fill(state.backgroundColor);
@@ -240,6 +283,7 @@ void MapRenderer::updateGridLayer(const Frame &f, const MapViewState &state)
     gridOffset = state.offset;
     gridBackground = state.backgroundColor;
     gridValid = true;
+    return true;
 }
 
 void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const
@@ -288,17 +332,22 @@ void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState
     painter.restore();
 }
 
-void MapRenderer::drawStatus(QPainter &painter, const MapViewState &state,
-                             const QVector<StatusLine> &lines) const
+QRect MapRenderer::drawStatus(QPainter &painter, const MapViewState &state,
+                              const QVector<StatusLine> &lines) const
 {
     const int left = statusLeft(state);
     painter.setFont(statusFont);
     painter.setPen(state.textColor);
-    for (const StatusLine &line : lines)
+    const QFontMetrics metrics = painter.fontMetrics();
+    QRect bounds;
+    for (const StatusLine &line : lines) {
         painter.drawText(left, line.baseline, line.text);
+        bounds |= metrics.boundingRect(line.text).translated(left, line.baseline);
+    }
+    return bounds.adjusted(-textMargin, -textMargin, textMargin, textMargin);
 }
 
-void MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)
+QRectF MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)
 {
     QPen pen(state.pointColor, 2.0 / state.scale, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
     painter.setPen(pen);
@@ -319,6 +368,7 @@ void MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewSta
         pointBatch.clear();
     };
 
+    double left = 0, right = 0, top = 0, bottom = 0;
     for (const PointData &point : qAsConst(points)) {
         const QColor color = state.confidenceEnabled
                                  ? ConfidencePalette::colorFor(point.confidence, state.decoderKind)
@@ -329,38 +379,61 @@ void MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewSta
         }
         const double length = drawingLength(plausible(point.distance), f.outerRingDiameter);
         const double theta = radians(point.angle);
-        pointBatch.append(QPointF(length * std::cos(theta), -length * std::sin(theta)));
+        const QPointF at(length * std::cos(theta), -length * std::sin(theta));
+        left = std::min(left, at.x());
+        right = std::max(right, at.x());
+        top = std::min(top, at.y());
+        bottom = std::max(bottom, at.y());
+        pointBatch.append(at);
     }
     flush();
+    // The end-of-scan marker sits at the origin, which the box starts from.
+    return QRectF(QPointF(left, top), QPointF(right, bottom));
 }
 
-void MapRenderer::drawScan(const Frame &f, const MapViewState &state, const PictureState &picture)
+QRegion MapRenderer::drawScan(const Frame &f, const MapViewState &state,
+                              const PictureState &picture)
 {
     QPainter painter(&canvas_);
     if (!painter.isActive())
-        return;
+        return QRegion();
+    const QRectF reach =
+        QRectF(0, 0, f.width, f.height)
+            .adjusted(-4 * textMargin, -4 * textMargin, 4 * textMargin, 4 * textMargin);
+    // What the current transformation draws inside `box`, in logical pixels
+    // of the canvas, with a margin for pen width and antialiasing. The
+    // painter's transformation ends in the canvas's own pixels.
+    const qreal ratio = canvas_.devicePixelRatio();
+    const auto onCanvas = [&painter, &reach, ratio](const QRectF &box, int margin) {
+        const QRectF pixels = painter.combinedTransform().mapRect(box);
+        const QRectF mapped = QRectF(pixels.x() / ratio, pixels.y() / ratio, pixels.width() / ratio,
+                                     pixels.height() / ratio) &
+                              reach;
+        return mapped.isEmpty() ? QRect()
+                                : mapped.toAlignedRect().adjusted(-margin, -margin, margin, margin);
+    };
 
-    drawStatus(painter, state, picture.status);
+    QRegion drawnArea(drawStatus(painter, state, picture.status));
 
     enterDrawingFrame(painter, f, state);
-    drawPoints(painter, f, state);
+    drawnArea |= onCanvas(drawPoints(painter, f, state), penMargin);
 
     const double scale = state.scale;
     const PointData &picked = points.at(picture.selectedIndex);
     const double angle = isEndOfScanMarker(picked) ? state.selectedAngle : picked.angle;
     const double length = drawingLength(plausible(picked.distance), f.outerRingDiameter);
     const double theta = radians(angle);
+    if (!state.indicatrixEnabled)
+        return drawnArea;
 
     painter.setRenderHint(QPainter::Antialiasing, true);
     QPen pen = painter.pen();
     pen.setStyle(Qt::DotLine);
+    pen.setColor(gridColor(state, 255));
     painter.setPen(pen);
-    if (state.indicatrixEnabled) {
-        pen.setColor(gridColor(state, 255));
-        painter.setPen(pen);
-        painter.drawLine(QPointF(length * std::cos(theta), -length * std::sin(theta)),
-                         QPointF(0, 0));
-    }
+    const QPointF end(length * std::cos(theta), -length * std::sin(theta));
+    painter.drawLine(end, QPointF(0, 0));
+    drawnArea |= onCanvas(QRectF(end, QPointF(0, 0)).normalized(), penMargin);
 
     // Back to screen axes, origin still at the drawing origin.
     painter.scale(1.0 / scale, -1.0 / scale);
@@ -368,15 +441,19 @@ void MapRenderer::drawScan(const Frame &f, const MapViewState &state, const Pict
     pen.setColor(state.textColor);
     painter.setPen(pen);
     painter.rotate(90);
-    if (state.indicatrixEnabled)
-        painter.drawText(
-            QPointF(scale * length * std::sin(theta), -scale * length * std::cos(theta)),
-            labelText(picked, state));
+    const QPointF at(scale * length * std::sin(theta), -scale * length * std::cos(theta));
+    const QString label = labelText(picked, state);
+    painter.drawText(at, label);
+    drawnArea |=
+        onCanvas(painter.fontMetrics().boundingRect(label).translated(at.toPoint()), textMargin);
+    return drawnArea;
 }
 
-void MapRenderer::paint(QPainter &painter) const
+void MapRenderer::paint(QPainter &painter, const QRegion &area) const
 {
-    painter.drawPixmap(0, 0, canvas_);
+    const qreal ratio = canvas_.devicePixelRatio();
+    for (const QRect &logical : area)
+        painter.drawPixmap(logical, canvas_, devicePixels(logical, ratio));
 }
 
 void MapRenderer::resetCanvas(const QSize &logicalSize, qreal ratio)

@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 #include <QVector>
 
@@ -88,6 +89,8 @@ public:
     // A blank (transparent) canvas of this logical size and ratio, drawn
     // over on the next render.
     void resetCanvas(const QSize &logicalSize, qreal ratio);
+    // Whether the canvas holds a picture at the state's size and ratio.
+    bool hasPicture(const MapViewState &state) const { return drawnValid && canvasFits(state); }
     // Brings the canvas up to date with the scan and `state`; false when
     // nothing changed since the last picture, which is then kept.
     bool render(const MapViewState &state);
@@ -95,8 +98,13 @@ public:
     // The picture at the canvas's resolution: the logical size times the
     // device pixel ratio.
     QImage image() const { return canvas_.toImage(); }
-    // Copies the canvas onto `painter` at its origin.
-    void paint(QPainter &painter) const;
+    // Where the last render that drew changed the picture, in logical
+    // pixels: all of it after a new grid, else where the previous and the
+    // new scan, status block and label are.
+    const QRegion &changedArea() const { return changed_; }
+    // Copies `area` (logical pixels) of the canvas onto `painter`, whose
+    // origin is the canvas's.
+    void paint(QPainter &painter, const QRegion &area) const;
 
 private:
     // Geometry of one picture: the view's rectangle and the values derived
@@ -135,18 +143,27 @@ private:
     static void enterDrawingFrame(QPainter &painter, const Frame &f, const MapViewState &state);
     static QColor gridColor(const MapViewState &state, int alpha);
     PictureState pictureState(const MapViewState &state) const;
-    void updateGridLayer(const Frame &f, const MapViewState &state);
+    // Draws the grid layer again if it is not the state's; true if it did.
+    bool updateGridLayer(const Frame &f, const MapViewState &state);
+    void restoreGrid(const QRegion &area);
+    static QRect devicePixels(const QRect &logical, qreal ratio);
     void drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const;
-    void drawScan(const Frame &f, const MapViewState &state, const PictureState &picture);
-    void drawStatus(QPainter &painter, const MapViewState &state,
-                    const QVector<StatusLine> &lines) const;
-    void drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
+    // Each returns where it drew, in logical pixels (the points in the
+    // drawing frame's units).
+    QRegion drawScan(const Frame &f, const MapViewState &state, const PictureState &picture);
+    QRect drawStatus(QPainter &painter, const MapViewState &state,
+                     const QVector<StatusLine> &lines) const;
+    QRectF drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
     SensorScan figuresInForce(Edition::DecoderKind kind) const;
     static QString labelText(const PointData &picked, const MapViewState &state);
     static QPixmap blankCanvas(const QSize &logicalSize, qreal ratio);
     bool canvasFits(const MapViewState &state) const;
 
+    // Kept from scan to scan: a new scan puts the grid back where the last
+    // one was drawn (`overlay`) and draws over it.
     QPixmap canvas_;
+    QRegion overlay;
+    QRegion changed_;
     QList<PointData> points;
     // The figures of the last scan of each decoder family (without points).
     SensorScan streamFigures;

@@ -1,7 +1,10 @@
-// viewerload: runs the viewer's window (offscreen) against the simulator and
-// measures what the live view costs: CPU time of this process over a window
-// of N seconds, and the delay from the last byte of a scan leaving the
-// simulator to that scan being drawn into the view's canvas.
+// viewerload: runs the viewer's window against the simulator (under Xvfb
+// when QT_QPA_PLATFORM says xcb, offscreen otherwise) and measures what the
+// live view costs: CPU time of this process over a window of N seconds, the
+// delay from the last byte of a scan leaving the simulator to the paint that
+// puts it on screen, the redraws a second and the resident memory at the
+// start and the end of the window. With --idle the window sits with nothing
+// connected.
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "cpuusage.h"
@@ -9,6 +12,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QProcess>
 #include <QTextStream>
 #include <QTimer>
@@ -24,6 +28,18 @@ qint64 monotonicNs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// Resident set size of this process, in MiB.
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
 }
 
 } // namespace
@@ -43,17 +59,14 @@ int main(int argc, char *argv[])
         {"seconds", "Measuring window after a 2 s warm-up.", "S", "20"},
         {"bench-panel", "Show the Bench panel, whose live health follows the stream."},
         {"check", "Run a bench check through the whole measuring window (the panel shown)."},
+        {"idle", "No simulator: the window with nothing connected."},
     });
     parser.process(app);
     QTextStream out(stdout);
 
     // The simulator, with the send time of every completed scan.
+    const bool idle = parser.isSet("idle");
     QProcess sim;
-    QStringList simArgs{"--model", parser.value("model"), "--report-scans"};
-    if (parser.isSet("sim-args"))
-        simArgs += parser.value("sim-args").split(' ', Qt::SkipEmptyParts);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(parser.value("sim"), simArgs);
     QString port;
     QVector<qint64> sentAt;
     QByteArray pending;
@@ -69,15 +82,24 @@ int main(int argc, char *argv[])
                 sentAt.append(words[2].toLongLong());
         }
     };
-    QObject::connect(&sim, &QProcess::readyReadStandardOutput, readSim);
-    while (port.isEmpty() && sim.waitForReadyRead(5000))
-        readSim();
-    if (port.isEmpty()) {
-        out << "viewerload: the simulator did not start\n";
-        return 1;
+    if (!idle) {
+        QStringList simArgs{"--model", parser.value("model"), "--report-scans"};
+        if (parser.isSet("sim-args"))
+            simArgs += parser.value("sim-args").split(' ', Qt::SkipEmptyParts);
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(parser.value("sim"), simArgs);
+        QObject::connect(&sim, &QProcess::readyReadStandardOutput, readSim);
+        while (port.isEmpty() && sim.waitForReadyRead(5000))
+            readSim();
+        if (port.isEmpty()) {
+            out << "viewerload: the simulator did not start\n";
+            return 1;
+        }
     }
 
-    MainWindow window([port] { return QList<PortEntry>{{port, false, 0, true}}; });
+    MainWindow window([port] {
+        return port.isEmpty() ? QList<PortEntry>() : QList<PortEntry>{{port, false, 0, true}};
+    });
     window.resize(1280, 800);
     window.show();
     if (!window.chooseModel(parser.value("model"))) {
@@ -87,27 +109,37 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // A scan is drawn on the first replot after it was published.
+    // A scan is drawn by the first redraw after it was published, and is on
+    // screen when the paint after that redraw ends.
     QVector<qint64> publishedAt, latencies;
     bool awaitingDraw = false;
+    bool awaitingPaint = false;
+    qint64 drawnScanPublishedAt = 0;
     bool measuring = false;
-    auto published = [&] {
+    int redraws = 0;
+    QObject::connect(&window, &MainWindow::scanPublished, [&] {
         if (measuring)
             publishedAt.append(monotonicNs());
         awaitingDraw = true;
-    };
-    QObject::connect(&window, &MainWindow::scanPublished, published);
+    });
     QObject::connect(&window, &MainWindow::mapRedrawn, [&] {
-        if (!awaitingDraw)
+        if (measuring)
+            ++redraws;
+        if (!awaitingDraw || !measuring || publishedAt.isEmpty())
             return;
         awaitingDraw = false;
-        if (!measuring || publishedAt.isEmpty())
+        awaitingPaint = true;
+        drawnScanPublishedAt = publishedAt.last();
+    });
+    QObject::connect(&window, &MainWindow::mapPainted, [&] {
+        if (!awaitingPaint)
             return;
-        const qint64 drawn = monotonicNs();
+        awaitingPaint = false;
+        const qint64 painted = monotonicNs();
         // The scan drawn is the newest one the simulator had finished sending.
-        const auto it = std::upper_bound(sentAt.begin(), sentAt.end(), publishedAt.last());
+        const auto it = std::upper_bound(sentAt.begin(), sentAt.end(), drawnScanPublishedAt);
         if (it != sentAt.begin())
-            latencies.append(drawn - *(it - 1));
+            latencies.append(painted - *(it - 1));
     });
 
     const double seconds = parser.value("seconds").toDouble();
@@ -123,14 +155,16 @@ int main(int argc, char *argv[])
             out << "viewerload: the bench check did not start\n";
             return 1;
         }
-    } else {
+    } else if (!idle) {
         window.start();
     }
     double cpuStart = 0;
+    double rssStart = 0;
     qint64 wallStart = 0;
     QTimer::singleShot(2000, [&] {
         measuring = true;
         cpuStart = processCpuSeconds();
+        rssStart = residentMiB();
         wallStart = monotonicNs();
     });
     QTimer::singleShot(static_cast<int>(2000 + seconds * 1000), [&] {
@@ -146,23 +180,29 @@ int main(int argc, char *argv[])
                        ? 0.0
                        : latencies[std::min<int>(latencies.size() - 1, p * latencies.size())] / 1e6;
         };
-        const QString what = parser.isSet("check")         ? QStringLiteral(" with a check")
+        const QString what = idle                          ? QStringLiteral("idle")
+                             : parser.isSet("check")       ? QStringLiteral(" with a check")
                              : parser.isSet("bench-panel") ? QStringLiteral(" with the Bench panel")
                                                            : QString();
-        out << parser.value("model") << what << ": CPU "
-            << QString::number(100.0 * cpu / wall, 'f', 2) << "% of one core over "
-            << QString::number(wall, 'f', 1) << " s; " << publishedAt.size()
-            << " scans; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
-            << QString::number(pct(0.5), 'f', 1) << " ms, p95 "
-            << QString::number(pct(0.95), 'f', 1) << " ms, max "
-            << QString::number(pct(1.0), 'f', 1) << " ms\n";
+        out << (idle ? QString() : parser.value("model") + parser.value("sim-args").prepend(' '))
+                   .trimmed()
+            << what << ": CPU " << QString::number(100.0 * cpu / wall, 'f', 2)
+            << "% of one core over " << QString::number(wall, 'f', 1) << " s; "
+            << publishedAt.size() << " scans, " << QString::number(redraws / wall, 'f', 1)
+            << " redraws/s; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
+            << QString::number(pct(0.5), 'f', 1) << " ms, p99 "
+            << QString::number(pct(0.99), 'f', 1) << " ms, max "
+            << QString::number(pct(1.0), 'f', 1) << " ms; RSS " << QString::number(rssStart, 'f', 1)
+            << " -> " << QString::number(residentMiB(), 'f', 1) << " MiB\n";
         out.flush();
         station->cancel();
         window.stop();
         QApplication::quit();
     });
     const int rc = app.exec();
-    sim.terminate();
-    sim.waitForFinished(2000);
+    if (!idle) {
+        sim.terminate();
+        sim.waitForFinished(2000);
+    }
     return rc;
 }

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -47,6 +48,7 @@ private slots:
     // Drawing in its place
     void originFollowsTheViewsPlaceInItsParent();
     void menuChecksReachThePicture();
+    void redrawsFollowChangesAtMostOnceAnInterval();
 
     // Interaction
     void leftClickPicksTheAngle_data();
@@ -133,6 +135,58 @@ void TestLiMapView::menuChecksReachThePicture()
     // Nothing changed since: no new picture.
     view.replot();
     QCOMPARE(redrawn.count(), 2);
+}
+
+void TestLiMapView::redrawsFollowChangesAtMostOnceAnInterval()
+{
+    // The view's clock is the test's: the interval since the last redraw is
+    // what the test says it is, whatever the machine's load.
+    qint64 now = 1000;
+    LiMapView view;
+    view.setClock([&now] { return now; });
+    view.resize(640, 480);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy redrawn(&view, &LiMapView::redrawn);
+    QSignalSpy painted(&view, &LiMapView::painted);
+    QTRY_VERIFY(!view.findChild<QTimer *>(QStringLiteral("redrawTimer"))->isActive());
+    const auto timer = view.findChild<QTimer *>(QStringLiteral("redrawTimer"));
+
+    // Long after the last redraw, a scan is drawn at once and put on screen.
+    now += 10000;
+    const SensorScan a = publishedScan(syntheticRoomScan(450));
+    view.showScan(a);
+    QVERIFY(timer->isActive());
+    QCOMPARE(timer->remainingTime(), 0);
+    redrawn.clear();
+    painted.clear();
+    QTRY_COMPARE(redrawn.count(), 1);
+    QTRY_VERIFY(painted.count() >= 1);
+
+    // A scan 1 ms after that redraw waits for the rest of the interval, and
+    // three more in it are drawn together with it: one redraw, the latest.
+    now += 1;
+    view.showScan(publishedScan({point(90.0, 5000)}));
+    QVERIFY(timer->isActive());
+    QVERIFY(timer->interval() <= 32);
+    QVERIFY(timer->interval() >= 30);
+    for (int i = 0; i < 3; ++i)
+        view.showScan(publishedScan({point(10.0 * i, 4000)}));
+    QCOMPARE(redrawn.count(), 1);
+    QTRY_COMPARE(redrawn.count(), 2);
+    QCOMPARE(view.scan().first().angle, 20.0f);
+
+    // Nothing changes: no timer runs and nothing is drawn or painted.
+    painted.clear();
+    now += 10000;
+    QTest::qWait(150);
+    QVERIFY(!timer->isActive());
+    QCOMPARE(redrawn.count(), 2);
+    QCOMPARE(painted.count(), 0);
+
+    // A change of view is a change too.
+    view.setScale(3.0);
+    QTRY_COMPARE(redrawn.count(), 3);
 }
 
 // --- Interaction ------------------------------------------------------------

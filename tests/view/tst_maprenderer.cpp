@@ -393,35 +393,54 @@ enum Change
     ShowError,
     Kind,
     Confidence,
-    Indicatrix,
+    IndicatrixOff,
+    PickMoves,
     NewScan,
+    SmallerScan,
+    Figures,
     Resize
 };
 
 void TestMapRenderer::cachedRedrawEqualsAFreshOne_data()
 {
     QTest::addColumn<int>("change");
-    QTest::newRow("offset") << int(Offset);
-    QTest::newRow("scale") << int(Scale);
-    QTest::newRow("background") << int(Background);
-    QTest::newRow("point colour") << int(PointColour);
-    QTest::newRow("text colour") << int(TextColour);
-    QTest::newRow("show error") << int(ShowError);
-    QTest::newRow("decoder kind: three status lines become two") << int(Kind);
-    QTest::newRow("confidence colouring") << int(Confidence);
-    QTest::newRow("indicatrix and pick") << int(Indicatrix);
-    QTest::newRow("new scan") << int(NewScan);
-    QTest::newRow("resize") << int(Resize);
+    QTest::addColumn<qreal>("ratio");
+    const QList<QPair<const char *, Change>> changes{
+        {"offset", Offset},
+        {"scale", Scale},
+        {"background", Background},
+        {"point colour", PointColour},
+        {"text colour", TextColour},
+        {"show error", ShowError},
+        {"decoder kind: three status lines become two", Kind},
+        {"confidence colouring", Confidence},
+        {"indicatrix off", IndicatrixOff},
+        {"pick moves", PickMoves},
+        {"new scan", NewScan},
+        {"smaller scan", SmallerScan},
+        {"figures change", Figures},
+        {"resize", Resize},
+    };
+    for (qreal ratio : {1.0, 1.5, 2.0})
+        for (const auto &change : changes)
+            QTest::addRow("%s at %g", change.first, ratio) << int(change.second) << ratio;
 }
 
 void TestMapRenderer::cachedRedrawEqualsAFreshOne()
 {
-    // Redrawing skips what did not change; after any change the picture
-    // must still be the one a new view draws in the same state.
+    // A redraw puts the grid back only where the last scan was drawn; after
+    // any change the picture must still be the one a new view draws in the
+    // same state, and every pixel that changed must lie in the area the
+    // renderer reports, which is all a window repaints.
     QFETCH(int, change);
+    QFETCH(qreal, ratio);
     auto setUp = [&](Map &view) {
         view.state.geometry = QRect(0, 0, 640, 480);
+        view.state.devicePixelRatio = ratio;
+        view.state.indicatrixEnabled = true;
+        view.state.selectedAngle = 31.0;
         view.renderer.showScan(publishedScan(syntheticRoomScan(450)));
+        view.renderer.setStreamCounters(6.1, 3);
     };
     auto apply = [&](Map &view) {
         switch (Change(change)) {
@@ -449,12 +468,25 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne()
         case Confidence:
             view.state.confidenceEnabled = true;
             break;
-        case Indicatrix:
-            view.state.indicatrixEnabled = true;
-            view.state.selectedAngle = 100.0;
+        case IndicatrixOff:
+            view.state.indicatrixEnabled = false;
+            break;
+        case PickMoves:
+            view.state.selectedAngle = 200.0;
             break;
         case NewScan:
             view.renderer.showScan(publishedScan(syntheticRoomScan(300)));
+            break;
+        case SmallerScan: {
+            QList<PointData> near;
+            for (int i = 0; i < 24; ++i)
+                near.append(point(15.0 * i, 600));
+            view.renderer.showScan(publishedScan(near));
+            break;
+        }
+        case Figures:
+            view.renderer.setStreamCounters(12.75, 1234567);
+            view.state.errorShown = true;
             break;
         case Resize:
             view.state.geometry = QRect(0, 0, 700, 500);
@@ -467,13 +499,29 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne()
     const QImage before = cached.draw();
     apply(cached);
     QVERIFY(cached.renderer.render(cached.state));
+    const QImage after = cached.renderer.image();
 
     Map fresh;
     setUp(fresh);
     apply(fresh);
 
-    QVERIFY(cached.renderer.image() != before);
-    QCOMPARE(cached.renderer.image(), fresh.draw());
+    QVERIFY(after != before);
+    QCOMPARE(after, fresh.draw());
+    if (after.size() == before.size()) {
+        const QRegion changed = cached.renderer.changedArea();
+        int outside = 0;
+        for (int y = 0; y < after.height(); ++y)
+            for (int x = 0; x < after.width(); ++x)
+                if (after.pixel(x, y) != before.pixel(x, y) &&
+                    !changed.contains(QPoint(int(x / ratio), int(y / ratio))))
+                    ++outside;
+        QCOMPARE(outside, 0);
+        // A new scan on the same grid repaints only around the scans.
+        if (change == SmallerScan) {
+            const QRect whole(0, 0, 640, 480);
+            QVERIFY(changed != QRegion(whole));
+        }
+    }
     // Nothing changed since: the picture is kept.
     QVERIFY(!cached.renderer.render(cached.state));
 }
