@@ -152,8 +152,9 @@ void LiMapView::showFigures(const SensorScan &scan)
 
 void LiMapView::setStreamCounters(double speed, int errors)
 {
-    renderer.setStreamCounters(speed, errors);
-    scheduleRedraw();
+    // They come with every frame of the stream, and mostly say the same.
+    if (renderer.setStreamCounters(speed, errors))
+        scheduleRedraw();
 }
 
 void LiMapView::loadSettings(QSettings &settings)
@@ -203,6 +204,9 @@ void LiMapView::setClock(std::function<qint64()> msecs)
 
 void LiMapView::scheduleRedraw()
 {
+    // An opaque picture covers the whole view: nothing behind it needs
+    // painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, state.backgroundColor.alpha() == 255);
     if (redrawTimer->isActive())
         return;
     // Now if the last redraw is a whole interval ago, else at its end: a

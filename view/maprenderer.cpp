@@ -64,10 +64,13 @@ void MapRenderer::showFigures(const SensorScan &scan)
     figures.points.clear();
 }
 
-void MapRenderer::setStreamCounters(double speed, int errors)
+bool MapRenderer::setStreamCounters(double speed, int errors)
 {
+    if (streamFigures.speed == speed && streamFigures.errors == errors)
+        return false;
     streamFigures.speed = speed;
     streamFigures.errors = errors;
+    return true;
 }
 
 QList<PointData> MapRenderer::scan() const
@@ -341,9 +344,21 @@ void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState
     painter.setPen(pen);
     painter.save();
     const int labelDistance = static_cast<int>(half * scale + 10);
-    for (int angle = 0; angle < 360; angle += 30) {
-        painter.drawText(labelDistance, 0, QString::number(angle));
+    // Twelve labels, each in its own rotation. The font engine keeps the
+    // glyphs of its last ten rotations, so drawing them in the same order
+    // every time would render every glyph anew; every other grid goes the
+    // other way round and finds ten of them kept. Each label keeps the very
+    // transformation it had when they were drawn in one sweep.
+    QTransform labelTransforms[12];
+    for (QTransform &t : labelTransforms) {
+        t = painter.transform();
         painter.rotate(30);
+    }
+    labelsBackwards = !labelsBackwards;
+    for (int i = 0; i < 12; ++i) {
+        const int k = labelsBackwards ? 11 - i : i;
+        painter.setTransform(labelTransforms[k]);
+        painter.drawText(labelDistance, 0, QString::number(30 * k));
     }
     painter.restore();
 }

@@ -67,8 +67,8 @@ public:
     // Only the figures of a scan, for its family; the points drawn stay.
     void showFigures(const SensorScan &scan);
     // The streaming decoder's speed and packet error count, which move
-    // between scans.
-    void setStreamCounters(double speed, int errors);
+    // between scans; false when they are those already shown.
+    bool setStreamCounters(double speed, int errors);
 
     // The points drawn: distances beyond the plausible range read 0.
     QList<PointData> scan() const;
@@ -185,6 +185,9 @@ private:
 
     // Batch buffer for the points of one colour run.
     QVector<QPointF> pointBatch;
+
+    // The order the grid's angle labels were last drawn in.
+    mutable bool labelsBackwards = false;
 
     QFont gridFont;
     QFont statusFont;

@@ -14,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTextStream>
 #include <QTimer>
 
@@ -64,18 +65,21 @@ int main(int argc, char *argv[])
     parser.process(app);
     QTextStream out(stdout);
 
-    // The simulator, with the send time of every completed scan.
+    // The simulator, with the send time of every completed scan. It writes
+    // them into a file, read at the end, so that this process spends
+    // nothing on them while it is measured.
     const bool idle = parser.isSet("idle");
     QProcess sim;
+    QTemporaryFile simOutput;
     QString port;
     QVector<qint64> sentAt;
-    QByteArray pending;
     auto readSim = [&] {
-        pending += sim.readAllStandardOutput();
-        int nl;
-        while ((nl = pending.indexOf('\n')) >= 0) {
-            const QList<QByteArray> words = pending.left(nl).split(' ');
-            pending.remove(0, nl + 1);
+        QFile file(simOutput.fileName());
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        sentAt.clear();
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> words = line.split(' ');
             if (words.value(0) == "port:")
                 port = QString::fromLocal8Bit(words.value(1));
             else if (words.value(0) == "scan" && words.size() == 3)
@@ -86,11 +90,17 @@ int main(int argc, char *argv[])
         QStringList simArgs{"--model", parser.value("model"), "--report-scans"};
         if (parser.isSet("sim-args"))
             simArgs += parser.value("sim-args").split(' ', Qt::SkipEmptyParts);
+        if (!simOutput.open()) {
+            out << "viewerload: no temporary file for the simulator's output\n";
+            return 1;
+        }
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.setStandardOutputFile(simOutput.fileName());
         sim.start(parser.value("sim"), simArgs);
-        QObject::connect(&sim, &QProcess::readyReadStandardOutput, readSim);
-        while (port.isEmpty() && sim.waitForReadyRead(5000))
+        for (int i = 0; i < 100 && port.isEmpty() && sim.state() != QProcess::NotRunning; ++i) {
+            sim.waitForFinished(50);
             readSim();
+        }
         if (port.isEmpty()) {
             out << "viewerload: the simulator did not start\n";
             return 1;
@@ -131,15 +141,13 @@ int main(int argc, char *argv[])
         awaitingPaint = true;
         drawnScanPublishedAt = publishedAt.last();
     });
+    // (published, painted) of each scan put on screen.
+    QVector<QPair<qint64, qint64>> paints;
     QObject::connect(&window, &MainWindow::mapPainted, [&] {
         if (!awaitingPaint)
             return;
         awaitingPaint = false;
-        const qint64 painted = monotonicNs();
-        // The scan drawn is the newest one the simulator had finished sending.
-        const auto it = std::upper_bound(sentAt.begin(), sentAt.end(), drawnScanPublishedAt);
-        if (it != sentAt.begin())
-            latencies.append(painted - *(it - 1));
+        paints.append({drawnScanPublishedAt, monotonicNs()});
     });
 
     const double seconds = parser.value("seconds").toDouble();
@@ -170,6 +178,14 @@ int main(int argc, char *argv[])
     QTimer::singleShot(static_cast<int>(2000 + seconds * 1000), [&] {
         const double cpu = processCpuSeconds() - cpuStart;
         const double wall = (monotonicNs() - wallStart) / 1e9;
+        // The scan drawn is the newest one the simulator had finished sending.
+        readSim();
+        std::sort(sentAt.begin(), sentAt.end());
+        for (const auto &paint : qAsConst(paints)) {
+            const auto it = std::upper_bound(sentAt.begin(), sentAt.end(), paint.first);
+            if (it != sentAt.begin())
+                latencies.append(paint.second - *(it - 1));
+        }
         std::sort(latencies.begin(), latencies.end());
         const double mean =
             latencies.isEmpty()
