@@ -220,18 +220,21 @@ bool MapRenderer::render(const MapViewState &state)
         return false;
 
     const QRect whole(QPoint(0, 0), state.geometry.size());
-    if (updateGridLayer(f, state) || !drawnValid) {
-        // A new grid: the whole picture is new. A canvas of the grid layer's
-        // kind takes it in place; any other is made from it once.
-        if (canvas_.size() == gridLayer.size() &&
-            canvas_.hasAlphaChannel() == gridLayer.hasAlphaChannel() && !canvas_.isNull())
-            restoreGrid(QRegion(whole));
-        else
-            canvas_ = gridLayer.copy();
+    const GridKey grid = gridKey(f, state);
+    if (!drawnValid || !(canvasGrid == grid)) {
+        // A new grid: the whole picture is new, drawn straight into the
+        // canvas. The grid layer, which only a redraw of the same grid
+        // needs, follows when one comes; a pan or a zoom makes none.
+        drawGridInto(canvas_, f, state);
+        canvasGrid = grid;
         changed_ = QRegion(whole);
     } else {
         // The same grid: only where the last scan was drawn needs its grid
         // back, and the canvas keeps its memory.
+        if (!(layerGrid == grid)) {
+            drawGridInto(gridLayer, f, state);
+            layerGrid = grid;
+        }
         changed_ = overlay;
         restoreGrid(overlay);
     }
@@ -269,33 +272,36 @@ QRect MapRenderer::devicePixels(const QRect &logical, qreal ratio)
     return scaled.toAlignedRect();
 }
 
-bool MapRenderer::updateGridLayer(const Frame &f, const MapViewState &state)
+MapRenderer::GridKey MapRenderer::gridKey(const Frame &f, const MapViewState &state) const
 {
-    if (gridValid && gridSize == canvas_.size() && gridRatio == canvas_.devicePixelRatio() &&
-        gridGeometry == f.geometry && gridScale == state.scale && gridOffset == state.offset &&
-        gridBackground == state.backgroundColor)
-        return false;
-    // The layer's memory is kept while its size and kind stay: an opaque
-    // background makes an opaque layer.
-    if (!gridValid || gridSize != canvas_.size() || gridRatio != canvas_.devicePixelRatio() ||
-        (gridBackground.alpha() == 255) != (state.backgroundColor.alpha() == 255)) {
-        gridLayer = QPixmap(canvas_.size());
-        gridLayer.setDevicePixelRatio(canvas_.devicePixelRatio());
+    return {canvas_.size(), canvas_.devicePixelRatio(), f.geometry, state.scale,
+            state.offset,   state.backgroundColor};
+}
+
+bool MapRenderer::GridKey::operator==(const GridKey &o) const
+{
+    return size == o.size && ratio == o.ratio && geometry == o.geometry && scale == o.scale &&
+           offset == o.offset && background == o.background;
+}
+
+void MapRenderer::drawGridInto(QPixmap &target, const Frame &f, const MapViewState &state) const
+{
+    // The target's memory is kept while its size and kind stay; its kind is
+    // that of a new pixmap filled with the background: opaque for an opaque
+    // background.
+    const bool opaque = state.backgroundColor.alpha() == 255;
+    if (target.isNull() || target.size() != canvas_.size() ||
+        target.devicePixelRatio() != canvas_.devicePixelRatio() ||
+        target.hasAlphaChannel() == opaque) {
+        target = QPixmap(canvas_.size());
+        target.setDevicePixelRatio(canvas_.devicePixelRatio());
     }
-    gridLayer.fill(state.backgroundColor);
-    if (!gridLayer.isNull()) {
-        QPainter painter(&gridLayer);
-        if (painter.isActive())
-            drawGrid(painter, f, state);
-    }
-    gridSize = canvas_.size();
-    gridRatio = canvas_.devicePixelRatio();
-    gridGeometry = f.geometry;
-    gridScale = state.scale;
-    gridOffset = state.offset;
-    gridBackground = state.backgroundColor;
-    gridValid = true;
-    return true;
+    target.fill(state.backgroundColor);
+    if (target.isNull())
+        return;
+    QPainter painter(&target);
+    if (painter.isActive())
+        drawGrid(painter, f, state);
 }
 
 void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const

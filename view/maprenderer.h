@@ -138,13 +138,26 @@ private:
         QVector<StatusLine> status;
         bool operator==(const PictureState &o) const;
     };
+    // What a grid depends on.
+    struct GridKey
+    {
+        QSize size;
+        qreal ratio = 0.0;
+        QRect geometry;
+        double scale = 0.0;
+        QPoint offset;
+        QColor background;
+        bool operator==(const GridKey &o) const;
+    };
 
     static Frame frame(const MapViewState &state);
     static void enterDrawingFrame(QPainter &painter, const Frame &f, const MapViewState &state);
     static QColor gridColor(const MapViewState &state, int alpha);
     PictureState pictureState(const MapViewState &state) const;
-    // Draws the grid layer again if it is not the state's; true if it did.
-    bool updateGridLayer(const Frame &f, const MapViewState &state);
+    GridKey gridKey(const Frame &f, const MapViewState &state) const;
+    // Background and grid into `target`, made anew only when its size or
+    // kind does not fit.
+    void drawGridInto(QPixmap &target, const Frame &f, const MapViewState &state) const;
     void restoreGrid(const QRegion &area);
     static QRect devicePixels(const QRect &logical, qreal ratio);
     void drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const;
@@ -172,16 +185,12 @@ private:
     PictureState drawn;
     bool drawnValid = false;
 
-    // Background plus grid, kept until size, zoom, offset or background
-    // change.
+    // Background plus grid of the same grid as the canvas, for putting the
+    // grid back under a scan; drawn when a redraw with an unchanged grid
+    // first needs it.
     QPixmap gridLayer;
-    QSize gridSize;
-    qreal gridRatio = 0.0;
-    QRect gridGeometry;
-    double gridScale = 0.0;
-    QPoint gridOffset;
-    QColor gridBackground;
-    bool gridValid = false;
+    GridKey canvasGrid;
+    GridKey layerGrid;
 
     // Batch buffer for the points of one colour run.
     QVector<QPointF> pointBatch;
