@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtMath>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -212,7 +213,7 @@ void LiMapView::scheduleRedraw()
     // Now if the last redraw is a whole interval ago, else at its end: a
     // change is drawn within one interval, and a burst of them once.
     const qint64 since = clock() - lastRedraw;
-    redrawTimer->start(int(qBound<qint64>(0, replotInterval - since, replotInterval)));
+    redrawTimer->start(int(std::clamp<qint64>(replotInterval - since, 0, replotInterval)));
 }
 
 void LiMapView::replot()
