@@ -81,9 +81,8 @@ LiMapView::LiMapView(QWidget *parent)
     // stays as it is.
     redrawTimer = new QTimer(this);
     redrawTimer->setObjectName(QStringLiteral("redrawTimer"));
-    redrawTimer->setSingleShot(true);
     redrawTimer->setTimerType(Qt::PreciseTimer);
-    connect(redrawTimer, &QTimer::timeout, this, &LiMapView::replot);
+    connect(redrawTimer, &QTimer::timeout, this, &LiMapView::tick);
 }
 
 LiMapView::~LiMapView() = default;
@@ -208,17 +207,41 @@ void LiMapView::scheduleRedraw()
     // An opaque picture covers the whole view: nothing behind it needs
     // painting first.
     setAttribute(Qt::WA_OpaquePaintEvent, state.backgroundColor.alpha() == 255);
+    changed = true;
     if (redrawTimer->isActive())
+        return; // the next tick draws it
+    // The first change after a quiet spell is drawn on the next pass of the
+    // event loop when the last redraw is a whole interval ago; the tick that
+    // starts with it draws what comes in the interval after, and stops at
+    // the first interval with nothing new. The tick is a periodic timer:
+    // a timer restarted for every redraw is starved by a replay at full
+    // speed under Qt 6.
+    if (clock() - lastRedraw >= replotInterval && !redrawQueued) {
+        redrawQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                redrawQueued = false;
+                if (changed)
+                    replot();
+            },
+            Qt::QueuedConnection);
+    }
+    redrawTimer->start(replotInterval);
+}
+
+void LiMapView::tick()
+{
+    if (!changed) {
+        redrawTimer->stop();
         return;
-    // Now if the last redraw is a whole interval ago, else at its end: a
-    // change is drawn within one interval, and a burst of them once.
-    const qint64 since = clock() - lastRedraw;
-    redrawTimer->start(int(std::clamp<qint64>(replotInterval - since, 0, replotInterval)));
+    }
+    replot();
 }
 
 void LiMapView::replot()
 {
-    redrawTimer->stop();
+    changed = false;
     // A hidden widget gets its resize event only when it is shown; the
     // renderer's canvas follows the size anyway.
     if (!renderer.render(viewState()))

@@ -130,6 +130,7 @@ private:
     QPoint centred(const QPoint &pos) const;
     // A redraw as soon as the interval since the last one allows.
     void scheduleRedraw();
+    void tick();
 
     MapViewState state;
     MapRenderer renderer;
@@ -147,6 +148,8 @@ private:
     QTimer *redrawTimer = nullptr;
     std::function<qint64()> clock;
     qint64 lastRedraw;
+    bool changed = false;
+    bool redrawQueued = false;
     bool frozen_ = false;
 
     // The context menu of a right click opens on the release, once it is

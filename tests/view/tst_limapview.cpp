@@ -156,11 +156,10 @@ void TestLiMapView::redrawsFollowChangesAtMostOnceAnInterval()
     now += 10000;
     const SensorScan a = publishedScan(syntheticRoomScan(450));
     view.showScan(a);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->remainingTime(), 0);
     redrawn.clear();
     painted.clear();
-    QTRY_COMPARE(redrawn.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(redrawn.count(), 1);
     QTRY_VERIFY(painted.count() >= 1);
 
     // A scan 1 ms after that redraw waits for the rest of the interval, and
@@ -168,8 +167,7 @@ void TestLiMapView::redrawsFollowChangesAtMostOnceAnInterval()
     now += 1;
     view.showScan(publishedScan({point(90.0, 5000)}));
     QVERIFY(timer->isActive());
-    QVERIFY(timer->interval() <= 32);
-    QVERIFY(timer->interval() >= 30);
+    QVERIFY(timer->remainingTime() <= 33);
     for (int i = 0; i < 3; ++i)
         view.showScan(publishedScan({point(10.0 * i, 4000)}));
     QCOMPARE(redrawn.count(), 1);
