@@ -204,9 +204,6 @@ void LiMapView::setClock(std::function<qint64()> msecs)
 
 void LiMapView::scheduleRedraw()
 {
-    // An opaque picture covers the whole view: nothing behind it needs
-    // painting first.
-    setAttribute(Qt::WA_OpaquePaintEvent, state.backgroundColor.alpha() == 255);
     changed = true;
     if (redrawTimer->isActive())
         return; // the next tick draws it
@@ -255,11 +252,11 @@ void LiMapView::paintEvent(QPaintEvent *event)
 {
     // A new size or screen: the picture for it now, not a stretched or
     // blank one until the next redraw.
-    if (!renderer.hasPicture(viewState())) {
+    if (!renderer.hasPicture(viewState()))
         replot();
-        if (!renderer.changedArea().isEmpty())
-            update(renderer.changedArea() - event->region());
-    }
+    // An opaque picture covers the whole view: nothing behind it needs
+    // painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, state.backgroundColor.alpha() == 255);
     QPainter painter(this);
     renderer.paint(painter, event->region());
     emit painted();
