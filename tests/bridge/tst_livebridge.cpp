@@ -265,13 +265,14 @@ private slots:
         auto *engine = w.findChild<ReplayEngine *>("replayEngine");
         QVERIFY(engine);
         QTRY_VERIFY_WITH_TIMEOUT(engine->atEnd(), 240000);
-        // The window kept drawing while it fed the clients: the map draws at
-        // most once per 33 ms, so a fast replay gives only a few redraws, but
-        // never fewer than half of what its length allows.
-        const qint64 allowed = replaying.elapsed() / 33;
-        QVERIFY2(redrawn.count() >= std::max<qint64>(1, allowed / 2),
-                 qPrintable(
-                     QString("%1 redraws in %2 ms").arg(redrawn.count()).arg(replaying.elapsed())));
+        // The window kept drawing while it fed the clients, not only at the
+        // first scan and the last. How often it can draw depends on the
+        // machine: each pass of a replay at full speed feeds a quarter
+        // megabyte before the window gets a turn, and the map draws at most
+        // once per 33 ms.
+        const qint64 ms = replaying.elapsed();
+        QVERIFY2(redrawn.count() >= std::min<qint64>(3, 1 + ms / 66),
+                 qPrintable(QString("%1 redraws in %2 ms").arg(redrawn.count()).arg(ms)));
         QVERIFY2(bridge->droppedScans() > 0, "the stalled client's oldest scans were dropped");
 
         // The last scan reaches every client that reads.
