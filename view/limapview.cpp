@@ -210,9 +210,7 @@ void LiMapView::scheduleRedraw()
     // The first change after a quiet spell is drawn on the next pass of the
     // event loop when the last redraw is a whole interval ago; the tick that
     // starts with it draws what comes in the interval after, and stops at
-    // the first interval with nothing new. The tick is a periodic timer:
-    // a timer restarted for every redraw is starved by a replay at full
-    // speed under Qt 6.
+    // the first interval with nothing new.
     if (clock() - lastRedraw >= replotInterval && !redrawQueued) {
         redrawQueued = true;
         QMetaObject::invokeMethod(
@@ -238,13 +236,19 @@ void LiMapView::tick()
 
 void LiMapView::replot()
 {
+    redraw(QRegion());
+}
+
+void LiMapView::redraw(const QRegion &painting)
+{
     changed = false;
     // A hidden widget gets its resize event only when it is shown; the
     // renderer's canvas follows the size anyway.
     if (!renderer.render(viewState()))
         return;
     lastRedraw = clock();
-    update(renderer.changedArea());
+    // What a paint under way covers needs no second paint.
+    update(renderer.changedArea() - painting);
     emit redrawn();
 }
 
@@ -253,7 +257,7 @@ void LiMapView::paintEvent(QPaintEvent *event)
     // A new size or screen: the picture for it now, not a stretched or
     // blank one until the next redraw.
     if (!renderer.hasPicture(viewState()))
-        replot();
+        redraw(event->region());
     // An opaque picture covers the whole view: nothing behind it needs
     // painting first.
     setAttribute(Qt::WA_OpaquePaintEvent, state.backgroundColor.alpha() == 255);

@@ -131,6 +131,9 @@ private:
     // A redraw as soon as the interval since the last one allows.
     void scheduleRedraw();
     void tick();
+    // The latest picture into the canvas; what a paint under way covers
+    // (painting) is not asked to be painted again.
+    void redraw(const QRegion &painting);
 
     MapViewState state;
     MapRenderer renderer;
