@@ -289,12 +289,15 @@ void MapRenderer::drawGridInto(QPixmap &target, const Frame &f, const MapViewSta
     // The target's memory is kept while its size and kind stay; its kind is
     // that of a new pixmap filled with the background: opaque for an opaque
     // background.
+    // The target may be the canvas itself, so its size and ratio are taken
+    // before it is made anew.
     const bool opaque = state.backgroundColor.alpha() == 255;
-    if (target.isNull() || target.size() != canvas_.size() ||
-        target.devicePixelRatio() != canvas_.devicePixelRatio() ||
+    const QSize size = canvas_.size();
+    const qreal ratio = canvas_.devicePixelRatio();
+    if (target.isNull() || target.size() != size || target.devicePixelRatio() != ratio ||
         target.hasAlphaChannel() == opaque) {
-        target = QPixmap(canvas_.size());
-        target.setDevicePixelRatio(canvas_.devicePixelRatio());
+        target = QPixmap(size);
+        target.setDevicePixelRatio(ratio);
     }
     target.fill(state.backgroundColor);
     if (target.isNull())

@@ -38,11 +38,13 @@ bool isTransparent(const QImage &image, const QRect &area)
     return !strongestPixel(image, area).alpha();
 }
 
-// The status block as it should look: the lines in the status font on a
-// transparent canvas.
-QImage expectedStatus(const QSize &size, int left, const QList<QPair<QString, int>> &lines)
+// The status block as it should look: the lines as QPainter::drawText puts
+// them in the status font, on a transparent canvas of the ratio.
+QImage expectedStatus(const QSize &size, qreal ratio, int left,
+                      const QList<QPair<QString, int>> &lines)
 {
-    QPixmap pixmap(size);
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setFont(QFont(QStringLiteral("Times"), 18, 0, false));
@@ -196,6 +198,7 @@ void TestMapRenderer::statusBlock_data()
     QTest::addColumn<Edition::DecoderKind>("decoderKind");
     QTest::addColumn<bool>("showError");
     QTest::addColumn<StatusList>("expected");
+    QTest::addColumn<qreal>("ratio");
 
     const StatusList streaming = {{QStringLiteral("Speed:  0.0"), 30},
                                   {QStringLiteral("Rate :  0.0"), 55},
@@ -210,13 +213,17 @@ void TestMapRenderer::statusBlock_data()
                                      {QStringLiteral("Valid:  0/0"), 80}};
 
     using Edition::DecoderKind;
-    QTest::newRow("streaming") << DecoderKind::Stream << false << streaming;
-    QTest::newRow("streaming, error shown") << DecoderKind::Stream << true << streamingWithError;
+    QTest::newRow("streaming") << DecoderKind::Stream << false << streaming << 1.0;
+    QTest::newRow("streaming, error shown")
+        << DecoderKind::Stream << true << streamingWithError << 1.0;
     QTest::newRow("streaming with confidence flag")
-        << DecoderKind::StreamFlagInConfidence << false << streaming;
-    QTest::newRow("command protocol") << DecoderKind::CommandProtocol << false << net;
+        << DecoderKind::StreamFlagInConfidence << false << streaming << 1.0;
+    QTest::newRow("command protocol") << DecoderKind::CommandProtocol << false << net << 1.0;
     QTest::newRow("command protocol, error shown")
-        << DecoderKind::CommandProtocol << true << netWithError;
+        << DecoderKind::CommandProtocol << true << netWithError << 1.0;
+    QTest::newRow("streaming at 1.5") << DecoderKind::Stream << false << streaming << 1.5;
+    QTest::newRow("command protocol at 2") << DecoderKind::CommandProtocol << true << netWithError
+                                           << 2.0;
 }
 
 void TestMapRenderer::statusBlock()
@@ -224,12 +231,17 @@ void TestMapRenderer::statusBlock()
     QFETCH(Edition::DecoderKind, decoderKind);
     QFETCH(bool, showError);
     QFETCH(StatusList, expected);
+    QFETCH(qreal, ratio);
 
     Map view(1600, 600);
     view.state.backgroundColor = Qt::transparent;
+    view.state.devicePixelRatio = ratio;
     view.state.decoderKind = decoderKind;
     view.state.errorShown = showError;
     // The figures come from the published scan, not from counting its points.
+    view.renderer.showScan(publishedScan({point(0.0, 1000), point(90.0, 1000)}));
+    view.draw();
+    // Lines shaped once are drawn the same when they come again.
     view.renderer.showScan(publishedScan({point(0.0, 1000), point(90.0, 1000)}));
     view.draw();
 
@@ -240,9 +252,14 @@ void TestMapRenderer::statusBlock()
 
     QCOMPARE(MapRenderer::statusLeft(view.state), 1600 - 240);
     const QRect statusArea(1300, 0, 300, 130);
-    const QImage want =
-        expectedStatus(view.state.geometry.size(), MapRenderer::statusLeft(view.state), expected);
-    QCOMPARE(view.renderer.image().copy(statusArea), want.copy(statusArea));
+    const QRect pixels(statusArea.topLeft() * ratio, statusArea.size() * ratio);
+    const QImage want = expectedStatus(view.state.geometry.size(), ratio,
+                                       MapRenderer::statusLeft(view.state), expected);
+    QImage got = view.renderer.image().copy(pixels);
+    QImage expectedPixels = want.copy(pixels);
+    got.setDevicePixelRatio(1);
+    expectedPixels.setDevicePixelRatio(1);
+    QCOMPARE(got, expectedPixels);
 }
 
 void TestMapRenderer::gridIsTheInverseOfTheBackground_data()
