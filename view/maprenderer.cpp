@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QPainter>
+#include <QTextLayout>
 #include <QtMath>
 #include <cmath>
 
@@ -378,13 +379,49 @@ QRect MapRenderer::drawStatus(QPainter &painter, const MapViewState &state,
     const int left = statusLeft(state);
     painter.setFont(statusFont);
     painter.setPen(state.textColor);
-    const QFontMetrics metrics = painter.fontMetrics();
     QRect bounds;
     for (const StatusLine &line : lines) {
-        painter.drawText(left, line.baseline, line.text);
-        bounds |= metrics.boundingRect(line.text).translated(left, line.baseline);
+        const ShapedText &shaped = shapedStatusLine(painter, line.text);
+        const QPointF origin(left, line.baseline);
+        for (const QGlyphRun &run : shaped.runs)
+            painter.drawGlyphRun(origin, run);
+        bounds |= shaped.bounds.translated(left, line.baseline);
     }
     return bounds.adjusted(-textMargin, -textMargin, textMargin, textMargin);
+}
+
+// The status block shows a few lines that mostly repeat from one redraw to
+// the next, up to 30 times a second; shaping them anew each time was most of
+// the cost of drawing them. A line is laid out once, as the painter would lay
+// it out, and its glyphs are kept with their positions from the baseline.
+const MapRenderer::ShapedText &MapRenderer::shapedStatusLine(QPainter &painter,
+                                                             const QString &text) const
+{
+    const int dpi = painter.device()->logicalDpiY();
+    if (dpi != shapedDpi || shapedStatus.size() >= maxShapedLines) {
+        shapedStatus.clear();
+        shapedDpi = dpi;
+    }
+    auto found = shapedStatus.find(text);
+    if (found != shapedStatus.end())
+        return found.value();
+
+    ShapedText shaped;
+    QTextLayout layout(text, painter.font(), painter.device());
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    shaped.runs = layout.glyphRuns();
+    // Glyph positions are from the layout's top; the line is drawn on its
+    // baseline.
+    for (QGlyphRun &run : shaped.runs) {
+        QVector<QPointF> positions = run.positions();
+        for (QPointF &position : positions)
+            position.ry() -= line.ascent();
+        run.setPositions(positions);
+    }
+    shaped.bounds = painter.fontMetrics().boundingRect(text);
+    return shapedStatus.insert(text, shaped).value();
 }
 
 QRectF MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)

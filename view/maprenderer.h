@@ -8,6 +8,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGlyphRun>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QPixmap>
@@ -166,6 +168,14 @@ private:
     QRegion drawScan(const Frame &f, const MapViewState &state, const PictureState &picture);
     QRect drawStatus(QPainter &painter, const MapViewState &state,
                      const QVector<StatusLine> &lines) const;
+    // A line of text in the painter's font, shaped: its glyphs placed from
+    // the start of its baseline, and its bounding box there.
+    struct ShapedText
+    {
+        QList<QGlyphRun> runs;
+        QRect bounds;
+    };
+    const ShapedText &shapedStatusLine(QPainter &painter, const QString &text) const;
     QRectF drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
     SensorScan figuresInForce(Edition::DecoderKind kind) const;
     static QString labelText(const PointData &picked, const MapViewState &state);
@@ -197,6 +207,12 @@ private:
 
     // The order the grid's angle labels were last drawn in.
     mutable bool labelsBackwards = false;
+
+    // Status lines as shaped in the status font, for the resolution they
+    // were shaped at; emptied when full, as their figures wander.
+    static constexpr int maxShapedLines = 256;
+    mutable QHash<QString, ShapedText> shapedStatus;
+    mutable int shapedDpi = 0;
 
     QFont gridFont;
     QFont statusFont;

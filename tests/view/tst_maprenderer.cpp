@@ -222,8 +222,8 @@ void TestMapRenderer::statusBlock_data()
     QTest::newRow("command protocol, error shown")
         << DecoderKind::CommandProtocol << true << netWithError << 1.0;
     QTest::newRow("streaming at 1.5") << DecoderKind::Stream << false << streaming << 1.5;
-    QTest::newRow("command protocol at 2") << DecoderKind::CommandProtocol << true << netWithError
-                                           << 2.0;
+    QTest::newRow("command protocol at 2")
+        << DecoderKind::CommandProtocol << true << netWithError << 2.0;
 }
 
 void TestMapRenderer::statusBlock()
