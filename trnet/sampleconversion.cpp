@@ -121,12 +121,24 @@ Polar FirGeometry::point(int value, int column, const DeviceParams &params)
     if (now != calibration) {
         calibration = now;
         columns.clear();
+        columnPoints.clear();
     }
     if (column < 0 || column >= cachedColumns)
         return triangulate(value, column, params);
     while (int(columns.size()) <= column)
         columns.push_back(columnTerms(int(columns.size()), params));
-    return pointFromTerms(value, column, columns[size_t(column)]);
+    const Column &terms = columns[size_t(column)];
+    if (column >= sensorColumns || value < 0 || value >= sampleValues)
+        return pointFromTerms(value, column, terms);
+    if (columnPoints.empty())
+        columnPoints.resize(sensorColumns);
+    std::vector<Polar> &points = columnPoints[size_t(column)];
+    if (points.empty()) {
+        points.reserve(sampleValues);
+        for (int v = 0; v < sampleValues; ++v)
+            points.push_back(pointFromTerms(v, column, terms));
+    }
+    return points[size_t(value)];
 }
 
 ZoneGeometry::Ray ZoneGeometry::ray(int line, int column, const DeviceParams &params)

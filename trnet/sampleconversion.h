@@ -21,7 +21,8 @@ struct Polar
 Polar triangulate(int value, int column, const DeviceParams &params);
 
 // The same, with the terms that depend only on the calibration and the
-// column computed once per column and calibration.
+// column computed once per column and calibration, and the points of the
+// sensor's own columns once per value.
 class FirGeometry
 {
 public:
@@ -34,9 +35,17 @@ public:
         double cosView;
     };
 
+    // A sample's value has nine bits; the sensor has this many columns.
+    static constexpr int sampleValues = 512;
+    static constexpr int sensorColumns = 160;
+
 private:
     std::array<uint32_t, 4> calibration{};
     std::vector<Column> columns;
+    // The point of every value of each of the sensor's columns, worked out
+    // on the column's first sample: a frame holds 160 samples, and at 250
+    // frames a second the trigonometry per sample was most of decoding.
+    std::vector<std::vector<Polar>> columnPoints;
 };
 
 // Maple: the angle (degrees, -90 to 90) at which calibration line `line`
