@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTextLayout>
 #include <QtMath>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -20,6 +21,9 @@ constexpr uint16_t maxDistance = 13000;
 // (2 pixels) with its antialiased edge.
 constexpr int textMargin = 4;
 constexpr int penMargin = 3;
+
+// Rows of the canvas copied onto the screen at a time.
+constexpr int paintBandRows = 64;
 
 double radians(double degrees)
 {
@@ -526,11 +530,22 @@ QRegion MapRenderer::drawScan(const Frame &f, const MapViewState &state,
     return drawnArea;
 }
 
+// Copied in bands of a few rows of whole pixels: the raster engine splits a
+// copy of more rows among the threads of its pool, and on a map redrawn up to
+// 30 times a second waking those threads cost more than the copy itself.
 void MapRenderer::paint(QPainter &painter, const QRegion &area) const
 {
     const qreal ratio = canvas_.devicePixelRatio();
-    for (const QRect &logical : area)
-        painter.drawPixmap(logical, canvas_, devicePixels(logical, ratio));
+    for (const QRect &logical : area) {
+        const QRect pixels = devicePixels(logical, ratio);
+        for (int top = pixels.top(); top <= pixels.bottom(); top += paintBandRows) {
+            const QRect band(pixels.left(), top, pixels.width(),
+                             std::min(paintBandRows, pixels.bottom() + 1 - top));
+            const QRectF target(band.x() / ratio, band.y() / ratio, band.width() / ratio,
+                                band.height() / ratio);
+            painter.drawPixmap(target, canvas_, band);
+        }
+    }
 }
 
 void MapRenderer::resetCanvas(const QSize &logicalSize, qreal ratio)
