@@ -293,9 +293,8 @@ void MapRenderer::drawGridInto(QPixmap &target, const Frame &f, const MapViewSta
 {
     // The target's memory is kept while its size and kind stay; its kind is
     // that of a new pixmap filled with the background: opaque for an opaque
-    // background.
-    // The target may be the canvas itself, so its size and ratio are taken
-    // before it is made anew.
+    // background. The target may be the canvas itself, so the canvas's size
+    // and ratio are taken before it is made anew.
     const bool opaque = state.backgroundColor.alpha() == 255;
     const QSize size = canvas_.size();
     const qreal ratio = canvas_.devicePixelRatio();
