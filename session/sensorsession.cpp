@@ -315,7 +315,9 @@ void SensorSession::handleError(QSerialPort::SerialPortError error)
 
 void SensorSession::readPort()
 {
-    const QByteArray data = serial->readAll();
+    // What the port holds, taken in one allocation; readAll grows its
+    // result chunk by chunk, hundreds of times a second at full line rate.
+    const QByteArray data = serial->read(serial->bytesAvailable());
     emit received(data, clock());
     push(data);
 }

@@ -25,6 +25,12 @@ constexpr int penMargin = 3;
 // Rows of the canvas copied onto the screen at a time.
 constexpr int paintBandRows = 64;
 
+// Side of the square tiles, in logical pixels, by which the points' area is
+// told. A scan of a room lies along its walls: the tiles they cross are a
+// small part of the box around them, and only those are put back under the
+// next scan and sent to the screen.
+constexpr int pointTile = 32;
+
 double radians(double degrees)
 {
     return degrees * M_PI / 180.0;
@@ -226,7 +232,8 @@ bool MapRenderer::render(const MapViewState &state)
 
     const QRect whole(QPoint(0, 0), state.geometry.size());
     const GridKey grid = gridKey(f, state);
-    if (!drawnValid || !(canvasGrid == grid)) {
+    const bool newGrid = !drawnValid || !(canvasGrid == grid);
+    if (newGrid) {
         // A new grid: the whole picture is new, drawn straight into the
         // canvas. The grid layer, which only a redraw of the same grid
         // needs, follows when one comes; a pan or a zoom makes none.
@@ -241,26 +248,30 @@ bool MapRenderer::render(const MapViewState &state)
             layerGrid = grid;
         }
         changed_ = overlay;
-        restoreGrid(overlay);
     }
     overlay = QRegion();
-    if (picture.hasScan)
-        overlay = drawScan(f, state, picture) & whole;
+    if (!canvas_.isNull()) {
+        // One painter for both: a redraw at Fir's rate is short enough for
+        // beginning a painter to count.
+        QPainter painter(&canvas_);
+        if (!newGrid)
+            restoreGrid(painter, changed_);
+        if (picture.hasScan)
+            overlay = drawScan(painter, f, state, picture) & whole;
+    }
     changed_ |= overlay;
     drawn = picture;
     drawnValid = true;
     return true;
 }
 
-void MapRenderer::restoreGrid(const QRegion &area)
+void MapRenderer::restoreGrid(QPainter &painter, const QRegion &area) const
 {
-    if (area.isEmpty() || canvas_.isNull())
-        return;
-    QPainter painter(&canvas_);
-    if (!painter.isActive())
+    if (area.isEmpty() || !painter.isActive())
         return;
     // In the canvas's own pixels, so that a rectangle at a fractional ratio
     // is copied whole and nothing is scaled.
+    painter.save();
     const qreal ratio = canvas_.devicePixelRatio();
     painter.setWorldTransform(QTransform::fromScale(1.0 / ratio, 1.0 / ratio));
     painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -268,6 +279,7 @@ void MapRenderer::restoreGrid(const QRegion &area)
         const QRect pixels = devicePixels(logical, ratio);
         painter.drawPixmap(pixels, gridLayer, pixels);
     }
+    painter.restore();
 }
 
 QRect MapRenderer::devicePixels(const QRect &logical, qreal ratio)
@@ -427,7 +439,7 @@ const MapRenderer::ShapedText &MapRenderer::shapedStatusLine(QPainter &painter,
     return shapedStatus.insert(text, shaped).value();
 }
 
-QRectF MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)
+QRegion MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewState &state)
 {
     QPen pen(state.pointColor, 2.0 / state.scale, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
     painter.setPen(pen);
@@ -448,7 +460,31 @@ QRectF MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewS
         pointBatch.clear();
     };
 
-    double left = 0, right = 0, top = 0, bottom = 0;
+    // A point's pixels lie within penMargin of its place on the canvas, in
+    // logical pixels.
+    const qreal ratio = canvas_.devicePixelRatio();
+    const QTransform toCanvas =
+        painter.combinedTransform() * QTransform::fromScale(1.0 / ratio, 1.0 / ratio);
+    const int columns = (f.width + pointTile - 1) / pointTile;
+    const int rows = (f.height + pointTile - 1) / pointTile;
+    pointTiles.assign(size_t(columns) * size_t(rows), false);
+    const auto cover = [&](const QPointF &at) {
+        // QTransform::map, without its dispatch on the kind of transformation.
+        const double x = toCanvas.m11() * at.x() + toCanvas.m21() * at.y() + toCanvas.dx();
+        const double y = toCanvas.m12() * at.x() + toCanvas.m22() * at.y() + toCanvas.dy();
+        const double left = x - penMargin, right = x + penMargin;
+        const double top = y - penMargin, bottom = y + penMargin;
+        if (right < 0 || bottom < 0 || left >= f.width || top >= f.height)
+            return;
+        const int c0 = std::max(0, int(left) / pointTile);
+        const int c1 = std::min(columns - 1, int(right) / pointTile);
+        const int r0 = std::max(0, int(top) / pointTile);
+        const int r1 = std::min(rows - 1, int(bottom) / pointTile);
+        for (int r = r0; r <= r1; ++r)
+            for (int c = c0; c <= c1; ++c)
+                pointTiles[size_t(r) * size_t(columns) + size_t(c)] = true;
+    };
+
     for (const PointData &point : qAsConst(points)) {
         const QColor color = state.confidenceEnabled
                                  ? ConfidencePalette::colorFor(point.confidence, state.decoderKind)
@@ -460,21 +496,35 @@ QRectF MapRenderer::drawPoints(QPainter &painter, const Frame &f, const MapViewS
         const double length = drawingLength(plausible(point.distance), f.outerRingDiameter);
         const double theta = radians(point.angle);
         const QPointF at(length * std::cos(theta), -length * std::sin(theta));
-        left = std::min(left, at.x());
-        right = std::max(right, at.x());
-        top = std::min(top, at.y());
-        bottom = std::max(bottom, at.y());
+        cover(at);
         pointBatch.append(at);
     }
     flush();
-    // The end-of-scan marker sits at the origin, which the box starts from.
-    return QRectF(QPointF(left, top), QPointF(right, bottom));
+
+    // Runs of touched tiles, row by row: the bands a region is made of.
+    tileRects.clear();
+    for (int r = 0; r < rows; ++r) {
+        const auto row = pointTiles.begin() + r * columns;
+        for (int c = 0; c < columns;) {
+            if (!row[c]) {
+                ++c;
+                continue;
+            }
+            const int first = c;
+            while (c < columns && row[c])
+                ++c;
+            const QRect run(first * pointTile, r * pointTile, (c - first) * pointTile, pointTile);
+            tileRects.append(run & QRect(0, 0, f.width, f.height));
+        }
+    }
+    QRegion tiles;
+    tiles.setRects(tileRects.constData(), tileRects.size());
+    return tiles;
 }
 
-QRegion MapRenderer::drawScan(const Frame &f, const MapViewState &state,
+QRegion MapRenderer::drawScan(QPainter &painter, const Frame &f, const MapViewState &state,
                               const PictureState &picture)
 {
-    QPainter painter(&canvas_);
     if (!painter.isActive())
         return QRegion();
     const QRectF reach =
@@ -496,7 +546,7 @@ QRegion MapRenderer::drawScan(const Frame &f, const MapViewState &state,
     QRegion drawnArea(drawStatus(painter, state, picture.status));
 
     enterDrawingFrame(painter, f, state);
-    drawnArea |= onCanvas(drawPoints(painter, f, state), penMargin);
+    drawnArea |= drawPoints(painter, f, state);
 
     const double scale = state.scale;
     const PointData &picked = points.at(picture.selectedIndex);

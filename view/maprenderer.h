@@ -19,6 +19,8 @@
 #include <QString>
 #include <QVector>
 
+#include <vector>
+
 class QPainter;
 
 // How the map is looked at: everything the picture depends on besides the
@@ -160,12 +162,13 @@ private:
     // Background and grid into `target`, made anew only when its size or
     // kind does not fit.
     void drawGridInto(QPixmap &target, const Frame &f, const MapViewState &state) const;
-    void restoreGrid(const QRegion &area);
+    void restoreGrid(QPainter &painter, const QRegion &area) const;
     static QRect devicePixels(const QRect &logical, qreal ratio);
     void drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const;
     // Each returns where it drew, in logical pixels (the points in the
     // drawing frame's units).
-    QRegion drawScan(const Frame &f, const MapViewState &state, const PictureState &picture);
+    QRegion drawScan(QPainter &painter, const Frame &f, const MapViewState &state,
+                     const PictureState &picture);
     QRect drawStatus(QPainter &painter, const MapViewState &state,
                      const QVector<StatusLine> &lines) const;
     // A line of text in the painter's font, shaped: its glyphs placed from
@@ -176,7 +179,8 @@ private:
         QRect bounds;
     };
     const ShapedText &shapedStatusLine(QPainter &painter, const QString &text) const;
-    QRectF drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
+    // Draws the points; returns the tiles of the canvas they touch.
+    QRegion drawPoints(QPainter &painter, const Frame &f, const MapViewState &state);
     SensorScan figuresInForce(Edition::DecoderKind kind) const;
     static QString labelText(const PointData &picked, const MapViewState &state);
     static QPixmap blankCanvas(const QSize &logicalSize, qreal ratio);
@@ -204,6 +208,10 @@ private:
 
     // Batch buffer for the points of one colour run.
     QVector<QPointF> pointBatch;
+    // Which tiles of the canvas the points drawn touch, row by row, and the
+    // region they make.
+    std::vector<bool> pointTiles;
+    QVector<QRect> tileRects;
 
     // The order the grid's angle labels were last drawn in.
     mutable bool labelsBackwards = false;

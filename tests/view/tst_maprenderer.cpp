@@ -414,6 +414,7 @@ enum Change
     PickMoves,
     NewScan,
     SmallerScan,
+    FarPoints,
     Figures,
     Resize
 };
@@ -435,6 +436,7 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne_data()
         {"pick moves", PickMoves},
         {"new scan", NewScan},
         {"smaller scan", SmallerScan},
+        {"two far points", FarPoints},
         {"figures change", Figures},
         {"resize", Resize},
     };
@@ -501,6 +503,10 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne()
             view.renderer.showScan(publishedScan(near));
             break;
         }
+        case FarPoints:
+            view.state.pointColor = QColor(255, 0, 0);
+            view.renderer.showScan(publishedScan({point(0, 8000), point(90, 8000)}));
+            break;
         case Figures:
             view.renderer.setStreamCounters(12.75, 1234567);
             view.state.errorShown = true;
@@ -537,6 +543,16 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne()
         if (change == SmallerScan) {
             const QRect whole(0, 0, 640, 480);
             QVERIFY(changed != QRegion(whole));
+        }
+        // Points far apart: the grid between them is left as it is.
+        if (change == FarPoints) {
+            QRect red;
+            for (int y = 0; y < after.height(); ++y)
+                for (int x = 0; x < after.width(); ++x)
+                    if (after.pixel(x, y) == qRgb(255, 0, 0))
+                        red |= QRect(x, y, 1, 1);
+            QVERIFY(red.width() > 100 && red.height() > 100);
+            QVERIFY(!changed.contains(red.center() / ratio));
         }
     }
     // Nothing changed since: the picture is kept.
