@@ -165,8 +165,7 @@ private:
     void restoreGrid(QPainter &painter, const QRegion &area) const;
     static QRect devicePixels(const QRect &logical, qreal ratio);
     void drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const;
-    // Each returns where it drew, in logical pixels (the points in the
-    // drawing frame's units).
+    // Each returns where it drew, in logical pixels of the canvas.
     QRegion drawScan(QPainter &painter, const Frame &f, const MapViewState &state,
                      const PictureState &picture);
     QRect drawStatus(QPainter &painter, const MapViewState &state,
