@@ -6,7 +6,10 @@
 
 #include <QCoreApplication>
 #include <QPainter>
+#include <QSemaphore>
 #include <QTextLayout>
+#include <QThread>
+#include <QThreadPool>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
@@ -45,6 +48,32 @@ uint16_t plausible(uint16_t distance)
 double drawingLength(uint16_t distance, int outerRingDiameter)
 {
     return distance * outerRingDiameter * 0.5 / 10000;
+}
+
+// Runs `work` on a thread of the global pool and waits for it; `work` tells
+// whether it could paint. Under Qt 6 the raster engine splits a fill of many
+// spans among the pool's threads unless it already runs on one of them. A
+// grid's rings and spokes make many such fills, and handing each over and
+// waiting for it cost more than the fill; on a pool thread the grid is drawn
+// in one go, with one handover. The pixels are the same. A platform that
+// cannot paint pixmaps off the window's thread gets it drawn here.
+template <typename Work> void onPoolThread(Work &&work)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QThreadPool *pool = QThreadPool::globalInstance();
+    if (!pool->contains(QThread::currentThread())) {
+        QSemaphore done;
+        bool painted = false;
+        pool->start([&] {
+            painted = work();
+            done.release();
+        });
+        done.acquire();
+        if (painted)
+            return;
+    }
+#endif
+    work();
 }
 
 } // namespace
@@ -318,9 +347,13 @@ void MapRenderer::drawGridInto(QPixmap &target, const Frame &f, const MapViewSta
     target.fill(state.backgroundColor);
     if (target.isNull())
         return;
-    QPainter painter(&target);
-    if (painter.isActive())
+    onPoolThread([&] {
+        QPainter painter(&target);
+        if (!painter.isActive())
+            return false;
         drawGrid(painter, f, state);
+        return true;
+    });
 }
 
 void MapRenderer::drawGrid(QPainter &painter, const Frame &f, const MapViewState &state) const
