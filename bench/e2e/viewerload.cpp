@@ -74,6 +74,8 @@ int main(int argc, char *argv[])
     QString port;
     QVector<qint64> sentAt;
     auto readSim = [&] {
+        if (idle)
+            return;
         QFile file(simOutput.fileName());
         if (!file.open(QIODevice::ReadOnly))
             return;
