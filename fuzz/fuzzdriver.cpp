@@ -209,7 +209,7 @@ Outcome runQTRNet(const uint8_t *data, size_t size)
             --depth;
         }
     });
-    QObject::connect(decoder, &QTRNet::mapReady, [&](const QList<PointData> &scan) {
+    QObject::connect(decoder, &QTRNet::mapReady, [&](const PointList &scan) {
         ++outcome.scans;
         require(Invariants::checkCommandScan(scan));
         require(Invariants::checkQTRNetScan(*decoder));

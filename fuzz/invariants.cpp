@@ -36,7 +36,7 @@ bool lookupInRange(int index, int size)
 
 } // namespace
 
-const char *checkStreamScan(const QList<PointData> &scan)
+const char *checkStreamScan(const PointList &scan)
 {
     if (scan.isEmpty())
         return nullptr; // nothing published yet
@@ -54,7 +54,7 @@ const char *checkStreamScan(const QList<PointData> &scan)
     return nullptr;
 }
 
-const char *checkCommandScan(const QList<PointData> &scan)
+const char *checkCommandScan(const PointList &scan)
 {
     for (const PointData &p : scan) {
         if (!std::isfinite(p.angle))
@@ -91,7 +91,7 @@ const char *checkLiPkg(const LiPkg &d)
 
 const char *checkLiPkgScan(const LiPkg &d)
 {
-    const QList<PointData> scan = d.currentScan();
+    const PointList scan = d.currentScan();
     if (const char *broken = checkStreamScan(scan))
         return broken;
     if (d.validCount() < 0 || d.validCount() > scan.size())
@@ -125,7 +125,7 @@ const char *checkQTRNetScan(const QTRNet &d)
 {
     if (d.currentSamples().size() > TRFrame::maxLength / 2)
         return "QTRNet: at most one sample per two payload bytes";
-    const QList<PointData> scan = d.currentScan();
+    const PointList scan = d.currentScan();
     if (const char *broken = checkCommandScan(scan))
         return broken;
     if (d.validCount() < 0 || d.validCount() > scan.size())

@@ -26,9 +26,9 @@ namespace Invariants {
 
 // A scan published by LiPkg: finite angles below the marker's, every point
 // but the last a real point, the end-of-scan marker last.
-const char *checkStreamScan(const QList<PointData> &scan);
+const char *checkStreamScan(const PointList &scan);
 // A scan published by QTRNet: finite angles, no end-of-scan marker.
-const char *checkCommandScan(const QList<PointData> &scan);
+const char *checkCommandScan(const PointList &scan);
 
 // The receive and assembly state, after every chunk.
 const char *checkLiPkg(const LiPkg &decoder);

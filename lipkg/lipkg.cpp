@@ -160,7 +160,7 @@ void LiPkg::resetReceiveState()
     wrapIndexes.clear();
     pkgErrorCount = 0;
     speedList.clear();
-    scan = QList<PointData>();
+    scan = PointList();
     scanValidCount = 0;
     scanStart = 0;
     scanEnd = 0;
@@ -298,7 +298,7 @@ void LiPkg::buildScan()
     scanValidCount = static_cast<int>(std::count_if(
         points.begin(), points.end(), [](const PointData &p) { return p.distance != 0; }));
     points.push_back(endOfScanMarker());
-    scan = QList<PointData>();
+    scan = PointList();
     scan.reserve(static_cast<int>(points.size()));
     for (const PointData &p : points)
         scan.append(p);

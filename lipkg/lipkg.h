@@ -42,7 +42,7 @@ public:
     void setTimeSource(TimeSource source);
 
     // Figures of the last scan.
-    QList<PointData> currentScan() const { return scan; }
+    PointList currentScan() const { return scan; }
     int errorCount() const { return pkgErrorCount; }
     double rotationSpeed() const;
     double scanRate() const;
@@ -95,7 +95,7 @@ private:
     std::vector<int> wrapIndexes;
     int pkgErrorCount = 0;
     std::vector<uint16_t> speedList;
-    QList<PointData> scan;
+    PointList scan;
     int scanValidCount = 0;
     int scanStart = 0;
     int scanEnd = 0;

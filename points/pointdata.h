@@ -1,8 +1,8 @@
 #ifndef VANTOSCOPE_POINTDATA_H
 #define VANTOSCOPE_POINTDATA_H
 
-#include <QList>
 #include <QMetaType>
+#include <QVector>
 #include <cstdint>
 
 // One measured point. Angles are degrees (0 straight ahead, clockwise on
@@ -15,6 +15,11 @@ struct PointData
     uint32_t sampleIndex = 0; // position within its sample frame (command-protocol models)
     uint16_t zone = 0;        // calibration zone (command-protocol models with zones)
 };
+Q_DECLARE_TYPEINFO(PointData, Q_MOVABLE_TYPE);
+
+// A scan's points, side by side in one allocation. Under Qt 5 a QList keeps
+// an element this size in its own allocation, one per point.
+using PointList = QVector<PointData>;
 
 // The streaming decoder's own scans end with this marker (published
 // SensorScans carry the points only).
@@ -28,7 +33,7 @@ inline bool isEndOfScanMarker(const PointData &p)
     return p.angle == endOfScanAngle;
 }
 // `scan` without a trailing end-of-scan marker.
-inline QList<PointData> withoutEndOfScanMarker(QList<PointData> scan)
+inline PointList withoutEndOfScanMarker(PointList scan)
 {
     if (!scan.isEmpty() && isEndOfScanMarker(scan.last()))
         scan.removeLast();
@@ -36,14 +41,13 @@ inline QList<PointData> withoutEndOfScanMarker(QList<PointData> scan)
 }
 
 Q_DECLARE_METATYPE(PointData)
-Q_DECLARE_METATYPE(QList<PointData>)
 
-// Registers PointData and QList<PointData> with the meta-type system; safe to
+// Registers PointData and PointList with the meta-type system; safe to
 // call more than once.
 inline void registerPointDataMetaType()
 {
     qRegisterMetaType<PointData>("PointData");
-    qRegisterMetaType<QList<PointData>>("QList<PointData>");
+    qRegisterMetaType<PointList>("PointList");
 }
 
 #endif

@@ -23,7 +23,7 @@
 // This is a single pass without allocation: the result is the same as
 // walking an angle-ordered map of the points, but it is cheap enough to run
 // on every redraw.
-inline int findNearestPoint(const QList<PointData> &scan, double angle)
+inline int findNearestPoint(const PointList &scan, double angle)
 {
     const float x = static_cast<float>(angle);
     const float marker = static_cast<float>(endOfScanAngle);

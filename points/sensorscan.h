@@ -18,7 +18,7 @@ struct SensorScan
     };
 
     Family family = Family::Streaming;
-    QList<PointData> points;
+    PointList points;
     double speed = 0.0;    // revolutions per second (streaming only)
     double rate = 0.0;     // scans per second (streaming) or sample frames per second
     int valid = 0;         // points with a distance

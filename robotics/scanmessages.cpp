@@ -185,7 +185,7 @@ void ScanEncoder::setGrid(const ScanGrid &grid)
     scanGrid.count = std::max(1, grid.count);
 }
 
-const std::vector<int> &ScanEncoder::resample(const QList<PointData> &points)
+const std::vector<int> &ScanEncoder::resample(const PointList &points)
 {
     const int count = scanGrid.count;
     const double step = scanGrid.stepDegrees;

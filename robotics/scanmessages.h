@@ -80,7 +80,7 @@ public:
 
     // For every step of the grid, the index in `points` of the point
     // nearest to it within half a step, or -1.
-    const std::vector<int> &resample(const QList<PointData> &points);
+    const std::vector<int> &resample(const PointList &points);
 
     // The messages of `scan`, replacing what `out` held.
     void laserScan(const SensorScan &scan, QByteArray &out);

@@ -368,7 +368,7 @@ void SensorSession::publishStreamScan()
     emit scanReady(scan);
 }
 
-void SensorSession::publishFrameScan(const QList<PointData> &points)
+void SensorSession::publishFrameScan(const PointList &points)
 {
     SensorScan scan;
     scan.family = SensorScan::Family::CommandProtocol;

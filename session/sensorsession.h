@@ -148,7 +148,7 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void closeAndReport(bool lost);
     void publishStreamScan();
-    void publishFrameScan(const QList<PointData> &points);
+    void publishFrameScan(const PointList &points);
     void publishStreamCounters();
     qint64 utcNow() const;
     void frameDecoded(TRData *frame);

@@ -41,7 +41,7 @@ QByteArray QTRNet::shortCommandBytes(uint8_t address, uint8_t command, uint16_t 
 void QTRNet::resetReceiveState()
 {
     rxBuffer = FrameSplitter();
-    scanList = QList<PointData>();
+    scanList = PointList();
     sampleList.clear();
     lastTimestamp = 0;
     previousTimestamp = 0;

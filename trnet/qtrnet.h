@@ -60,7 +60,7 @@ public:
     double scanRate() const { return rate; }
     int validCount() const;
     int pointTotal() const { return sampleCount; }
-    QList<PointData> currentScan() const { return scanList; }
+    PointList currentScan() const { return scanList; }
     int nearestPointIndex(double angle) const;
 
     // Read-only state, for diagnostics and invariant checks.
@@ -79,7 +79,7 @@ public:
 
 signals:
     void dataReady(TRData *pack);
-    void mapReady(QList<PointData> map);
+    void mapReady(PointList map);
 
 private:
     void handleFrame();
@@ -90,7 +90,7 @@ private:
     bool draining = false;
     FrameSplitter rxBuffer;
     TRData lastFrame;
-    QList<PointData> scanList;
+    PointList scanList;
     QVector<PointData> sampleList;
     DeviceParams params;
     int lastTimestamp = 0;

@@ -159,9 +159,9 @@ ZoneGeometry::Ray ZoneGeometry::ray(int line, int column, const DeviceParams &pa
     return cache[size_t(column)];
 }
 
-QList<PointData> keepSupportedPoints(const std::vector<PointData> &candidates)
+PointList keepSupportedPoints(const std::vector<PointData> &candidates)
 {
-    QList<PointData> kept;
+    PointList kept;
     kept.reserve(static_cast<int>(candidates.size()));
     const PointData missing{};
     const size_t count = candidates.size();
@@ -193,7 +193,7 @@ void QTRNet::convertDualHalf(const TRData &frame)
 
     if (frame.command == PlainSamples) {
         const int quarter = n / 4;
-        QList<PointData> scan;
+        PointList scan;
         scan.reserve(n / 2);
         for (int c = 0; c < n / 2; ++c) {
             const uint16_t sample = sampleAt(payload, 2 * c);
@@ -236,7 +236,7 @@ void QTRNet::convertZoned(const TRData &frame)
         return;
 
     QVector<PointData> samples;
-    QList<PointData> scan;
+    PointList scan;
     if (frame.command == PlainSamples) {
         const int quarter = n / 4;
         sampleCount = n / 2;

@@ -68,7 +68,7 @@ private:
 
 // Fir: keeps the candidates that have a neighbour within 20 mm and a
 // neighbour within 2 degrees; a missing neighbour counts as angle 0, distance 0.
-QList<PointData> keepSupportedPoints(const std::vector<PointData> &candidates);
+PointList keepSupportedPoints(const std::vector<PointData> &candidates);
 
 // A non-negative double truncated toward zero and stored in 16 bits; values
 // that are not finite give 0.

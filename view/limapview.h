@@ -60,7 +60,7 @@ public:
     MapViewState viewState() const;
 
     // The points shown, as drawn: distances beyond the plausible range read 0.
-    QList<PointData> scan() const { return renderer.scan(); }
+    PointList scan() const { return renderer.scan(); }
     // The picture at the screen's resolution: its size is the view's times
     // its device pixel ratio, which is the view's.
     QImage canvasImage() const { return renderer.image(); }

@@ -113,9 +113,9 @@ bool MapRenderer::setStreamCounters(double speed, int errors)
     return true;
 }
 
-QList<PointData> MapRenderer::scan() const
+PointList MapRenderer::scan() const
 {
-    QList<PointData> shown = points;
+    PointList shown = points;
     for (PointData &p : shown)
         p.distance = plausible(p.distance);
     return shown;

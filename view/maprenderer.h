@@ -75,7 +75,7 @@ public:
     bool setStreamCounters(double speed, int errors);
 
     // The points drawn: distances beyond the plausible range read 0.
-    QList<PointData> scan() const;
+    PointList scan() const;
     bool hasScan() const { return !points.isEmpty(); }
 
     // The status block as the next picture draws it (when a scan is shown).
@@ -190,7 +190,7 @@ private:
     QPixmap canvas_;
     QRegion overlay;
     QRegion changed_;
-    QList<PointData> points;
+    PointList points;
     // The figures of the last scan of each decoder family (without points).
     SensorScan streamFigures;
     SensorScan frameFigures;

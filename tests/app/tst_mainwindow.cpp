@@ -389,7 +389,7 @@ private slots:
         const QDateTime after = QDateTime::currentDateTimeUtc();
         QCOMPARE(published.count(), 1);
         QVERIFY(save->isEnabled());
-        const QList<PointData> points = published.last().at(0).value<SensorScan>().points;
+        const PointList points = published.last().at(0).value<SensorScan>().points;
         QVERIFY(!points.isEmpty() && !isEndOfScanMarker(points.last()));
         QVERIFY(std::any_of(points.begin(), points.end(),
                             [](const PointData &p) { return p.distance > 13000; }));
@@ -645,7 +645,7 @@ private slots:
         QVERIFY(w.replaying());
         QTRY_VERIFY(!view->scan().isEmpty());
         emit bar->playToggled(false);
-        auto distances = [](const QList<PointData> &points) {
+        auto distances = [](const PointList &points) {
             QList<int> d;
             for (const PointData &p : points)
                 d.append(p.distance);

@@ -185,7 +185,7 @@ void TestClassicDecoders::samplesAlwaysConvertedAsFir()
 
     QVector<uint16_t> samples(160, 1000);
     net.pushData(Wire::plainSampleFrame(samples));
-    const QList<PointData> scan = net.currentScan();
+    const PointList scan = net.currentScan();
     QCOMPARE(scan.size(), 160);
     // Fir's fan of 90 degrees, not Maple's 80.
     QCOMPARE(scan.first().angle, 315.0);

@@ -46,7 +46,7 @@ QRect textBounds(const QImage &image, const QRect &area)
     return box;
 }
 
-SensorScan publishedScan(QList<PointData> points,
+SensorScan publishedScan(PointList points,
                          SensorScan::Family family = SensorScan::Family::Streaming)
 {
     SensorScan scan;

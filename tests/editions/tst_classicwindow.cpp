@@ -41,7 +41,7 @@ QByteArray pkg47Rotation()
 
 // The points a command-protocol decoder makes of `sampleFrame` after taking
 // `calibrationReply` (none: the calibration it starts with).
-QList<PointData> firPoints(const QByteArray &calibrationReply, const QByteArray &sampleFrame)
+PointList firPoints(const QByteArray &calibrationReply, const QByteArray &sampleFrame)
 {
     QTRNet reference;
     if (!calibrationReply.isEmpty()) {
@@ -49,14 +49,14 @@ QList<PointData> firPoints(const QByteArray &calibrationReply, const QByteArray 
         reference.applyCalibrationReply(reference.lastDecodedFrame());
     }
     reference.enterStartedMode();
-    QList<PointData> points;
+    PointList points;
     QObject::connect(&reference, &QTRNet::mapReady, &reference,
-                     [&points](const QList<PointData> &scan) { points = scan; });
+                     [&points](const PointList &scan) { points = scan; });
     reference.pushData(sampleFrame);
     return points;
 }
 
-QStringList pointTexts(const QList<PointData> &points)
+QStringList pointTexts(const PointList &points)
 {
     QStringList texts;
     for (const PointData &p : points)

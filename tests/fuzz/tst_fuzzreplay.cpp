@@ -68,9 +68,9 @@ FuzzDriver::Outcome run(Decoder decoder, const QByteArray &input)
     return FuzzDriver::runDebugPkg(data, size);
 }
 
-QList<PointData> points(std::initializer_list<double> angles, bool marker = false)
+PointList points(std::initializer_list<double> angles, bool marker = false)
 {
-    QList<PointData> scan;
+    PointList scan;
     for (double a : angles)
         scan.append(PointData{a, 1000, 200, 0, 0});
     if (marker)
@@ -170,15 +170,15 @@ void TestFuzzReplay::simulatedStreams()
 
 void TestFuzzReplay::streamScanChecks_data()
 {
-    QTest::addColumn<QList<PointData>>("scan");
+    QTest::addColumn<PointList>("scan");
     QTest::addColumn<QString>("broken");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    QTest::newRow("empty") << QList<PointData>() << QString();
-    QTest::newRow("marker only") << QList<PointData>{endOfScanMarker()} << QString();
+    QTest::newRow("empty") << PointList() << QString();
+    QTest::newRow("marker only") << PointList{endOfScanMarker()} << QString();
     QTest::newRow("well formed") << points({350.0, -2.5, 10.0}, true) << QString();
     QTest::newRow("no marker") << points({1.0, 2.0}) << "stream scan: end-of-scan marker last";
-    QTest::newRow("marker not last") << QList<PointData>{endOfScanMarker()} + points({1.0})
+    QTest::newRow("marker not last") << PointList{endOfScanMarker()} + points({1.0})
                                      << "stream scan: end-of-scan marker last";
     QTest::newRow("NaN angle") << points({1.0, nan}, true) << "stream scan: angles finite";
     QTest::newRow("infinite angle") << points({-inf}, true) << "stream scan: angles finite";
@@ -188,16 +188,16 @@ void TestFuzzReplay::streamScanChecks_data()
 
 void TestFuzzReplay::streamScanChecks()
 {
-    QFETCH(QList<PointData>, scan);
+    QFETCH(PointList, scan);
     QFETCH(QString, broken);
     QCOMPARE(QString::fromLatin1(Invariants::checkStreamScan(scan)), broken);
 }
 
 void TestFuzzReplay::commandScanChecks_data()
 {
-    QTest::addColumn<QList<PointData>>("scan");
+    QTest::addColumn<PointList>("scan");
     QTest::addColumn<QString>("broken");
-    QTest::newRow("empty") << QList<PointData>() << QString();
+    QTest::newRow("empty") << PointList() << QString();
     QTest::newRow("fan of points") << points({-45.0, 0.0, 359.5}) << QString();
     QTest::newRow("NaN angle") << points({std::numeric_limits<double>::quiet_NaN()})
                                << "command scan: angles finite";
@@ -207,7 +207,7 @@ void TestFuzzReplay::commandScanChecks_data()
 
 void TestFuzzReplay::commandScanChecks()
 {
-    QFETCH(QList<PointData>, scan);
+    QFETCH(PointList, scan);
     QFETCH(QString, broken);
     QCOMPARE(QString::fromLatin1(Invariants::checkCommandScan(scan)), broken);
 }

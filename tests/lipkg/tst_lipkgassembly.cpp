@@ -199,7 +199,7 @@ void TestLiPkgAssembly::scanHoldsNonZeroPointsAndEndMarker()
     pushInChunks(pkg, stream.bytes, chunkSize);
     QCOMPARE(maps.count(), 1);
 
-    const QList<PointData> scan = pkg.currentScan();
+    const PointList scan = pkg.currentScan();
     QCOMPARE(pkg.pointTotal(), 408);
     QCOMPARE(pkg.validCount(), 378);
     QCOMPARE(scan.size(), 379);
@@ -339,7 +339,7 @@ void TestLiPkgAssembly::filterStageFollowsSettings()
     pkg.setFilterEnabled(enabled);
     QCOMPARE(pkg.filterEnabled(), enabled);
     pkg.pushData(stream.bytes);
-    const QList<PointData> scan = pkg.currentScan();
+    const PointList scan = pkg.currentScan();
     QCOMPARE(pkg.pointTotal(), 201);
     QCOMPARE(pkg.validCount(), nearPointKept ? 201 : 200);
     QCOMPARE(scan.size(), pkg.validCount() + 1);

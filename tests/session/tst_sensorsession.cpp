@@ -31,7 +31,7 @@ QByteArray badPkg47()
     return frame;
 }
 
-QStringList text(const QList<PointData> &points)
+QStringList text(const PointList &points)
 {
     QStringList lines;
     for (const PointData &p : points)
@@ -103,7 +103,7 @@ void TestSensorSession::handshakeOutcome()
     pty.write(frame);
     QTRY_COMPARE(scans.count(), 1);
     const SensorScan scan = scans.last().at(0).value<SensorScan>();
-    QCOMPARE(text(scan.points), text(referenceScans.last().at(0).value<QList<PointData>>()));
+    QCOMPARE(text(scan.points), text(referenceScans.last().at(0).value<PointList>()));
     session.close();
     QVERIFY(!session.isOpen());
     QTRY_COMPARE(sensor.commands, commands + QVector<int>{15});

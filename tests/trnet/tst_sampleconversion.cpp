@@ -81,7 +81,7 @@ void TestSampleConversion::plainSampleAngles()
     n.net.pushData(Wire::plainSampleFrame(samples));
 
     QCOMPARE(published.count(), 1);
-    const QList<PointData> scan = published.at(0).at(0).value<QList<PointData>>();
+    const PointList scan = published.at(0).at(0).value<PointList>();
     QCOMPARE(scan.size(), 159);
     QCOMPARE(n.net.currentScan().size(), 159);
     const PointData p = scan.at(sample > 10 ? sample - 1 : sample);
@@ -178,7 +178,7 @@ void TestSampleConversion::firMeasuredSamplesSkipWeakOrEmpty()
     samples[82] = Wire::firSample(0, 90); // no value
     n.net.pushData(Wire::measuredSampleFrame(100, samples));
     QCOMPARE(n.net.pointTotal(), 160);
-    const QList<PointData> scan = n.net.currentScan();
+    const PointList scan = n.net.currentScan();
     QCOMPARE(scan.size(), 158);
     for (const PointData &p : scan) {
         QVERIFY(p.sampleIndex != 81 && p.sampleIndex != 82);
@@ -241,7 +241,7 @@ void TestSampleConversion::leftHalfBelowOneDegreeKeptWithDistanceZero()
     samples[40] = Wire::firSample(500, 50);
     samples[41] = Wire::firSample(500, 50);
     n.net.pushData(Wire::measuredSampleFrame(5, samples));
-    const QList<PointData> scan = n.net.currentScan();
+    const PointList scan = n.net.currentScan();
     QCOMPARE(scan.size(), 2);
     QCOMPARE(scan[0].distance, uint16_t(0));
     QCOMPARE(scan[1].distance, uint16_t(0));
@@ -359,7 +359,7 @@ void TestSampleConversion::mapleCalibratedKnownPoint()
     n.net.applyCalibrationReply(n.net.lastDecodedFrame());
     n.net.pushData(
         Wire::measuredSampleFrame(1, {Wire::mapleSample(100, 1, 2), Wire::mapleSample(100, 1, 1)}));
-    const QList<PointData> scan = n.net.currentScan();
+    const PointList scan = n.net.currentScan();
     QCOMPARE(scan.size(), 2);
     QVERIFY(std::fabs(scan[0].angle - 315.0) < 1e-6);
     QVERIFY(std::fabs(scan[1].angle - 45.0) < 1e-6);
@@ -479,7 +479,7 @@ void TestSampleConversion::newCalibrationTakesEffect()
     for (int c = 0; c < samples.size(); ++c)
         samples[c] = modelType == fir ? Wire::firSample(uint16_t(300 + c % 3), 80)
                                       : Wire::mapleSample(uint16_t(300 + c % 3), 2, 3);
-    QVector<QList<PointData>> scans;
+    QVector<PointList> scans;
     for (uint32_t slope : {50u, 90u, 50u}) {
         n.net.pushData(modelType == fir ? Wire::firCalibrationReply(slope, slope, 2000, 3000)
                                         : Wire::mapleCalibrationReply({0, 0, slope, 0, 0, 0},

@@ -14,9 +14,9 @@
 // back, 4 m to the left, 2 m to the right) with a round pillar ahead and
 // to the right, sampled at `count` evenly spaced angles. Confidence falls
 // with distance.
-inline QList<PointData> syntheticRoomScan(int count)
+inline PointList syntheticRoomScan(int count)
 {
-    QList<PointData> scan;
+    PointList scan;
     scan.reserve(count + 1);
     const double front = 3200, back = 2500, left = 4000, right = 2000;
     const double pillarX = 900, pillarY = 1500, pillarR = 250; // x right, y ahead
@@ -52,7 +52,7 @@ inline QList<PointData> syntheticRoomScan(int count)
 }
 
 // A published scan of `points`, its figures left at 0.
-inline SensorScan publishedScan(QList<PointData> points,
+inline SensorScan publishedScan(PointList points,
                                 SensorScan::Family family = SensorScan::Family::Streaming)
 {
     SensorScan scan;

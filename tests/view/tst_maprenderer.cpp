@@ -168,7 +168,7 @@ void TestMapRenderer::farPointsAreDrawnOnTheOrigin()
 
     // 13000 mm itself is drawn at its place; the clamp writes only to the
     // view's own copy of the scan.
-    const QList<PointData> source = {point(90.0, 13000), point(20.0, 13001)};
+    const PointList source = {point(90.0, 13000), point(20.0, 13001)};
     Map view(800, 600);
     view.renderer.showScan(publishedScan(source));
     view.draw();
@@ -321,13 +321,13 @@ void TestMapRenderer::gridIsTheInverseOfTheBackground()
 
 void TestMapRenderer::selectedPointLabel_data()
 {
-    QTest::addColumn<QList<PointData>>("scan");
+    QTest::addColumn<PointList>("scan");
     QTest::addColumn<double>("angle");
     QTest::addColumn<bool>("confidence");
     QTest::addColumn<bool>("indicatrix");
     QTest::addColumn<QString>("expected");
 
-    const QList<PointData> scan = {point(30.0, 1500, 7), point(31.0, 1600, 9)};
+    const PointList scan = {point(30.0, 1500, 7), point(31.0, 1600, 9)};
     QTest::newRow("nearest point")
         << scan << 30.4 << false << true << QString::fromUtf8("30.0°,1500mm");
     QTest::newRow("tie goes to the point above")
@@ -338,17 +338,17 @@ void TestMapRenderer::selectedPointLabel_data()
         << scan << 34.0 << false << true << QString::fromUtf8("34.0°,0mm");
     QTest::newRow("marker in confidence form")
         << scan << 27.0 << true << true << QStringLiteral("27.0,0,0");
-    QTest::newRow("distance over 13000 shows 0") << QList<PointData>{point(30.0, 13001)} << 30.0
+    QTest::newRow("distance over 13000 shows 0") << PointList{point(30.0, 13001)} << 30.0
                                                  << false << true << QString::fromUtf8("30.0°,0mm");
-    QTest::newRow("13000 is kept") << QList<PointData>{point(30.0, 13000)} << 30.0 << false << true
+    QTest::newRow("13000 is kept") << PointList{point(30.0, 13000)} << 30.0 << false << true
                                    << QString::fromUtf8("30.0°,13000mm");
     QTest::newRow("indicatrix off: no label") << scan << 30.0 << false << false << QString();
-    QTest::newRow("no scan: no label") << QList<PointData>() << 30.0 << false << true << QString();
+    QTest::newRow("no scan: no label") << PointList() << 30.0 << false << true << QString();
 }
 
 void TestMapRenderer::selectedPointLabel()
 {
-    QFETCH(QList<PointData>, scan);
+    QFETCH(PointList, scan);
     QFETCH(double, angle);
     QFETCH(bool, confidence);
     QFETCH(bool, indicatrix);
@@ -497,7 +497,7 @@ void TestMapRenderer::cachedRedrawEqualsAFreshOne()
             view.renderer.showScan(publishedScan(syntheticRoomScan(300)));
             break;
         case SmallerScan: {
-            QList<PointData> near;
+            PointList near;
             for (int i = 0; i < 24; ++i)
                 near.append(point(15.0 * i, 600));
             view.renderer.showScan(publishedScan(near));

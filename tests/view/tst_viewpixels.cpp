@@ -46,9 +46,9 @@ bool writingGoldens()
 // Twenty-four points 15 degrees apart: a pick between two of them is more
 // than 2 degrees from the one above and falls on the end-of-scan marker the
 // view adds to a streaming scan.
-QList<PointData> sparseScan()
+PointList sparseScan()
 {
-    QList<PointData> scan;
+    PointList scan;
     for (int i = 0; i < 24; ++i)
         scan.append(point(15.0 * i, uint16_t(1500 + 250 * i), uint8_t(11 * i)));
     return scan;
@@ -57,9 +57,9 @@ QList<PointData> sparseScan()
 // The room with points beyond the plausible range among its walls, where
 // the canvas shows them if they were drawn where they claim to be (13000 mm
 // is still plausible).
-QList<PointData> scanWithFarPoints()
+PointList scanWithFarPoints()
 {
-    QList<PointData> scan = syntheticRoomScan(360);
+    PointList scan = syntheticRoomScan(360);
     scan[100].distance = 13000;
     scan[250].distance = 13001;
     scan[260].distance = 14000;
@@ -97,7 +97,7 @@ QByteArray firFrames()
 struct Case
 {
     Kind kind = Kind::Stream;
-    QList<PointData> points;
+    PointList points;
     // A model and bytes to run through a session instead of `points`: the
     // view then shows what the session published last.
     QString model;
@@ -153,7 +153,7 @@ void present(LiMapView &view, const Case &c, std::unique_ptr<SensorSession> &kee
 
 // Areas whose pixels depend on the font: generous boxes around where each
 // text starts, worked out from the geometry alone.
-QVector<QRect> textAreas(const LiMapView &view, const Case &c, const QList<PointData> &shown)
+QVector<QRect> textAreas(const LiMapView &view, const Case &c, const PointList &shown)
 {
     QVector<QRect> areas;
     const QVector<LiMapView::StatusLine> status = view.statusLines();
