@@ -82,8 +82,7 @@ void trNetPushData(benchmark::State &state, int modelType, const QByteArray &str
     QTRNet net;
     net.setModelType(modelType);
     int scans = 0;
-    QObject::connect(&net, &QTRNet::mapReady, &net,
-                     [&scans](const PointList &) { ++scans; });
+    QObject::connect(&net, &QTRNet::mapReady, &net, [&scans](const PointList &) { ++scans; });
     run(state, stream, [&net](const QByteArray &chunk) { net.pushData(chunk); });
     benchmark::DoNotOptimize(scans);
     state.counters["scans"] = benchmark::Counter(scans, benchmark::Counter::kIsRate);

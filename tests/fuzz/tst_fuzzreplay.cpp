@@ -178,8 +178,8 @@ void TestFuzzReplay::streamScanChecks_data()
     QTest::newRow("marker only") << PointList{endOfScanMarker()} << QString();
     QTest::newRow("well formed") << points({350.0, -2.5, 10.0}, true) << QString();
     QTest::newRow("no marker") << points({1.0, 2.0}) << "stream scan: end-of-scan marker last";
-    QTest::newRow("marker not last") << PointList{endOfScanMarker()} + points({1.0})
-                                     << "stream scan: end-of-scan marker last";
+    QTest::newRow("marker not last")
+        << PointList{endOfScanMarker()} + points({1.0}) << "stream scan: end-of-scan marker last";
     QTest::newRow("NaN angle") << points({1.0, nan}, true) << "stream scan: angles finite";
     QTest::newRow("infinite angle") << points({-inf}, true) << "stream scan: angles finite";
     QTest::newRow("second marker inside")

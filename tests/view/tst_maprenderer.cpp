@@ -338,8 +338,8 @@ void TestMapRenderer::selectedPointLabel_data()
         << scan << 34.0 << false << true << QString::fromUtf8("34.0°,0mm");
     QTest::newRow("marker in confidence form")
         << scan << 27.0 << true << true << QStringLiteral("27.0,0,0");
-    QTest::newRow("distance over 13000 shows 0") << PointList{point(30.0, 13001)} << 30.0
-                                                 << false << true << QString::fromUtf8("30.0°,0mm");
+    QTest::newRow("distance over 13000 shows 0")
+        << PointList{point(30.0, 13001)} << 30.0 << false << true << QString::fromUtf8("30.0°,0mm");
     QTest::newRow("13000 is kept") << PointList{point(30.0, 13000)} << 30.0 << false << true
                                    << QString::fromUtf8("30.0°,13000mm");
     QTest::newRow("indicatrix off: no label") << scan << 30.0 << false << false << QString();
