@@ -101,7 +101,10 @@ void MapRenderer::showFigures(const SensorScan &scan)
 {
     SensorScan &figures = scan.streaming() ? streamFigures : frameFigures;
     figures = scan;
-    figures.points.clear();
+    // Let go of the points rather than clear them: clearing a list that is
+    // shared with the scan copies it under Qt 5, and allocates a new one of
+    // the same size under Qt 6.
+    figures.points = PointList();
 }
 
 bool MapRenderer::setStreamCounters(double speed, int errors)
