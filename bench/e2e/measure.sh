@@ -7,14 +7,16 @@
 #   bench/e2e/measure.sh [build-dir] [seconds] [what...]
 # what: own (every model at its own rate), full (every model at full line
 # rate), fir250 (Fir at 250 frames/s), idle, bench (the Bench panel and a
-# bench check at Dogwood's rate); all of them when none is named.
+# bench check at Dogwood's rate), session (Dogwood at full line rate and Fir
+# at 250 frames/s read and decoded with no window: what reading the port
+# costs before anything is drawn); all of them when none is named.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-20}
 shift 2 || shift $#
 what=("$@")
-[ ${#what[@]} -gt 0 ] || what=(own full fir250 idle bench)
+[ ${#what[@]} -gt 0 ] || what=(own full fir250 idle bench session)
 cmake --build "$build" --target viewerload vantoscope-sim -j"$(nproc)" >/dev/null
 load="$build/bench/e2e/viewerload"
 sim="$build/tools/sim/vantoscope-sim"
@@ -44,6 +46,10 @@ for w in "${what[@]}"; do
         # What the Bench panel's live health and a bench check add.
         run --sim "$sim" --model Dogwood --bench-panel --seconds "$seconds"
         run --sim "$sim" --model Dogwood --check --seconds "$seconds"
+        ;;
+    session)
+        run --sim "$sim" --model Dogwood --sim-args "--fill-line" --session-only --seconds "$seconds"
+        run --sim "$sim" --model Fir --sim-args "--frame-rate 250" --session-only --seconds "$seconds"
         ;;
     *)
         echo "measure.sh: unknown measurement '$w'" >&2

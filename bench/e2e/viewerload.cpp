@@ -4,10 +4,13 @@
 // delay from the last byte of a scan leaving the simulator to the paint that
 // puts it on screen, the redraws a second and the resident memory at the
 // start and the end of the window. With --idle the window sits with nothing
-// connected.
+// connected. With --session-only there is no window: the session reads and
+// decodes the stream and nothing draws it, which is the part of the cost the
+// map cannot change.
 #include "app/appsetup.h"
 #include "app/mainwindow.h"
 #include "cpuusage.h"
+#include "session/sensorsession.h"
 #include "station/benchstation.h"
 
 #include <QApplication>
@@ -20,6 +23,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 #include <numeric>
 
 namespace {
@@ -61,6 +65,7 @@ int main(int argc, char *argv[])
         {"bench-panel", "Show the Bench panel, whose live health follows the stream."},
         {"check", "Run a bench check through the whole measuring window (the panel shown)."},
         {"idle", "No simulator: the window with nothing connected."},
+        {"session-only", "No window: the session reads and decodes the stream, nothing draws."},
     });
     parser.process(app);
     QTextStream out(stdout);
@@ -109,16 +114,35 @@ int main(int argc, char *argv[])
         }
     }
 
-    MainWindow window([port] {
-        return port.isEmpty() ? QList<PortEntry>() : QList<PortEntry>{{port, false, 0, true}};
-    });
-    window.resize(1280, 800);
-    window.show();
-    if (!window.chooseModel(parser.value("model"))) {
-        out << "viewerload: the window has no model " << parser.value("model") << "\n";
-        sim.terminate();
-        sim.waitForFinished(2000);
-        return 1;
+    const bool sessionOnly = parser.isSet("session-only");
+    if (sessionOnly && idle) {
+        out << "viewerload: --session-only needs the simulator\n";
+        return 2;
+    }
+    std::unique_ptr<SensorSession> session;
+    std::unique_ptr<MainWindow> window;
+    if (sessionOnly) {
+        session = std::make_unique<SensorSession>();
+        session->setSelectedModel(parser.value("model"));
+        const Edition::ModelChoice choice = session->chooseModel(parser.value("model"));
+        if (!session->open(port, choice.baudrate)) {
+            out << "viewerload: the session did not open " << port << "\n";
+            sim.terminate();
+            sim.waitForFinished(2000);
+            return 1;
+        }
+    } else {
+        window = std::make_unique<MainWindow>([port] {
+            return port.isEmpty() ? QList<PortEntry>() : QList<PortEntry>{{port, false, 0, true}};
+        });
+        window->resize(1280, 800);
+        window->show();
+        if (!window->chooseModel(parser.value("model"))) {
+            out << "viewerload: the window has no model " << parser.value("model") << "\n";
+            sim.terminate();
+            sim.waitForFinished(2000);
+            return 1;
+        }
     }
 
     // A scan is drawn by the first redraw after it was published, and is on
@@ -129,34 +153,39 @@ int main(int argc, char *argv[])
     qint64 drawnScanPublishedAt = 0;
     bool measuring = false;
     int redraws = 0;
-    QObject::connect(&window, &MainWindow::scanPublished, [&] {
+    auto published = [&] {
         if (measuring)
             publishedAt.append(monotonicNs());
         awaitingDraw = true;
-    });
-    QObject::connect(&window, &MainWindow::mapRedrawn, [&] {
-        if (measuring)
-            ++redraws;
-        if (!awaitingDraw || !measuring || publishedAt.isEmpty())
-            return;
-        awaitingDraw = false;
-        awaitingPaint = true;
-        drawnScanPublishedAt = publishedAt.last();
-    });
+    };
     // (published, painted) of each scan put on screen.
     QVector<QPair<qint64, qint64>> paints;
-    QObject::connect(&window, &MainWindow::mapPainted, [&] {
-        if (!awaitingPaint)
-            return;
-        awaitingPaint = false;
-        paints.append({drawnScanPublishedAt, monotonicNs()});
-    });
+    if (session) {
+        QObject::connect(session.get(), &SensorSession::scanReady, published);
+    } else {
+        QObject::connect(window.get(), &MainWindow::scanPublished, published);
+        QObject::connect(window.get(), &MainWindow::mapRedrawn, [&] {
+            if (measuring)
+                ++redraws;
+            if (!awaitingDraw || !measuring || publishedAt.isEmpty())
+                return;
+            awaitingDraw = false;
+            awaitingPaint = true;
+            drawnScanPublishedAt = publishedAt.last();
+        });
+        QObject::connect(window.get(), &MainWindow::mapPainted, [&] {
+            if (!awaitingPaint)
+                return;
+            awaitingPaint = false;
+            paints.append({drawnScanPublishedAt, monotonicNs()});
+        });
+    }
 
     const double seconds = parser.value("seconds").toDouble();
-    BenchStation *station = window.benchStation();
-    if (parser.isSet("bench-panel") || parser.isSet("check"))
-        window.showBenchPanel(true);
-    if (parser.isSet("check")) {
+    BenchStation *station = window ? window->benchStation() : nullptr;
+    if (station && (parser.isSet("bench-panel") || parser.isSet("check")))
+        window->showBenchPanel(true);
+    if (station && parser.isSet("check")) {
         // Longer than the window; cancelled at its end, so no report is
         // written into the measurement.
         station->setDuration(seconds + 10);
@@ -165,8 +194,8 @@ int main(int argc, char *argv[])
             out << "viewerload: the bench check did not start\n";
             return 1;
         }
-    } else if (!idle) {
-        window.start();
+    } else if (window && !idle) {
+        window->start();
     }
     double cpuStart = 0;
     double rssStart = 0;
@@ -199,6 +228,7 @@ int main(int argc, char *argv[])
                        : latencies[std::min<int>(latencies.size() - 1, p * latencies.size())] / 1e6;
         };
         const QString what = idle                          ? QStringLiteral("idle")
+                             : sessionOnly                 ? QStringLiteral(", session only")
                              : parser.isSet("check")       ? QStringLiteral(" with a check")
                              : parser.isSet("bench-panel") ? QStringLiteral(" with the Bench panel")
                                                            : QString();
@@ -206,15 +236,23 @@ int main(int argc, char *argv[])
                    .trimmed()
             << what << ": CPU " << QString::number(100.0 * cpu / wall, 'f', 2)
             << "% of one core over " << QString::number(wall, 'f', 1) << " s; "
-            << publishedAt.size() << " scans, " << QString::number(redraws / wall, 'f', 1)
-            << " redraws/s; latency mean " << QString::number(mean, 'f', 1) << " ms, median "
-            << QString::number(pct(0.5), 'f', 1) << " ms, p99 "
-            << QString::number(pct(0.99), 'f', 1) << " ms, max "
-            << QString::number(pct(1.0), 'f', 1) << " ms; RSS " << QString::number(rssStart, 'f', 1)
-            << " -> " << QString::number(residentMiB(), 'f', 1) << " MiB\n";
+            << publishedAt.size() << " scans";
+        // Nothing is drawn without the window, so there is no delay to it.
+        if (window)
+            out << ", " << QString::number(redraws / wall, 'f', 1) << " redraws/s; latency mean "
+                << QString::number(mean, 'f', 1) << " ms, median "
+                << QString::number(pct(0.5), 'f', 1) << " ms, p99 "
+                << QString::number(pct(0.99), 'f', 1) << " ms, max "
+                << QString::number(pct(1.0), 'f', 1) << " ms";
+        out << "; RSS " << QString::number(rssStart, 'f', 1) << " -> "
+            << QString::number(residentMiB(), 'f', 1) << " MiB\n";
         out.flush();
-        station->cancel();
-        window.stop();
+        if (window) {
+            station->cancel();
+            window->stop();
+        } else {
+            session->close();
+        }
         QApplication::quit();
     });
     const int rc = app.exec();
