@@ -70,10 +70,16 @@ int main(int argc, char *argv[])
     parser.process(app);
     QTextStream out(stdout);
 
+    const bool idle = parser.isSet("idle");
+    const bool sessionOnly = parser.isSet("session-only");
+    if (sessionOnly && (idle || parser.isSet("check") || parser.isSet("bench-panel"))) {
+        out << "viewerload: --session-only needs the simulator and has no Bench panel\n";
+        return 2;
+    }
+
     // The simulator, with the send time of every completed scan. It writes
     // them into a file, read at the end, so that this process spends
     // nothing on them while it is measured.
-    const bool idle = parser.isSet("idle");
     QProcess sim;
     QTemporaryFile simOutput;
     QString port;
@@ -114,11 +120,6 @@ int main(int argc, char *argv[])
         }
     }
 
-    const bool sessionOnly = parser.isSet("session-only");
-    if (sessionOnly && idle) {
-        out << "viewerload: --session-only needs the simulator\n";
-        return 2;
-    }
     std::unique_ptr<SensorSession> session;
     std::unique_ptr<MainWindow> window;
     if (sessionOnly) {
